@@ -1,0 +1,53 @@
+#include "platform/clock.h"
+
+#include <chrono>
+#include <numeric>
+#include <thread>
+
+namespace platform {
+
+void RealClock::sleepMs(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::int64_t RealClock::now() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+void VirtualClock::sleepMs(int ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  sleeps_.push_back(ms);
+  if (ms > 0) now_ += ms;
+}
+
+std::int64_t VirtualClock::now() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return now_;
+}
+
+void VirtualClock::advance(std::int64_t ms) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  now_ += ms;
+}
+
+std::vector<int> VirtualClock::sleeps() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return sleeps_;
+}
+
+std::int64_t VirtualClock::totalSlept() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::accumulate(sleeps_.begin(), sleeps_.end(), std::int64_t{0},
+                         [](std::int64_t a, int b) { return a + (b > 0 ? b : 0); });
+}
+
+void ScaledClock::sleepMs(int ms) {
+  if (ms <= 0) return;
+  auto us = static_cast<std::int64_t>(ms * 1000.0 * factor_);
+  if (us > 0) std::this_thread::sleep_for(std::chrono::microseconds(us));
+}
+
+std::int64_t ScaledClock::now() { return RealClock().now(); }
+
+}  // namespace platform

@@ -1,0 +1,63 @@
+#include "platform/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/temp_dir.h"
+
+using platform::WriteFileMakingDirs;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+TEST(WriteFileMakingDirs, CreatesMissingDirectoriesWithEitherSeparator) {
+  TempDir dir;
+  std::string path = dir.path() + "\\subsys\\ledsys/CMD2\\cmd.txt";
+  ASSERT_EQ(WriteFileMakingDirs(path, "abc", 3), 1);
+  EXPECT_EQ(ReadFile(dir.path() + "/subsys/ledsys/CMD2/cmd.txt"), "abc");
+  // Replacing the file, and a length of 0 leaving an empty file.
+  ASSERT_EQ(WriteFileMakingDirs(dir.path() + "/subsys/ledsys/CMD2/cmd.txt", "x", 0), 1);
+  EXPECT_EQ(ReadFile(dir.path() + "/subsys/ledsys/CMD2/cmd.txt"), "");
+}
+
+TEST(WriteFileMakingDirs, FailsWhereADirectoryCannotBeMadeOrTheFileWritten) {
+  TempDir dir;
+  WriteFile(dir.file("blocker"), "I am a file");
+  EXPECT_EQ(WriteFileMakingDirs(dir.file("blocker/sub/x.bin"), "a", 1), 0);
+  EXPECT_EQ(WriteFileMakingDirs(dir.path() + "/", "a", 1), 0);
+  std::filesystem::create_directory(dir.file("adir"));
+  EXPECT_EQ(WriteFileMakingDirs(dir.file("adir"), "a", 1), 0);
+  EXPECT_EQ(ReadFile(dir.file("blocker")), "I am a file");
+}
+
+TEST(WriteFileMakingDirs, WritesAtomicallyAndKeepsTheMode) {
+  TempDir dir;
+  std::string path = dir.file("dump.bin");
+  WriteFile(path, "old");
+  ::chmod(path.c_str(), 0600);
+  std::string data(100000, '\x5a');
+  ASSERT_EQ(WriteFileMakingDirs(path, data.data(), data.size()), 1);
+  EXPECT_EQ(ReadFile(path), data);
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  int entries = 0;
+  for (auto& e : std::filesystem::directory_iterator(dir.path())) {
+    (void)e;
+    ++entries;
+  }
+  EXPECT_EQ(entries, 1);
+}
+
+TEST(WriteFileMakingDirs, PlainFileNameInTheCurrentDirectory) {
+  TempDir dir;
+  auto old = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  EXPECT_EQ(WriteFileMakingDirs("plain.txt", "hi", 2), 1);
+  EXPECT_EQ(WriteFileMakingDirs("./dot.txt", "hi", 2), 1);
+  std::filesystem::current_path(old);
+  EXPECT_EQ(ReadFile(dir.file("plain.txt")), "hi");
+  EXPECT_EQ(ReadFile(dir.file("dot.txt")), "hi");
+}
