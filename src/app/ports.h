@@ -1,0 +1,59 @@
+// What device operations tell or ask the user, and how they reach the main
+// window's controls. Operations run on workers; the Qt implementations of
+// these ports marshal every call to the UI thread.
+#pragma once
+
+#include <string>
+
+namespace card {
+
+enum class Icon { None, Information, Warning, Error };
+
+// Texts shared by many operations.
+inline constexpr const char* kTitleError = "错误";
+inline constexpr const char* kTitleNotice = "提示";
+inline constexpr const char* kMsgConnectFailed = "连接设备失败";
+inline constexpr const char* kMsgNotConnected = "设备未连接,请搜卡后双击列表中设备";
+
+class UserPort {
+ public:
+  virtual ~UserPort() = default;
+  // A modal message box; returns once the user has closed it. An empty title
+  // stands for the application's own title.
+  virtual void Message(const std::string& text, const std::string& title = {}, Icon icon = Icon::None) = 0;
+};
+
+// The busy pattern of the main window.
+class BusyPort {
+ public:
+  virtual ~BusyPort() = default;
+  // Disables the controls that start device operations; progress to 0.
+  virtual void EnterBusy() = 0;
+  // Enables them again, plus the display-mode list.
+  virtual void LeaveBusy() = 0;
+  // Enables the card address field ("控制卡IP").
+  virtual void EnableCardAddressField() = 0;
+};
+
+// One row of the device list, as texts.
+struct DeviceListEntry {
+  std::string number;    // " %d"
+  std::string serial;
+  std::string address;
+  std::string autoIp;    // "是" / "否"
+  std::string status;    // "正常"
+  std::string mac;
+  std::string firmware;
+  std::string platform;  // "已连接" / "未连接"
+  bool operator==(const DeviceListEntry&) const = default;
+};
+
+class DeviceListPort {
+ public:
+  virtual ~DeviceListPort() = default;
+  virtual void ClearRows() = 0;
+  virtual void AppendRow(const DeviceListEntry& entry) = 0;
+  virtual void InsertFirstRow(const DeviceListEntry& entry) = 0;
+};
+
+}  // namespace card

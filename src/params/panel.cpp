@@ -1,0 +1,204 @@
+#include "params/panel.h"
+
+#include "link/command_channel.h"
+#include "params/network.h"
+#include "params/panel_lists.h"
+#include "platform/ini.h"
+#include "platform/text.h"
+
+namespace card {
+namespace {
+
+using platform::Format;
+
+// A stored value that is no position of the list leaves it without a selection.
+int ListIndex(int value, int count) { return value >= 0 && value < count ? value : -1; }
+
+}  // namespace
+
+std::string Ipv4FieldText(const std::string& shown) { return shown.empty() ? "0.0.0.0" : shown; }
+
+void AnnounceChecksum(Channel& ch, platform::Clock& clock, DeviceStatusRecord& record, int waitMs) {
+  std::uint32_t crc = record.updateChecksum();
+  SendLine(ch, Format("set Sys_Crc %x \n", crc));
+  clock.sleepMs(waitMs);
+}
+
+PanelValues FilledPanel(const DeviceStatusRecord& r, PanelValues v, FillVariant variant,
+                        std::vector<std::string>* messages) {
+  const bool direct = variant == FillVariant::Direct;
+  v.widthText = std::to_string(r.u16(rec::kWidth));
+  v.heightText = std::to_string(r.u16(rec::kHeight));
+  v.cardPortText = std::to_string(r.u16(rec::kCardPort));
+  v.cardIp = Ipv4Text(r, rec::kCardAddress);
+  v.serverIp = Ipv4Text(r, rec::kServerAddress);
+  v.serverPort = std::to_string(r.u16(rec::kServerPort));
+  if (direct) {
+    v.program = 0;
+    v.dwell = kDefaultDwell;
+  }
+  v.internalCode = Format("%x_%x_%x_%x_%x_%x_%x_%x", r.u16(119), r.u16(121), r.u16(123), r.u16(125),
+                          r.u16(127), r.u16(129), r.u16(131), r.u16(133));
+
+  const std::uint16_t code = r.u16(rec::kCodeWord);
+  v.target = (code & 0x0100) ? 0 : 1;
+  v.oe = (code & 0x10) ? 0 : 1;
+  v.data = (code & 0x01) ? 0 : 1;
+  if (PolarityFromFields(r)) {
+    v.oe = ListIndex(r.u8(rec::kOePolarity), 2);
+    v.data = ListIndex(r.u8(rec::kDataPolarity), 2);
+  }
+  if (r.u8(rec::kRs485Mode) <= 101) v.rs485 = ListIndex(r.u8(rec::kRs485Mode), static_cast<int>(Rs485ModeItems().size()));
+  if (auto fixed = TargetForFixedCode(code)) v.target = *fixed;
+
+  const int mode = r.u8(rec::kDisplayMode);
+  const int refresh = r.u8(rec::kRefreshRate);
+  const int brightness = r.u8(rec::kBrightness);
+  if (direct) {
+    if (mode <= kMaxDisplayMode)
+      v.mode = mode;
+    else
+      messages->push_back(Format("模式异常 %x", mode));
+    if (refresh < 100)
+      v.refresh = ListIndex(refresh, kRefreshItems);
+    else
+      messages->push_back(Format("频率 异常 %x", refresh));
+    if (brightness < 100)
+      v.brightness = ListIndex(brightness, kBrightnessItems);
+    else
+      messages->push_back(Format("亮度 异常 %x", brightness));
+  } else {
+    v.refresh = ListIndex(refresh, kRefreshItems);
+    v.brightness = ListIndex(brightness, kBrightnessItems);
+  }
+
+  v.modbus = ListIndex(r.u16(rec::kModbusAddress), kModbusItems);
+  v.devNo = ListIndex(r.u8(rec::kDevelopmentNo), static_cast<int>(DevelopmentItems().size()));
+  v.service = ListIndex(r.u8(rec::kServiceType), static_cast<int>(ServiceTypeItems().size()));
+  v.baud = ListIndex(BaudIndexForRate(r.u16(rec::kBaudRate)), static_cast<int>(BaudRateItems().size()));
+
+  v.autoIp = r.u8(rec::kIpMode) != 1;
+  v.serverEnable = r.u8(rec::kServerEnable) != 0;
+  v.doubleSided = r.u8(rec::kDoubleSided) != 0;
+  v.lock = r.u8(rec::kLock) != 0;
+  return v;
+}
+
+void FillParameterPanel(MainContext& ctx, FillVariant variant) {
+  DeviceStatusRecord r = ctx.state.record();
+  std::vector<std::string> messages;
+  PanelValues v = FilledPanel(r, ctx.panel.Read(), variant, &messages);
+  ctx.panel.Write(v);
+  for (const std::string& m : messages) ctx.user.Message(m);
+  if (variant == FillVariant::Direct) ctx.cfg.setViewedPanelSize(r.u8(rec::kDisplayMode), v.widthText, v.heightText);
+}
+
+PanelValues ClearedPanel(PanelValues v) {
+  for (std::string* text : {&v.widthText, &v.heightText, &v.cardIp, &v.serverIp, &v.serverPort, &v.cardPortText,
+                            &v.internalCode})
+    text->clear();
+  for (int* list : {&v.oe, &v.data, &v.target, &v.mode, &v.refresh, &v.brightness, &v.modbus, &v.rs485, &v.baud,
+                    &v.devNo, &v.service, &v.program, &v.dwell})
+    *list = -1;
+  v.autoIp = v.serverEnable = v.doubleSided = v.lock = false;
+  return v;
+}
+
+void ClearParameterPanel(MainContext& ctx) {
+  ctx.panel.Write(ClearedPanel(ctx.panel.Read()));
+  ctx.command->Disconnect();
+}
+
+int SubmitParameters(MainContext& ctx) {
+  BusyScope busy(ctx.busy);
+  const std::string address = ctx.state.selectedAddress();
+  if (address.empty()) {
+    ctx.user.Message(kMsgSelectCardFirst, kTitleError, Icon::Error);
+    return -1;
+  }
+  Channel& ch = *ctx.command;
+  if (ch.Connect(address) != 0) {
+    ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
+    return -1;
+  }
+  const PanelValues p = ctx.panel.Read();
+  const int width = platform::ParseLeadingInt(p.widthText);
+  const int height = platform::ParseLeadingInt(p.heightText);
+  DeviceStatusRecord r = ctx.state.record();
+
+  // Store first, announce the checksum of the record as it now stands, then
+  // the field's own line. The WorkingRecord follows every step, so a submit
+  // cut short keeps what was already sent.
+  auto send = [&](const std::string& line) {
+    AnnounceChecksum(ch, ctx.clock, r, kMainAnnounceWaitMs);
+    ctx.state.setRecord(r);
+    SendLine(ch, line);
+  };
+  auto u8Step = [&](int value, std::size_t offset, const char* format) {
+    if (value < 0 || value == r.u8(offset)) return;
+    r.setU8(offset, static_cast<std::uint8_t>(value));
+    send(Format(format, value));
+  };
+
+  if (auto code = CodeWordFor(p.target, p.oe, p.data); code && *code != r.u16(rec::kCodeWord)) {
+    r.setU16(rec::kCodeWord, *code);
+    send(Format("set chrct machine %x \n", *code));
+  }
+  if (p.mode >= 0 && p.mode != r.u8(rec::kDisplayMode)) {
+    r.setU16(rec::kWidthCopy, r.u16(rec::kWidth));
+    r.setU8(rec::kDisplayMode, static_cast<std::uint8_t>(p.mode));
+    send(Format("set hard %d %d %d\n", r.u16(rec::kWidthCopy), 0, p.mode));
+  }
+  ctx.cfg.setViewedPanelSize(r.u8(rec::kDisplayMode), p.widthText, p.heightText);
+  if (width != r.u16(rec::kWidth) || height != r.u16(rec::kHeight)) {
+    r.setU16(rec::kWidth, static_cast<std::uint16_t>(width));
+    r.setU16(rec::kHeight, static_cast<std::uint16_t>(height));
+    send(Format("set soft %d %d \n", width, height));
+  }
+  u8Step(p.oe, rec::kOePolarity, "set LED_OEP %d \n");
+  u8Step(p.data, rec::kDataPolarity, "set LED_DATP %d \n");
+  u8Step(p.refresh, rec::kRefreshRate, "set pl %d \n");
+  if (p.modbus >= 0 && p.modbus != r.u16(rec::kModbusAddress)) {
+    r.setU16(rec::kModbusAddress, static_cast<std::uint16_t>(p.modbus));
+    send(Format("set modbus_dev_addr %d \n", p.modbus));
+  }
+  u8Step(p.rs485, rec::kRs485Mode, "set Modebus_Master %d \n");
+  u8Step(p.devNo, rec::kDevelopmentNo, "set _315MHZ %d \n");
+  u8Step(p.service, rec::kServiceType, "set SEVER_M %d \n");
+  // 115200 does not fit the 16-bit field, so it never compares equal and is
+  // sent with every submit.
+  if (auto baud = BaudFor(p.baud); baud && baud->rate != r.u16(rec::kBaudRate)) {
+    r.setU16(rec::kBaudRate, static_cast<std::uint16_t>(baud->rate & 0xFFFF));
+    send(baud->line);
+  }
+  if (p.brightness >= 0 && p.brightness != r.u8(rec::kBrightness)) {
+    u8Step(p.brightness, rec::kBrightness, "set ld %d \n");
+    ctx.clock.sleepMs(200);
+  }
+
+  ctx.clock.sleepMs(500);
+  ch.Disconnect();
+  return 0;
+}
+
+void SubmitAll(MainContext& ctx) {
+  const PanelValues p = ctx.panel.Read();
+  const int width = platform::ParseLeadingInt(p.widthText);
+  const int height = platform::ParseLeadingInt(p.heightText);
+  if (width > kMaxPanelWidth || height > kMaxPanelHeight) {
+    ctx.user.Message(kMsgSizeTooLarge);
+    return;
+  }
+  // A negative size would go to the card as it stands.
+  if (width < 0 || height < 0) {
+    ctx.user.Message(kMsgSizeNegative);
+    return;
+  }
+  if (SubmitParameters(ctx) != 0) return;
+  // After a new address the card restarts elsewhere: the clock would only
+  // fail to connect to the old address.
+  if (NetworkStep(ctx) == NetworkOutcome::Readdressed) return;
+  ClockStep(ctx);
+}
+
+}  // namespace card

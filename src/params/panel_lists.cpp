@@ -1,0 +1,151 @@
+#include "params/panel_lists.h"
+
+#include <array>
+
+#include "platform/text.h"
+
+namespace card {
+namespace {
+
+struct Target {
+  const char* item;
+  std::uint16_t code;
+};
+
+// Items 0 and 1 build their code word from the polarity lists.
+constexpr std::array<Target, kDisplayTargetCount> kTargets = {{
+    {"1-- 常规P10", 0x8100},
+    {"2-- 常规室内P4.75", 0x8000},
+    {"3-- 常规P2.5&P3", 0x800A},
+    {"4-- 数码管", 0x8007},
+    {"5-- 强力P10", 0x8006},
+    {"6-- 行8S_折16", 0x8801},
+    {"7-- 行8S_折32", 0x8802},
+    {"8-- 行8S_折64", 0x8803},
+    {"9-- 全彩4S_P10", 0x800B},
+    {"10--全彩8S_P10", 0x800C},
+    {"11--全彩8S_P10_V30", 0x800D},
+    {"12--全彩P4_折16(室外)", 0x800E},
+    {"13--强力Q3", 0x800F},
+    {"14--强力Q3(5266)", 0x8009},
+    {"15--全彩户外Q3(64*64)", 0x8005},
+    {"16--ziD3", 0x801F},
+    {"17--ziD4", 0x802F},
+    {"18--全彩P4_折80(室外)", 0x801E},
+    {"19--交通OUT_P16", 0x883F},
+    {"20--P10_2S_Z折线", 0x883E},
+    {"21--32扫描_M1折线", 0x802A},
+    {"22--行10S_P4全彩外", 0x8804},
+    {"23--更多目标设置", 0x88FF},
+}};
+
+constexpr std::array<BaudSetting, 22> kBaud = {{
+    {1200, "set baud 1200 8 0 1 \n"},   {2400, "set baud 2400 8 0 1 \n"},
+    {4800, "set baud 4800 8 0 1 \n"},   {9600, "set baud 9600 8 0 1 \n"},
+    {14400, "set baud 14400 8 0 1 \n"}, {19200, "set baud 19200 8 0 1 \n"},
+    {38400, "set baud 38400 8 0 1 \n"}, {56000, "set baud 56000 8 0 1 \n"},
+    {57600, "set baud 57600 8 0 1 \n"}, {115200, "set baud 115200 8 0 1 \n"},
+    {4800, "set baud 4800 7 1 1 \n"},   {4800, "set baud 4800 7 1 2 \n"},
+    {4800, "set baud 4800 7 2 1 \n"},   {4800, "set baud 4800 7 2 2 \n"},
+    {4800, "set baud 4800 8 1 1 \n"},   {4800, "set baud 4800 8 2 1 \n"},
+    {9600, "set baud 9600 7 1 1 \n"},   {9600, "set baud 9600 7 1 2 \n"},
+    {9600, "set baud 9600 7 2 1 \n"},   {9600, "set baud 9600 7 2 2 \n"},
+    {9600, "set baud 9600 8 1 1 \n"},   {9600, "set baud 9600 8 2 1 \n"},
+}};
+
+}  // namespace
+
+std::vector<std::string> DisplayTargetItems() {
+  std::vector<std::string> out;
+  for (const Target& t : kTargets) out.emplace_back(t.item);
+  return out;
+}
+
+std::vector<std::string> DisplayModeItems() {
+  return {"1-- 横屏显示",         "2-- 绿转红扩展", "3-- 竖屏显示",
+          "4-- 绿转红扩展&竖屏",  "5-- 蓝红互换&扩展", "6-- 保留",
+          "7-- 蓝红互换&竖屏",    "8-- 保留",       "9-- 镜像反转"};
+}
+
+std::vector<std::string> PolarityItems() { return {"1-- 正", "2-- 负"}; }
+
+std::vector<std::string> Rs485ModeItems() {
+  return {"0-RTU从站模式", "1-RTU主站模式", "2-命令模式",     "3-客制化1",        "4-客制化2",
+          "5-客制化3",     "6-太平洋客户",  "7-客制化5",      "8-客制化6",        "9-客制化7",
+          "10-客制化8",    "11-1002端口透传", "12-服务器模式透传", "13-交通红绿灯", "14-工程压路车",
+          "15-Korvex指令", "16-环保212协议", "17-zozav",       "18-客制化16",      "19-伪主站监听",
+          "20-语音播报",   "21-开关量模式", "22-称重仪器定制", "23-电磁辐射设备", "24-噪音设备",
+          "25-客制化23",   "26-客制化24",   "27-客制化25",    "28-客制化26",      "29-客制化27",
+          "30-客制化28",   "31-客制化29"};
+}
+
+std::vector<std::string> ServiceTypeItems() {
+  return {"0-Tcp", "1-Korvex云服务", "2-二次开发指令", "3-Modbus_Tcp", "4-HJ212", "5-接收卡"};
+}
+
+std::vector<std::string> BaudRateItems() {
+  return {"0-- 1200",  "1-- 2400",  "2-- 4800",  "3-- 9600",  "4-- 14400",
+          "5-- 19200", "6-- 38400", "7-- 56000", "8-- 57600", "9-- 115200"};
+}
+
+std::vector<std::string> DevelopmentItems() {
+  std::vector<std::string> out = {"0-- 关闭", "1-- 编号0", "2-- 启动脚本程序", "3-- modbus文本",
+                                  "4-- 节目触发模式", "5-- 选控式文本"};
+  for (int i = 6; i <= 17; ++i) out.push_back(platform::Format("%d-- 编号%d", i, i - 1));
+  out.insert(out.end(), {"18-- 变量超限红色", "19-- 变量超限黄色", "20-- modbus+110颜色"});
+  for (int i = 21; i <= 31; ++i) out.push_back(platform::Format("%d-- 编号%d", i, i - 1));
+  out.insert(out.end(), {"32-- 伪hub75", "33-- 编号32"});
+  return out;
+}
+
+std::vector<std::string> NumberItems(int count) {
+  std::vector<std::string> out;
+  for (int i = 0; i < count; ++i) out.push_back(std::to_string(i));
+  return out;
+}
+
+std::vector<std::string> ModbusAddressItems() {
+  std::vector<std::string> out;
+  for (int i = 0; i < kModbusItems; ++i) out.push_back(platform::Format("%d-0x%2x", i, i));
+  return out;
+}
+
+std::vector<std::string> ProgramItems() {
+  return {"1--节目1", "2--节目2", "3--节目3", "4--节目4",
+          "5--节目5", "6--节目6", "7--节目7", "8--WEB页面"};
+}
+
+std::vector<std::string> DwellItems() {
+  std::vector<std::string> out;
+  for (int i = 0; i < kDwellItems; ++i) out.push_back(platform::Format("%2d秒", i));
+  return out;
+}
+
+std::optional<std::uint16_t> CodeWordFor(int target, int oe, int data) {
+  if (target < 0 || target >= kDisplayTargetCount) return std::nullopt;
+  std::uint16_t code = kTargets[static_cast<std::size_t>(target)].code;
+  if (target <= 1) {
+    if (oe == 0) code |= 0x10;
+    if (data == 0) code |= 0x01;
+  }
+  return code;
+}
+
+std::optional<int> TargetForFixedCode(std::uint16_t code) {
+  for (int i = 2; i < kDisplayTargetCount; ++i)
+    if (kTargets[static_cast<std::size_t>(i)].code == code) return i;
+  return std::nullopt;
+}
+
+std::optional<BaudSetting> BaudFor(int index) {
+  if (index < 0 || index >= static_cast<int>(kBaud.size())) return std::nullopt;
+  return kBaud[static_cast<std::size_t>(index)];
+}
+
+int BaudIndexForRate(int rate) {
+  for (int i = 0; i <= 8; ++i)
+    if (kBaud[static_cast<std::size_t>(i)].rate == rate) return i;
+  return 10;
+}
+
+}  // namespace card

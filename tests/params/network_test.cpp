@@ -1,0 +1,223 @@
+// The network group of a submit, the clock, the restart and the program-editor poll.
+#include "params/network.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "params/panel.h"
+#include "support/main_fixture.h"
+#include "support/temp_dir.h"
+
+namespace rec = card::rec;
+using card::NetworkOutcome;
+
+namespace {
+
+class Network : public testing_support::MainFixture {
+ protected:
+  Network() {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+  }
+  std::vector<std::string> FieldLines() {
+    std::vector<std::string> out;
+    for (const auto& s : command.sent())
+      if (s.rfind("set Sys_Crc ", 0) != 0) out.push_back(s);
+    return out;
+  }
+};
+
+}  // namespace
+
+TEST_F(Network, UnchangedGroupSendsNothingButStoresRemotIP) {
+  OpenWith(CardRecord("192.168.1.20"));
+  EXPECT_EQ(card::NetworkStep(*ctx), NetworkOutcome::Done);
+  EXPECT_TRUE(command.sent().empty());
+  EXPECT_EQ(clock.sleeps(), (std::vector<int>{500}));
+  EXPECT_EQ(ini("RemotIP", "RemotIP"), "192.168.1.20");
+  EXPECT_FALSE(command.connected());
+}
+
+TEST_F(Network, FlagsAreAnnouncedAndSentInOrder) {
+  OpenWith(CardRecord("192.168.1.20"));
+  panel.values.autoIp = false;  // the card obtains its address automatically
+  panel.values.serverEnable = true;
+  panel.values.doubleSided = true;
+  EXPECT_EQ(card::NetworkStep(*ctx), NetworkOutcome::Done);
+  EXPECT_EQ(FieldLines(),
+            (std::vector<std::string>{"set dhcp_diable 1 \n", "set sever_enable 1 \n", "set T_Face 1 \n"}));
+  EXPECT_EQ(command.sent().size(), 6u);
+  auto r = ctx->state.record();
+  EXPECT_EQ(r.u8(rec::kIpMode), 1);
+  EXPECT_EQ(r.u8(rec::kServerEnable), 1);
+  EXPECT_EQ(r.u8(rec::kDoubleSided), 1);
+  EXPECT_TRUE(card::VerifyChecksum(r));
+}
+
+TEST_F(Network, TheLockSwitchesOnOnlyFromVersion17) {
+  OpenWith(CardRecord("192.168.1.20", 17));
+  panel.values.lock = true;
+  card::NetworkStep(*ctx);
+  EXPECT_EQ(FieldLines(), (std::vector<std::string>{"set Store_lock on \n  "}));
+  EXPECT_EQ(ctx->state.record().u8(rec::kLock), 1);
+
+  command.clearEvents();
+  auto old = CardRecord("192.168.1.20", 16);
+  OpenWith(old);
+  panel.values.lock = true;
+  card::NetworkStep(*ctx);
+  EXPECT_TRUE(FieldLines().empty());
+  EXPECT_EQ(ctx->state.record().u8(rec::kLock), 0);
+  // Switching it off works on every card.
+  old.setU8(rec::kLock, 1);
+  old.updateChecksum();
+  OpenWith(old);
+  panel.values.lock = false;
+  card::NetworkStep(*ctx);
+  EXPECT_EQ(FieldLines(), (std::vector<std::string>{"set Store_lock off \n  "}));
+}
+
+TEST_F(Network, NewCardAddressGoesLastRestartsTheCardAndSkipsTheClock) {
+  OpenWith(CardRecord("192.168.1.20"));
+  panel.values.cardIp = "192.168.1.30";
+  panel.values.serverIp = "10.0.0.1";
+  panel.values.serverPort = "9000";
+  card::SubmitAll(*ctx);
+  EXPECT_EQ(FieldLines(), (std::vector<std::string>{"set server_ip 10 0 0 1 \n", "set server_port 9000 \n",
+                                                    "set local_ip 192 168 1 30 \n"}));
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{card::kMsgReaddressed}));
+  // The panel is empty and the card's new address is left for the sibling programs.
+  EXPECT_EQ(panel.values.widthText, "");
+  EXPECT_EQ(panel.values.cardIp, "");
+  EXPECT_EQ(ini("RemotIP", "RemotIP"), "192.168.1.30");
+  auto r = ctx->state.record();
+  EXPECT_EQ(card::AddressText(r), "192.168.1.30");
+  EXPECT_EQ(card::Ipv4Text(r, rec::kServerAddress), "10.0.0.1");
+  EXPECT_EQ(r.u16(rec::kServerPort), 9000);
+  // 1000 ms after the address line; no clock line to the old address.
+  auto times = command.sendTimes();
+  EXPECT_EQ(clock.now() - times.back(), 1000 + 500);
+  for (const auto& s : command.sent()) EXPECT_EQ(s.find("set time"), std::string::npos);
+  EXPECT_FALSE(busy.isBusy());
+}
+
+TEST_F(Network, PortAbove65535IsSentWithEverySubmit) {
+  OpenWith(CardRecord("192.168.1.20"));
+  panel.values.serverPort = "70000";
+  for (int i = 0; i < 2; ++i) {
+    command.clearEvents();
+    card::NetworkStep(*ctx);
+    EXPECT_EQ(FieldLines(), (std::vector<std::string>{"set server_port 4464 \n"}));
+  }
+}
+
+TEST_F(Network, ConnectionFailureSendsNothing) {
+  OpenWith(CardRecord("192.168.1.20"));
+  panel.values.doubleSided = true;
+  command.queueConnectResult(-1);
+  EXPECT_EQ(card::NetworkStep(*ctx), NetworkOutcome::NotConnected);
+  EXPECT_TRUE(command.sent().empty());
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{"连接设备失败"}));
+  EXPECT_EQ(ctx->state.record().u8(rec::kDoubleSided), 0);
+  EXPECT_FALSE(busy.isBusy());
+}
+
+TEST_F(Network, ClockStepSendsThePcsLocalTimeWithADefinedEighthNumber) {
+  OpenWith(CardRecord("192.168.1.20"));
+  card::ClockStep(*ctx);
+  // 2025-12-09 05:28:29 UTC is a Tuesday.
+  EXPECT_EQ(command.sent(), (std::vector<std::string>{"set time 2025 12 9 5 28 29 2 0 \n  "}));
+  EXPECT_EQ(clock.sleeps(), (std::vector<int>{500}));
+  EXPECT_FALSE(command.connected());
+  command.queueConnectResult(-1);
+  card::ClockStep(*ctx);
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{"连接设备失败"}));
+  EXPECT_FALSE(busy.isBusy());
+}
+
+TEST_F(Network, DirectRestart) {
+  OpenWith(CardRecord("192.168.1.20"));
+  card::RestartCard(*ctx);
+  EXPECT_EQ(command.sent(), (std::vector<std::string>{"reset \n"}));
+  ASSERT_EQ(user.shown().size(), 1u);
+  EXPECT_EQ(user.shown()[0].text, "复位成功");
+  EXPECT_EQ(user.shown()[0].title, "成功");
+  EXPECT_EQ(user.shown()[0].icon, card::Icon::Information);
+  EXPECT_EQ(user.shown()[0].at - command.sendTimes()[0], 500);
+  EXPECT_EQ(panel.values.widthText, "");
+  EXPECT_TRUE(search.sent().empty());
+}
+
+TEST_F(Network, BroadcastRestartVariants) {
+  search.queueConnectResult(0);
+  {
+    OpenWith(CardRecord("192.168.1.20"));
+    panel.values.broadcast = true;
+    panel.values.autoIp = true;
+    card::RestartCard(*ctx);
+    auto sent = search.sent();
+    ASSERT_EQ(sent.size(), 3u);
+    auto r = ctx->state.record();
+    EXPECT_EQ(r.u8(rec::kIpMode), 0);
+    EXPECT_EQ(sent[0], "set Sys_Crc " + [&] { char b[16]; std::snprintf(b, sizeof b, "%x", r.u32(rec::kChecksum)); return std::string(b); }() + " \n");
+    EXPECT_EQ(sent[1], "set dhcp_diable 0 \n");
+    EXPECT_EQ(sent[1].size(), 19u);
+    EXPECT_EQ(sent[2], "reset \n");
+    auto t = search.sendTimes();
+    EXPECT_EQ(t[1] - t[0], 50);
+    EXPECT_EQ(t[2] - t[1], 50);
+    // No brackets, no message, no direct connection.
+    for (const auto& e : search.events()) EXPECT_EQ(e.kind, testing_support::ChannelEvent::Send);
+    EXPECT_TRUE(user.shown().empty());
+    EXPECT_EQ(command.connectCount(), 0);
+    EXPECT_EQ(busy.enters, 0);
+  }
+  {
+    search.clearEvents();
+    panel.values.autoIp = false;
+    panel.values.cardIp = "";  // reads "0.0.0.0"
+    card::RestartCard(*ctx);
+    EXPECT_EQ(search.sent(), (std::vector<std::string>{"reset \n"}));
+  }
+  {
+    search.clearEvents();
+    panel.values.cardIp = "10.1.2.30";
+    card::RestartCard(*ctx);
+    auto sent = search.sent();
+    ASSERT_EQ(sent.size(), 4u);
+    EXPECT_EQ(sent[1], "set local_ip 10 1 2 30 \n");
+    EXPECT_EQ(sent[2], "set dhcp_diable 1 \n");
+    EXPECT_EQ(sent[3], "reset \n");
+    auto r = ctx->state.record();
+    EXPECT_EQ(card::AddressText(r), "10.1.2.30");
+    EXPECT_EQ(r.u8(rec::kIpMode), 1);
+    EXPECT_TRUE(card::VerifyChecksum(r));
+  }
+}
+
+TEST_F(Network, SyncPollTakesARequestOnlyOnceACardWasOpened) {
+  testing_support::WriteFile(ctx->cfg.path(), "[NetSyc]\nSyc_Update=1\n");
+  int uploads = 0;
+  card::SyncRequestPoll(*ctx, [&] { ++uploads; });
+  EXPECT_EQ(uploads, 0);
+  EXPECT_EQ(ini("NetSyc", "Syc_Update"), "1");
+  ctx->state.setCardOpened();
+  card::SyncRequestPoll(*ctx, [&] { ++uploads; });
+  card::SyncRequestPoll(*ctx, [&] { ++uploads; });
+  EXPECT_EQ(uploads, 1);
+  EXPECT_EQ(ini("NetSyc", "Syc_Update"), "0");
+  // No upload operation yet: the request is still taken.
+  testing_support::WriteFile(ctx->cfg.path(), "[NetSyc]\nSyc_Update=7\n");
+  card::SyncRequestPoll(*ctx, {});
+  EXPECT_EQ(ini("NetSyc", "Syc_Update"), "0");
+}
+
+TEST(AddressText, BlankFormRoundTrips) {
+  EXPECT_EQ(card::BlankSeparated("10.1.2.30"), "10 1 2 30");
+  card::DeviceStatusRecord r;
+  card::StoreBlankAddress(r, rec::kServerAddress, "10 1 2 300");
+  EXPECT_EQ(card::RecordAddressBlank(r, rec::kServerAddress), "10 1 2 44");  // low 8 bits
+  card::StoreBlankAddress(r, rec::kServerAddress, "7");
+  EXPECT_EQ(card::RecordAddressBlank(r, rec::kServerAddress), "7 0 0 0");
+}
