@@ -51,3 +51,32 @@ void ScaledClock::sleepMs(int ms) {
 std::int64_t ScaledClock::now() { return RealClock().now(); }
 
 }  // namespace platform
+
+namespace platform {
+
+void AbortableClock::sleepMs(int ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (aborted_) throw OperationAborted{};
+  if (ms <= 0) return;
+  auto until = std::chrono::steady_clock::now() +
+               std::chrono::microseconds(static_cast<std::int64_t>(ms * 1000.0 * scale_));
+  wake_.wait_until(lock, until, [this] { return aborted_; });
+  if (aborted_) throw OperationAborted{};
+}
+
+std::int64_t AbortableClock::now() { return RealClock().now(); }
+
+void AbortableClock::abort() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    aborted_ = true;
+  }
+  wake_.notify_all();
+}
+
+bool AbortableClock::aborted() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return aborted_;
+}
+
+}  // namespace platform

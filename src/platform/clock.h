@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -49,6 +50,32 @@ class ScaledClock : public Clock {
 
  private:
   double factor_;
+};
+
+}  // namespace platform
+
+namespace platform {
+
+// Thrown out of a sleep once the clock was aborted: it unwinds an operation
+// that is still running when the tool closes, so that no further line goes
+// out after the user chose to quit.
+struct OperationAborted {};
+
+// A real clock whose sleeps can be cut short for good. scale shortens every
+// sleep in proportion, as ScaledClock does (1.0: real pauses).
+class AbortableClock : public Clock {
+ public:
+  explicit AbortableClock(double scale = 1.0) : scale_(scale) {}
+  void sleepMs(int ms) override;
+  std::int64_t now() override;
+  void abort();
+  bool aborted() const;
+
+ private:
+  double scale_;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  bool aborted_ = false;
 };
 
 }  // namespace platform

@@ -15,13 +15,14 @@
 namespace testing_support {
 
 class MainFixture : public ::testing::Test {
- protected:
-  MainFixture();
-
+ public:
   // A valid record of a card at address with the given firmware major.
   static card::DeviceStatusRecord CardRecord(const std::string& address, int firmwareMajor = 39, int macTail = 1);
   // The record as the card sends it: the 908 bytes as a string.
   static std::string Bytes(const card::DeviceStatusRecord& r);
+
+ protected:
+  MainFixture();
   // Makes rec the WorkingRecord, fills the panel from it and selects its address.
   void OpenWith(const card::DeviceStatusRecord& r);
   std::string ini(const std::string& section, const std::string& key) const;

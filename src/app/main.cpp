@@ -1,0 +1,55 @@
+// CardSetup: one instance per user, the adapter choice when SysCfg.ini asks
+// for it, the driver bound from subsys/, then the main window.
+#include <QApplication>
+#include <QMessageBox>
+
+#include "app/adapter_dialog.h"
+#include "app/main_window.h"
+#include "link/driver_binding.h"
+#include "platform/adapters.h"
+#include "platform/clock.h"
+#include "platform/instance.h"
+#include "platform/process.h"
+#include "platform/text.h"
+#include "ui/message_port.h"
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("CardSetup"));
+
+  platform::InstanceLock instance("MutexName");
+  if (!instance.acquired()) {
+    QMessageBox::information(nullptr, QStringLiteral("CardSetup"), QStringLiteral(u"CardTool已经在运行！！！"));
+    return 0;
+  }
+
+  card::SysCfg cfg = card::SysCfg::ForTool();
+  if (cfg.showAdapterDialog()) {
+    platform::SystemAdapters adapters;
+    ui::MessagePort messages(nullptr, QStringLiteral("CardSetup"));
+    card::NetSelect select(adapters, cfg, messages);
+    select.exec();
+    if (select.cancelled()) return 0;
+  }
+
+  auto driver = card::DriverLibrary::LoadFromToolDir();
+  if (!driver) {
+    QMessageBox::critical(nullptr, QStringLiteral(u"错误"), QStringLiteral(u"加载pcomm.dll失败"));
+    return 0;
+  }
+  // The link configuration carries "server field:port field" of the still
+  // empty panel; the driver does not read it back.
+  const std::string linkText = platform::Format("%s:%d", "0.0.0.0", 0);
+  card::WindowLinks links;
+  links.search = driver->CreateSearch();
+  links.command = driver->CreateLink(card::kCommandPort, linkText);
+  links.file = driver->CreateLink(card::kFilePort, linkText);
+  links.recovery = driver->CreateLink(card::kRecoveryPort, linkText);
+
+  platform::AbortableClock clock;
+  platform::SystemProcesses processes;
+  card::CCardSetupDlg window(std::move(links), cfg, clock, processes);
+  window.show();
+  window.Start();
+  return app.exec();
+}

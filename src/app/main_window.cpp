@@ -1,0 +1,525 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QTableWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/connect_ip_dialog.h"
+#include "link/discovery.h"
+#include "params/network.h"
+#include "params/panel.h"
+#include "params/panel_lists.h"
+#include "platform/text.h"
+#include "ui/ipv4_edit.h"
+#include "ui/message_port.h"
+#include "ui/ui_thread.h"
+
+namespace card {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+void FillCombo(QComboBox* combo, const std::vector<std::string>& items) {
+  combo->clear();
+  for (const auto& item : items) combo->addItem(Q(item));
+}
+
+// A label in front of its field; the buddy makes the field known to
+// assistive technology under the label's text.
+QLabel* Label(const QString& text, QWidget* field) {
+  auto* label = new QLabel(text);
+  label->setBuddy(field);
+  return label;
+}
+
+QComboBox* Combo() {
+  auto* c = new QComboBox;
+  c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  c->setMinimumContentsLength(10);
+  c->setMaxVisibleItems(20);
+  return c;
+}
+
+QLineEdit* NumberEdit(int maxDigits) {
+  auto* e = new QLineEdit;
+  e->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("\\d{0,%1}").arg(maxDigits)), e));
+  return e;
+}
+
+const char* const kDeviceColumns[] = {"序号", "设备SN", "IP地址", "IP自动获取", "设备状态", "MAC地址", "固件版本", "平台"};
+const int kDeviceColumnWidths[] = {60, 300, 180, 120, 120, 200, 150, 130};
+
+}  // namespace
+
+QString CCardSetupDlg::windowTitleText() { return QStringLiteral(u"     Korvex控制卡参数配置  V6.2"); }
+
+CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::Clock& clock,
+                             platform::ProcessPort& processes, UserPort* user, QWidget* parent)
+    : QDialog(parent), links_(std::move(links)) {
+  setWindowTitle(windowTitleText());
+  setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
+  messages_ = std::make_unique<ui::MessagePort>(this, QStringLiteral("CardSetup"));
+  ctx_ = std::make_unique<MainContext>(clock, user ? *user : *messages_, *this, *this, *this, processes,
+                                       std::move(cfg));
+  ctx_->search = links_.search.get();
+  ctx_->command = links_.command.get();
+  ctx_->file = links_.file.get();
+  ctx_->recovery = links_.recovery.get();
+  ctx_->subsysDir = ctx_->cfg.path().substr(0, ctx_->cfg.path().rfind('/') + 1);
+  ctx_->runOnWorker = [this](std::function<void()> body) { RunDeviceOperation(std::move(body)); };
+
+  // The program-editor poll runs on one thread, once per timer tick, and
+  // only after a card was opened.
+  poll_ = std::make_unique<TickThread>([this] { SyncRequestPoll(*ctx_, {}); });
+  syncTimer_ = new QTimer(this);
+  syncTimer_->setInterval(100);
+  connect(syncTimer_, &QTimer::timeout, this, [this] {
+    poll_->tick();
+    cardIp_->setEnabled(true);
+  });
+  ctx_->startSyncTimer = [timer = syncTimer_] {
+    QMetaObject::invokeMethod(timer, [timer] { timer->start(); }, Qt::QueuedConnection);
+  };
+
+  BuildLayout();
+  FillLists();
+  ConnectSignals();
+}
+
+CCardSetupDlg::~CCardSetupDlg() { ShutDown(); }
+
+void CCardSetupDlg::BuildLayout() {
+  // "配置"
+  search_ = new QPushButton(QStringLiteral(u"搜索设备"));
+  submit_ = new QPushButton(QStringLiteral(u"提交更改"));
+  addDevice_ = new QPushButton(QStringLiteral(u"添加设备"));
+  auto* config = new QGroupBox(QStringLiteral(u"配置"));
+  auto* configRow = new QHBoxLayout(config);
+  for (QPushButton* b : {search_, submit_, addDevice_}) configRow->addWidget(b);
+
+  // "屏参数设置"
+  width_ = NumberEdit(5);
+  height_ = NumberEdit(5);
+  oe_ = Combo();
+  data_ = Combo();
+  target_ = Combo();
+  mode_ = Combo();
+  refresh_ = Combo();
+  brightness_ = Combo();
+  modbus_ = Combo();
+  rs485_ = Combo();
+  baud_ = Combo();
+  devNo_ = Combo();
+  auto* screen = new QGroupBox(QStringLiteral(u"屏参数设置"));
+  auto* screenGrid = new QGridLayout(screen);
+  const std::pair<QString, QWidget*> screenFields[] = {
+      {QStringLiteral(u"像素宽点数"), width_},  {QStringLiteral(u"像素高点数"), height_},
+      {QStringLiteral(u"OE信号"), oe_},         {QStringLiteral(u"数据高低"), data_},
+      {QStringLiteral(u"显示目标"), target_},   {QStringLiteral(u"显示模式"), mode_},
+      {QStringLiteral(u"刷屏率"), refresh_},    {QStringLiteral(u"亮度"), brightness_},
+      {QStringLiteral(u"ModBus地址"), modbus_}, {QStringLiteral(u"485模式"), rs485_},
+      {QStringLiteral(u"波特率"), baud_},       {QStringLiteral(u"开发编号"), devNo_},
+  };
+  for (int i = 0; i < 12; ++i) {
+    int row = i / 2, col = (i % 2) * 2;
+    screenGrid->addWidget(Label(screenFields[i].first, screenFields[i].second), row, col);
+    screenGrid->addWidget(screenFields[i].second, row, col + 1);
+  }
+  screenGrid->setColumnStretch(1, 1);
+  screenGrid->setColumnStretch(3, 1);
+
+  // "IP设置"
+  autoIp_ = new QCheckBox(QStringLiteral(u"自动获取IP"));
+  serverEnable_ = new QCheckBox(QStringLiteral(u"是否连接服务器"));
+  cardIp_ = new ui::Ipv4Edit;
+  serverIp_ = new ui::Ipv4Edit;
+  serverPort_ = NumberEdit(10);
+  service_ = Combo();
+  auto* ip = new QGroupBox(QStringLiteral(u"IP设置"));
+  auto* ipGrid = new QGridLayout(ip);
+  ipGrid->addWidget(autoIp_, 0, 0, 1, 2);
+  ipGrid->addWidget(serverEnable_, 0, 2, 1, 2);
+  ipGrid->addWidget(Label(QStringLiteral(u"控制卡IP"), cardIp_), 1, 0);
+  ipGrid->addWidget(cardIp_, 1, 1);
+  ipGrid->addWidget(Label(QStringLiteral(u"服务器IP"), serverIp_), 1, 2);
+  ipGrid->addWidget(serverIp_, 1, 3);
+  ipGrid->addWidget(Label(QStringLiteral(u"服务器端口"), serverPort_), 2, 0);
+  ipGrid->addWidget(serverPort_, 2, 1);
+  ipGrid->addWidget(Label(QStringLiteral(u" 服务类型"), service_), 2, 2);
+  ipGrid->addWidget(service_, 2, 3);
+  ipGrid->setColumnStretch(1, 1);
+  ipGrid->setColumnStretch(3, 1);
+
+  // The two fields that are never shown.
+  cardPort_ = new QLineEdit(this);
+  cardPort_->hide();
+  internalCode_ = new QLineEdit(this);
+  internalCode_->hide();
+
+  // "功能" (left)
+  firmware_ = new QPushButton(QStringLiteral(u"固件升级"));
+  advanced_ = new QPushButton(QStringLiteral(u"高级设置"));
+  restart_ = new QPushButton(QStringLiteral(u"重启设备"));
+  auto* functionsLeft = new QGroupBox(QStringLiteral(u"功能"));
+  auto* functionsLeftRow = new QHBoxLayout(functionsLeft);
+  for (QPushButton* b : {firmware_, advanced_, restart_}) functionsLeftRow->addWidget(b);
+
+  // "节目"
+  program_ = Combo();
+  dwell_ = Combo();
+  readBack_ = new QCheckBox(QStringLiteral(u"是否回读"));
+  edit_ = new QPushButton(QStringLiteral(u"编辑"));
+  update_ = new QPushButton(QStringLiteral(u"更新"));
+  remove_ = new QPushButton(QStringLiteral(u"删除"));
+  openFile_ = new QPushButton(QStringLiteral(u"打开文件"));
+  saveFile_ = new QPushButton(QStringLiteral(u"另存文件"));
+  format_ = new QPushButton(QStringLiteral(u"格式化"));
+  auto* programs = new QGroupBox(QStringLiteral(u"节目"));
+  auto* programGrid = new QGridLayout(programs);
+  programGrid->addWidget(Label(QStringLiteral(u"当前节目"), program_), 0, 0);
+  programGrid->addWidget(program_, 0, 1);
+  programGrid->addWidget(Label(QStringLiteral(u"停留时长"), dwell_), 0, 2);
+  programGrid->addWidget(dwell_, 0, 3);
+  programGrid->addWidget(readBack_, 0, 4, 1, 2);
+  QPushButton* programButtons[] = {edit_, update_, remove_, openFile_, saveFile_, format_};
+  for (int i = 0; i < 6; ++i) programGrid->addWidget(programButtons[i], 1, i);
+
+  // "功能" (right)
+  displayTest_ = new QPushButton(QStringLiteral(u"显示测试"));
+  syncDisplay_ = new QPushButton(QStringLiteral(u"同步显示"));
+  modbusTable_ = new QPushButton(QStringLiteral(u"主站请求配置"));
+  monitor_ = new QPushButton(QStringLiteral(u"运行数据监视"));
+  modbusDebug_ = new QPushButton(QStringLiteral(u"modbus调试"));
+  script_ = new QPushButton(QStringLiteral(u"脚本程序"));
+  storage_ = new QPushButton(QStringLiteral(u"读写设备数据"));
+  auto* functionsRight = new QGroupBox(QStringLiteral(u"功能"));
+  auto* functionsRightGrid = new QGridLayout(functionsRight);
+  QPushButton* rightButtons[] = {displayTest_, syncDisplay_, modbusTable_, monitor_, modbusDebug_, script_, storage_};
+  for (int i = 0; i < 7; ++i) functionsRightGrid->addWidget(rightButtons[i], i / 4, i % 4);
+
+  // Below the right group.
+  doubleSided_ = new QCheckBox(QStringLiteral(u"双面"));
+  lock_ = new QCheckBox(QStringLiteral(u"锁定"));
+  broadcast_ = new QCheckBox(QStringLiteral(u"广播"));
+  help_ = new QPushButton(QStringLiteral(u"使用帮助"));
+  link_ = new QLabel(QStringLiteral(u"<a href=\"https://www.korvex.cn\">Korvex 官方网站</a>"));
+  link_->setTextFormat(Qt::RichText);
+  link_->setOpenExternalLinks(true);
+  link_->setTextInteractionFlags(Qt::TextBrowserInteraction);
+  auto* extras = new QHBoxLayout;
+  for (QWidget* w : {static_cast<QWidget*>(doubleSided_), static_cast<QWidget*>(lock_),
+                     static_cast<QWidget*>(broadcast_), static_cast<QWidget*>(help_), static_cast<QWidget*>(link_)})
+    extras->addWidget(w);
+  extras->addStretch(1);
+
+  // "设备列表"
+  devices_ = new QTableWidget(0, 8);
+  devices_->setAccessibleName(QStringLiteral(u"设备列表"));
+  QStringList headers;
+  for (const char* h : kDeviceColumns) headers << QString::fromUtf8(h);
+  devices_->setHorizontalHeaderLabels(headers);
+  for (int c = 0; c < 8; ++c) devices_->setColumnWidth(c, kDeviceColumnWidths[c]);
+  devices_->verticalHeader()->hide();
+  devices_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  devices_->setSelectionMode(QAbstractItemView::SingleSelection);
+  devices_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  devices_->setShowGrid(true);
+  devices_->horizontalHeader()->setHighlightSections(false);
+  auto* deviceGroup = new QGroupBox(QStringLiteral(u"设备列表"));
+  auto* deviceLayout = new QVBoxLayout(deviceGroup);
+  deviceLayout->addWidget(devices_);
+
+  // The progress bar exists and follows the operations, but is not shown.
+  progress_ = new QProgressBar(this);
+  progress_->setRange(0, 100);
+  progress_->hide();
+
+  auto* left = new QVBoxLayout;
+  for (QGroupBox* g : {config, screen, ip, functionsLeft, programs}) left->addWidget(g);
+  left->addStretch(1);
+  auto* right = new QVBoxLayout;
+  right->addWidget(deviceGroup, 1);
+  right->addWidget(functionsRight);
+  right->addLayout(extras);
+  auto* root = new QHBoxLayout(this);
+  root->addLayout(left, 0);
+  root->addLayout(right, 1);
+
+  // The order in which the busy pattern disables them.
+  busyControls_ = {search_,   submit_,      modbusDebug_,  addDevice_, edit_,     restart_, advanced_,
+                   firmware_, update_,      remove_,       modbusTable_, syncDisplay_, displayTest_, monitor_,
+                   saveFile_, openFile_,    autoIp_,       serverEnable_, doubleSided_, readBack_, lock_,
+                   broadcast_, program_,    dwell_,        storage_,  format_};
+
+  // Enter in a field must not press a button.
+  for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
+
+  // The About item: the window's context menu stands in for the system menu.
+  auto* about = new QAction(QStringLiteral(u"关于 CardSetup(&A)..."), this);
+  connect(about, &QAction::triggered, this, &CCardSetupDlg::ShowAbout);
+  addAction(about);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
+  resize(1500, 820);
+}
+
+void CCardSetupDlg::FillLists() {
+  FillCombo(target_, DisplayTargetItems());
+  FillCombo(mode_, DisplayModeItems());
+  FillCombo(data_, PolarityItems());
+  FillCombo(oe_, PolarityItems());
+  FillCombo(rs485_, Rs485ModeItems());
+  FillCombo(service_, ServiceTypeItems());
+  FillCombo(baud_, BaudRateItems());
+  FillCombo(devNo_, DevelopmentItems());
+  FillCombo(program_, ProgramItems());
+  program_->setCurrentIndex(0);
+  readBack_->setChecked(true);
+  FillCombo(brightness_, NumberItems(kBrightnessItems));
+  FillCombo(refresh_, NumberItems(kRefreshItems));
+  FillCombo(modbus_, ModbusAddressItems());
+  FillCombo(dwell_, DwellItems());
+  // Nothing is selected until a card was read.
+  for (QComboBox* c : {target_, mode_, data_, oe_, rs485_, service_, baud_, devNo_, brightness_, refresh_, modbus_, dwell_})
+    c->setCurrentIndex(-1);
+}
+
+void CCardSetupDlg::ConnectSignals() {
+  connect(search_, &QPushButton::clicked, this, &CCardSetupDlg::OnSearch);
+  connect(devices_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { OnDeviceDoubleClicked(row); });
+  connect(addDevice_, &QPushButton::clicked, this, &CCardSetupDlg::OnAddDevice);
+  connect(submit_, &QPushButton::clicked, this, [this] { RunDeviceOperation([this] { SubmitAll(*ctx_); }); });
+  connect(restart_, &QPushButton::clicked, this, [this] { RunDeviceOperation([this] { RestartCard(*ctx_); }); });
+  connect(lock_, &QCheckBox::clicked, this, &CCardSetupDlg::OnLockClicked);
+  // The tool dialogs open only for an opened card.
+  for (QPushButton* b : {advanced_, modbusTable_, modbusDebug_, monitor_, storage_, script_})
+    connect(b, &QPushButton::clicked, this, [this] { RequireOpenedCard(); });
+}
+
+void CCardSetupDlg::Start() {
+  EnterBusy();
+  ctx_->state.setLocalAddress(ctx_->cfg.serverIp());
+  if (links_.search && links_.search->exists()) links_.search->Connect(ctx_->state.localAddress());
+  LeaveBusy();
+  ctx_->state.setSelectedAddress("");
+  RunDeviceOperation([this] { SearchBody(*ctx_); });
+}
+
+void CCardSetupDlg::RunDeviceOperation(std::function<void()> body) {
+  if (closing_) return;
+  EnterBusy();
+  workers_.Run([this, body = std::move(body)] {
+    struct Leave {
+      CCardSetupDlg* self;
+      ~Leave() { self->LeaveBusy(); }
+    } leave{this};
+    body();
+  });
+}
+
+bool CCardSetupDlg::RequireOpenedCard() {
+  if (ctx_->state.cardOpened()) return true;
+  ctx_->user.Message(kMsgNotConnected, kTitleError, Icon::Error);
+  return false;
+}
+
+void CCardSetupDlg::OnSearch() {
+  ctx_->state.setSelectedAddress("");
+  RunDeviceOperation([this] { SearchBody(*ctx_); });
+}
+
+void CCardSetupDlg::OnDeviceDoubleClicked(int row) {
+  auto text = [&](int col) {
+    QTableWidgetItem* item = devices_->item(row, col);
+    return item ? S(item->text()) : std::string();
+  };
+  ctx_->state.setSelectedAddress(text(2));
+  ctx_->state.setSelectedSerial(text(1));
+  RunDeviceOperation([this] { OpenCard(*ctx_); });
+}
+
+void CCardSetupDlg::OnAddDevice() {
+  Connect_IP dialog(ctx_->cfg, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  ctx_->state.setSelectedAddress(S(dialog.result()));
+  RunDeviceOperation([this] { OpenCard(*ctx_); });
+}
+
+void CCardSetupDlg::OnLockClicked(bool checked) {
+  // Cards before record version 17 know how to unlock, not how to lock.
+  if (checked && ctx_->state.record().firmwareMajor() < rec::kChecksumFromMajor) {
+    lock_->setChecked(false);
+    ctx_->user.Message("该设备固件版本不支持锁定！", kTitleNotice, Icon::Information);
+  }
+}
+
+void CCardSetupDlg::ShowAbout() {
+  QMessageBox::about(this, QStringLiteral(u"关于 CardSetup"),
+                     QStringLiteral(u"CardSetup 控制卡参数配置 V6.2\n\n查找局域网中的LED控制卡，读取并修改其参数。"));
+}
+
+void CCardSetupDlg::EnterBusy() {
+  if (closing_) return;
+  ui::RunOnObjectThread(this, [this] {
+    ++busyDepth_;
+    for (QWidget* w : busyControls_) w->setEnabled(false);
+    progress_->setValue(0);
+  });
+}
+
+void CCardSetupDlg::LeaveBusy() {
+  if (closing_) return;
+  ui::RunOnObjectThread(this, [this] {
+    if (busyDepth_ > 0) --busyDepth_;
+    if (busyDepth_ > 0) return;
+    for (QWidget* w : busyControls_) w->setEnabled(true);
+    mode_->setEnabled(true);
+  });
+}
+
+void CCardSetupDlg::EnableCardAddressField() {
+  if (closing_) return;
+  ui::RunOnObjectThread(this, [this] { cardIp_->setEnabled(true); });
+}
+
+void CCardSetupDlg::InsertRow(int at, const DeviceListEntry& e) {
+  devices_->insertRow(at);
+  const std::string* texts[] = {&e.number, &e.serial, &e.address, &e.autoIp, &e.status, &e.mac, &e.firmware, &e.platform};
+  for (int c = 0; c < 8; ++c) devices_->setItem(at, c, new QTableWidgetItem(Q(*texts[c])));
+}
+
+void CCardSetupDlg::ClearRows() {
+  if (closing_) return;
+  ui::RunOnObjectThread(this, [this] { devices_->setRowCount(0); });
+}
+
+void CCardSetupDlg::AppendRow(const DeviceListEntry& entry) {
+  if (closing_) return;
+  ui::RunOnObjectThread(this, [&] { InsertRow(devices_->rowCount(), entry); });
+}
+
+void CCardSetupDlg::InsertFirstRow(const DeviceListEntry& entry) {
+  if (closing_) return;
+  ui::RunOnObjectThread(this, [&] { InsertRow(0, entry); });
+}
+
+PanelValues CCardSetupDlg::Read() {
+  // A worker still running while the tool closes has nothing left to read.
+  if (closing_) throw platform::OperationAborted{};
+  PanelValues v;
+  ui::RunOnObjectThread(this, [&] { v = ReadWidgets(); });
+  return v;
+}
+
+void CCardSetupDlg::Write(const PanelValues& values) {
+  if (closing_) return;
+  ui::RunOnObjectThread(this, [&] { WriteWidgets(values); });
+}
+
+PanelValues CCardSetupDlg::ReadWidgets() const {
+  PanelValues v;
+  v.widthText = S(width_->text());
+  v.heightText = S(height_->text());
+  v.oe = oe_->currentIndex();
+  v.data = data_->currentIndex();
+  v.target = target_->currentIndex();
+  v.mode = mode_->currentIndex();
+  v.refresh = refresh_->currentIndex();
+  v.brightness = brightness_->currentIndex();
+  v.modbus = modbus_->currentIndex();
+  v.rs485 = rs485_->currentIndex();
+  v.baud = baud_->currentIndex();
+  v.devNo = devNo_->currentIndex();
+  v.autoIp = autoIp_->isChecked();
+  v.serverEnable = serverEnable_->isChecked();
+  v.cardIp = S(cardIp_->address());
+  v.serverIp = S(serverIp_->address());
+  v.serverPort = S(serverPort_->text());
+  v.service = service_->currentIndex();
+  v.doubleSided = doubleSided_->isChecked();
+  v.lock = lock_->isChecked();
+  v.broadcast = broadcast_->isChecked();
+  v.program = program_->currentIndex();
+  v.dwell = dwell_->currentIndex();
+  v.readBack = readBack_->isChecked();
+  v.cardPortText = S(cardPort_->text());
+  v.internalCode = S(internalCode_->text());
+  return v;
+}
+
+void CCardSetupDlg::WriteWidgets(const PanelValues& v) {
+  width_->setText(Q(v.widthText));
+  height_->setText(Q(v.heightText));
+  const std::pair<QComboBox*, int> lists[] = {
+      {oe_, v.oe},         {data_, v.data},     {target_, v.target}, {mode_, v.mode},       {refresh_, v.refresh},
+      {brightness_, v.brightness}, {modbus_, v.modbus}, {rs485_, v.rs485}, {baud_, v.baud}, {devNo_, v.devNo},
+      {service_, v.service}, {program_, v.program}, {dwell_, v.dwell}};
+  for (const auto& [combo, index] : lists) combo->setCurrentIndex(index < combo->count() ? index : -1);
+  autoIp_->setChecked(v.autoIp);
+  serverEnable_->setChecked(v.serverEnable);
+  cardIp_->setAddress(Q(v.cardIp));
+  serverIp_->setAddress(Q(v.serverIp));
+  serverPort_->setText(Q(v.serverPort));
+  doubleSided_->setChecked(v.doubleSided);
+  lock_->setChecked(v.lock);
+  broadcast_->setChecked(v.broadcast);
+  readBack_->setChecked(v.readBack);
+  cardPort_->setText(Q(v.cardPortText));
+  internalCode_->setText(Q(v.internalCode));
+}
+
+bool CCardSetupDlg::ShutDown() {
+  if (shutDown_) return true;
+  shutDown_ = true;
+  closing_ = true;
+  messages_->setClosing();
+  syncTimer_->stop();
+  // Workers stop at their next pause; blocked calls to the window still get
+  // served while we wait.
+  if (auto* abortable = dynamic_cast<platform::AbortableClock*>(&ctx_->clock)) abortable->abort();
+  while (!workers_.WaitIdle(20)) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  poll_.reset();
+  if (ctx_->command) ctx_->command->Disconnect();
+  links_.search.reset();
+  return true;
+}
+
+void CCardSetupDlg::closeEvent(QCloseEvent* event) {
+  if (!shutDown_ && workers_.running() > 0) {
+    auto answer = QMessageBox::question(this, QStringLiteral("CardSetup"),
+                                        QStringLiteral(u"设备操作正在进行，确定要退出吗？"));
+    if (answer != QMessageBox::Yes) {
+      event->ignore();
+      return;
+    }
+  }
+  ShutDown();
+  QDialog::closeEvent(event);
+}
+
+void CCardSetupDlg::keyPressEvent(QKeyEvent* event) {
+  // Escape does not close the main window; the close box does.
+  if (event->key() == Qt::Key_Escape) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+}  // namespace card
