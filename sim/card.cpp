@@ -141,7 +141,7 @@ std::vector<Card::Reply> Card::Execute(const Command& c, Session& s, std::int64_
   } else if (w[0] == "reset") {
     restartDue_ = nowMs;
   } else if (Is(w, "file", "read_raw")) {
-    out.push_back({flash_.Read(Hex(w, 2), std::min(Length(w, 3), kMaxReadLength))});
+    out.push_back({flash_.Read(Hex(w, 2), std::min({Length(w, 3), kMaxReadLength, options_.maxRawReply}))});
   } else if (Is(w, "file", "read_modbus")) {
     out.push_back({ReadModbus(Hex(w, 2), std::min(Length(w, 3), kMaxReadLength))});
   } else if (Is(w, "file", "write_modbus")) {

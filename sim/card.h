@@ -36,6 +36,7 @@ struct CardOptions {
   Firmware firmware;
   int bootWindowMs = 5000;
   bool acknowledge = true;  // false: never acknowledge a paced piece
+  std::uint32_t maxRawReply = kMaxReadLength;  // a "file read_raw" answers at most this much
 };
 
 // What one connection has going on with the card.

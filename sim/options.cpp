@@ -23,6 +23,7 @@ std::string Usage() {
          "               [--boot-window-ms MS] [--rs485-period-ms MS] [--recovery]\n"
          "               [--state DIR] [--wire-log FILE]\n"
          "  faults: [--delay-ms MS] [--drop-replies] [--split-bytes N] [--split-gap-ms MS]\n"
+         "          [--short-reads N]"
          "          [--stray-byte] [--refuse] [--no-ack] [--silent]\n"
          "Cards live on loopback addresses (127.0.0.10, .11, ... unless given) and\n"
          "answer searches on UDP 4400 and commands on TCP 1001/1002 (1000 with --recovery).\n"
@@ -58,6 +59,7 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     else if (a == "--drop-replies") o->faults.dropReplies = true;
     else if (a == "--split-bytes") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.splitBytes);
     else if (a == "--split-gap-ms") ok = value(&v) && ToInt(v, 0, 60000, &o->faults.splitGapMs);
+    else if (a == "--short-reads") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.shortReads);
     else if (a == "--stray-byte") o->faults.strayByte = true;
     else if (a == "--refuse") o->faults.refuse = true;
     else if (a == "--no-ack") o->faults.noAck = true;

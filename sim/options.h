@@ -15,6 +15,7 @@ struct Faults {
   bool dropReplies = false;  // --drop-replies: commands act, replies never leave
   int splitBytes = 0;      // --split-bytes N: replies go in N-byte segments ...
   int splitGapMs = 0;      // --split-gap-ms G: ... G ms apart
+  int shortReads = 0;      // --short-reads N: "file read_raw" answers at most N bytes
   bool strayByte = false;  // --stray-byte: one byte before every record sent over TCP
   bool refuse = false;     // --refuse: no TCP port listens
   bool noAck = false;      // --no-ack: paced pieces are never acknowledged

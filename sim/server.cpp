@@ -67,6 +67,7 @@ bool Server::Start(std::string* error) {
   co.firmware = options_.firmware;
   co.bootWindowMs = options_.bootWindowMs;
   co.acknowledge = !options_.faults.noAck;
+  if (options_.faults.shortReads > 0) co.maxRawReply = static_cast<std::uint32_t>(options_.faults.shortReads);
   for (int i = 0; i < options_.cards; ++i) {
     std::string dir = options_.stateDir.empty() ? "" : platform::Format("%s/card%02d", options_.stateDir.c_str(), i);
     CardNet net;
