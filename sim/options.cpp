@@ -23,7 +23,7 @@ std::string Usage() {
          "               [--boot-window-ms MS] [--rs485-period-ms MS] [--recovery]\n"
          "               [--state DIR] [--wire-log FILE]\n"
          "  faults: [--delay-ms MS] [--drop-replies] [--split-bytes N] [--split-gap-ms MS]\n"
-         "          [--short-reads N]"
+         "          [--short-reads N]\n"
          "          [--stray-byte] [--refuse] [--no-ack] [--silent]\n"
          "Cards live on loopback addresses (127.0.0.10, .11, ... unless given) and\n"
          "answer searches on UDP 4400 and commands on TCP 1001/1002 (1000 with --recovery).\n"
