@@ -2,6 +2,7 @@
 // is told to stop (SIGTERM or SIGINT).
 #include <csignal>
 #include <cstdio>
+#include <string>
 
 #include "options.h"
 #include "server.h"
@@ -12,6 +13,11 @@ void OnSignal(int) { g_stop = true; }
 }  // namespace
 
 int main(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--help") {
+      std::fputs(sim::Usage().c_str(), stdout);
+      return 0;
+    }
   sim::Options options;
   std::string error;
   if (!sim::ParseOptions(argc, argv, &options, &error)) {
