@@ -178,6 +178,19 @@ TEST_F(LinkTest, ARecordSentInSmallSegmentsComesBackWhole) {
   EXPECT_TRUE(card::VerifyChecksum(card::CopyRecord(buf.data(), reply.count, *at)));
 }
 
+TEST_F(LinkTest, ALateReplyIsNotWaitedForButStaysForTheNextReceive) {
+  StartSim({"--delay-ms", "300"});
+  auto link = Connected();
+  std::vector<std::uint8_t> buf(8192);
+  auto reply = card::Exchange(*link, real_, "query all_in_struct_tcp \n", 0, buf.data(), buf.size());
+  EXPECT_TRUE(reply.ok());
+  EXPECT_EQ(reply.count, 0u) << "Receive does not wait for a reply 300 ms away";
+  real_.sleepMs(450);
+  std::size_t count = 0;
+  ASSERT_EQ(link->Receive(buf.data(), buf.size(), &count), 0);
+  EXPECT_EQ(count, card::rec::kSize);
+}
+
 TEST_F(LinkTest, ExchangesOfTwoThreadsOnOneHandleNeverInterleave) {
   StartSim();
   auto link = Connected();
