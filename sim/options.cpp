@@ -1,0 +1,82 @@
+#include "options.h"
+
+#include <cstdlib>
+#include <string_view>
+
+#include "ipv4.h"
+
+namespace sim {
+namespace {
+
+bool ToInt(const char* text, int low, int high, int* out) {
+  char* end = nullptr;
+  long v = std::strtol(text, &end, 10);
+  if (!*text || *end || v < low || v > high) return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
+}  // namespace
+
+std::string Usage() {
+  return "usage: cardsim [--cards N] [--address A]... [--firmware X.Y.Z] [--boot-ms MS]\n"
+         "               [--boot-window-ms MS] [--rs485-period-ms MS] [--recovery]\n"
+         "               [--state DIR] [--wire-log FILE]\n"
+         "  faults: [--delay-ms MS] [--drop-replies] [--split-bytes N] [--split-gap-ms MS]\n"
+         "          [--short-reads N]\n"
+         "          [--stray-byte] [--refuse] [--no-ack] [--silent]\n"
+         "Cards live on loopback addresses (127.0.0.10, .11, ... unless given) and\n"
+         "answer searches on UDP 4400 and commands on TCP 1001/1002 (1000 with --recovery).\n"
+         "Prints \"ready\" once every socket listens.\n";
+}
+
+bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
+  *o = Options{};
+  for (int i = 1; i < argc; ++i) {
+    std::string_view a = argv[i];
+    auto value = [&](const char** v) {
+      if (i + 1 >= argc) return false;
+      *v = argv[++i];
+      return true;
+    };
+    const char* v = nullptr;
+    bool ok = true;
+    if (a == "--cards") ok = value(&v) && ToInt(v, 1, 200, &o->cards);
+    else if (a == "--address") {
+      ok = value(&v);
+      auto ip = ok ? pcomm::ParseIpv4(v) : std::nullopt;
+      // Cards stay on loopback: nothing a test does may reach another machine.
+      ok = ip && pcomm::IsLoopback(*ip);
+      if (ok) o->addresses.push_back(*ip);
+    } else if (a == "--firmware") ok = value(&v) && ParseFirmware(v, &o->firmware);
+    else if (a == "--boot-ms") ok = value(&v) && ToInt(v, 0, 600000, &o->bootMs);
+    else if (a == "--boot-window-ms") ok = value(&v) && ToInt(v, 0, 600000, &o->bootWindowMs);
+    else if (a == "--rs485-period-ms") ok = value(&v) && ToInt(v, 1, 600000, &o->rs485PeriodMs);
+    else if (a == "--recovery") o->recovery = true;
+    else if (a == "--state") ok = value(&v) && (o->stateDir = v, true);
+    else if (a == "--wire-log") ok = value(&v) && (o->wireLog = v, true);
+    else if (a == "--delay-ms") ok = value(&v) && ToInt(v, 0, 600000, &o->faults.delayMs);
+    else if (a == "--drop-replies") o->faults.dropReplies = true;
+    else if (a == "--split-bytes") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.splitBytes);
+    else if (a == "--split-gap-ms") ok = value(&v) && ToInt(v, 0, 60000, &o->faults.splitGapMs);
+    else if (a == "--short-reads") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.shortReads);
+    else if (a == "--stray-byte") o->faults.strayByte = true;
+    else if (a == "--refuse") o->faults.refuse = true;
+    else if (a == "--no-ack") o->faults.noAck = true;
+    else if (a == "--silent") o->faults.silent = true;
+    else {
+      *error = "unknown option " + std::string(a);
+      return false;
+    }
+    if (!ok) {
+      *error = "bad value for " + std::string(a);
+      return false;
+    }
+  }
+  if (!o->addresses.empty()) o->cards = static_cast<int>(o->addresses.size());
+  for (int i = static_cast<int>(o->addresses.size()); i < o->cards; ++i)
+    o->addresses.push_back(0x7F00000Au + static_cast<std::uint32_t>(i));  // 127.0.0.10 + i
+  return true;
+}
+
+}  // namespace sim

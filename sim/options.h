@@ -1,0 +1,42 @@
+// cardsim's command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "card_record.h"
+
+namespace sim {
+
+// Faults a test can ask for; they apply to every card of the process.
+struct Faults {
+  int delayMs = 0;         // --delay-ms N: every reply leaves N ms late
+  bool dropReplies = false;  // --drop-replies: commands act, replies never leave
+  int splitBytes = 0;      // --split-bytes N: replies go in N-byte segments ...
+  int splitGapMs = 0;      // --split-gap-ms G: ... G ms apart
+  int shortReads = 0;      // --short-reads N: "file read_raw" answers at most N bytes
+  bool strayByte = false;  // --stray-byte: one byte before every record sent over TCP
+  bool refuse = false;     // --refuse: no TCP port listens
+  bool noAck = false;      // --no-ack: paced pieces are never acknowledged
+  bool silent = false;     // --silent: connections are accepted and never answered
+};
+
+struct Options {
+  int cards = 1;
+  std::vector<std::uint32_t> addresses;  // --address A, repeated; else 127.0.0.10, .11, ...
+  Firmware firmware;
+  int bootMs = 1500;
+  int bootWindowMs = 5000;
+  int rs485PeriodMs = 500;
+  bool recovery = false;
+  std::string stateDir;
+  std::string wireLog;
+  Faults faults;
+};
+
+// False with a message in *error on a bad command line.
+bool ParseOptions(int argc, char** argv, Options* out, std::string* error);
+std::string Usage();
+
+}  // namespace sim

@@ -1,0 +1,115 @@
+#include "e2e/fixture.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/text.h"
+#include "link/command_channel.h"
+
+namespace e2e {
+namespace {
+std::string& Problem() {
+  static std::string p = "not checked";
+  return p;
+}
+}  // namespace
+
+void SetNamespaceProblem(const std::string& problem) { Problem() = problem; }
+
+void CardSimTest::SetUp() {
+  if (!Problem().empty())
+    GTEST_SKIP() << "end-to-end tests need a private network namespace: " << Problem();
+  lib_ = card::DriverLibrary::Load(PCOMM_PATH);
+  ASSERT_TRUE(lib_) << "cannot load " << PCOMM_PATH;
+}
+
+void CardSimTest::TearDown() { StopSims(); }
+
+void CardSimTest::StartSim(const std::vector<std::string>& extra) {
+  dirs_.push_back(std::make_unique<testing_support::TempDir>());
+  sims_.push_back(std::make_unique<harness::SimProcess>());
+  Launch(sims_.size() - 1, dirs_.back()->path(), extra);
+}
+
+void CardSimTest::RestartSim(int sim, const std::vector<std::string>& extra) {
+  sims_.at(static_cast<std::size_t>(sim))->Stop();
+  Launch(static_cast<std::size_t>(sim), dirs_.at(static_cast<std::size_t>(sim))->path(), extra);
+}
+
+void CardSimTest::Launch(std::size_t index, const std::string& dir, const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {"--state", dir + "/state", "--wire-log", dir + "/wire.log"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  auto sim = std::make_unique<harness::SimProcess>();
+  std::string error;
+  ASSERT_TRUE(sim->Start(CARDSIM_PATH, args, 10000, &error)) << error;
+  sims_.at(index) = std::move(sim);
+}
+
+bool CardSimTest::Eventually(const std::function<bool()>& what, int timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (what()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void CardSimTest::StopSims() {
+  for (auto& s : sims_) s->Stop();
+  sims_.clear();
+}
+
+std::unique_ptr<card::Channel> CardSimTest::Link(int port) {
+  auto ch = lib_->CreateLink(port);
+  EXPECT_TRUE(ch->exists());
+  return ch;
+}
+
+std::unique_ptr<card::Channel> CardSimTest::Connected(const char* address, int port) {
+  auto ch = Link(port);
+  EXPECT_EQ(ch->Connect(address), 0) << address << ":" << port;
+  return ch;
+}
+
+std::unique_ptr<card::Channel> CardSimTest::Search() {
+  auto ch = lib_->CreateSearch();
+  EXPECT_TRUE(ch->exists());
+  EXPECT_EQ(ch->Connect(kLocal), 0);
+  return ch;
+}
+
+card::DeviceStatusRecord CardSimTest::QueryRecord(card::Channel& link) {
+  std::vector<std::uint8_t> buf(8192);
+  auto reply = card::Exchange(link, fast_, "query all_in_struct_tcp \n", 500, buf.data(), buf.size());
+  EXPECT_TRUE(reply.ok());
+  auto at = card::LocateRecord(buf.data(), reply.count);
+  EXPECT_TRUE(at.has_value()) << "no record in " << reply.count << " bytes";
+  if (!at) return {};
+  EXPECT_GE(reply.count, *at + card::rec::kSize) << "the record came back cut";
+  return card::CopyRecord(buf.data(), reply.count, *at);
+}
+
+void CardSimTest::AnnounceAndSend(card::Channel& link, card::DeviceStatusRecord* mirror, const std::string& line) {
+  std::uint32_t crc = mirror->updateChecksum();
+  card::SendLine(link, platform::Format("set Sys_Crc %x \n", crc));
+  fast_.sleepMs(2000);
+  card::SendLine(link, line);
+}
+
+std::string CardSimTest::WireLog(int sim) const {
+  return testing_support::ReadFile(dirs_.at(static_cast<std::size_t>(sim))->file("wire.log"));
+}
+
+std::string CardSimTest::StateFile(int card, const std::string& name, int sim) const {
+  return dirs_.at(static_cast<std::size_t>(sim))->file(platform::Format("state/card%02d/%s", card, name.c_str()));
+}
+
+long CardSimTest::StatusValue(int card, const std::string& key, int sim) const {
+  std::string s = testing_support::ReadFile(StateFile(card, "status.json", sim));
+  auto at = s.find("\"" + key + "\": ");
+  if (at == std::string::npos) return -1;
+  return std::strtol(s.c_str() + at + key.size() + 4, nullptr, 10);
+}
+
+}  // namespace e2e

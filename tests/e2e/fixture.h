@@ -1,0 +1,70 @@
+// A fixture that runs cardsim for a test and talks to it through the real
+// pcomm library: start with the options a test needs, open links and the
+// search, read the wire log and the state directory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "harness/sim_process.h"
+#include "link/channel.h"
+#include "link/driver_binding.h"
+#include "link/record.h"
+#include "platform/clock.h"
+#include "support/temp_dir.h"
+
+namespace e2e {
+
+void SetNamespaceProblem(const std::string& problem);
+
+constexpr const char* kCard0 = "127.0.0.10";
+constexpr const char* kCard1 = "127.0.0.11";
+constexpr const char* kLocal = "127.0.0.1";
+
+class CardSimTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts a cardsim with --state and --wire-log in a fresh directory plus
+  // extra. Each call starts another process (for a second fault setting).
+  void StartSim(const std::vector<std::string>& extra = {});
+  // Starts cardsim again on the state directory and wire log of sim.
+  void RestartSim(int sim, const std::vector<std::string>& extra = {});
+  void StopSims();
+
+  std::unique_ptr<card::Channel> Link(int port = card::kCommandPort);
+  // A link already connected to address (fails the test otherwise).
+  std::unique_ptr<card::Channel> Connected(const char* address = kCard0, int port = card::kCommandPort);
+  std::unique_ptr<card::Channel> Search();
+
+  // "query all_in_struct_tcp \n" with the tool's 500 ms pause (scaled), then
+  // LocateRecord; fails the test when no record comes.
+  card::DeviceStatusRecord QueryRecord(card::Channel& link);
+  // The set line with its checksum announcement before it, as the tool sends
+  // them: the change is made to *mirror first, then announced.
+  void AnnounceAndSend(card::Channel& link, card::DeviceStatusRecord* mirror, const std::string& line);
+
+  // Polls what until it holds or timeoutMs pass.
+  static bool Eventually(const std::function<bool()>& what, int timeoutMs = 3000);
+
+  std::string WireLog(int sim = 0) const;
+  std::string StateFile(int card, const std::string& name, int sim = 0) const;
+  // A number from a card's status.json ("crc_checks" and so on), -1 if missing.
+  long StatusValue(int card, const std::string& key, int sim = 0) const;
+
+  std::shared_ptr<card::DriverLibrary> lib_;
+  platform::ScaledClock fast_{0.02};
+  platform::RealClock real_;
+
+ private:
+  void Launch(std::size_t index, const std::string& dir, const std::vector<std::string>& extra);
+  std::vector<std::unique_ptr<harness::SimProcess>> sims_;
+  std::vector<std::unique_ptr<testing_support::TempDir>> dirs_;
+};
+
+}  // namespace e2e

@@ -1,0 +1,247 @@
+// The card's rules without sockets: set lines against the record, the
+// checksum check, paced acknowledgements, flash layout and the RTU CRC.
+#include "card.h"
+
+#include <gtest/gtest.h>
+
+#include "link/crc32.h"
+#include "rtu.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+namespace rec = card::rec;
+using sim::ApplySetLine;
+using sim::SplitWords;
+
+sim::Command Line(const std::string& text) {
+  sim::Command c;
+  c.line = text;
+  c.words = SplitWords(text);
+  return c;
+}
+
+card::DeviceStatusRecord Fresh() { return sim::MakeRecord(3, 0x7F00000D, sim::Firmware{}); }
+
+TEST(CardRecord, StartsValidAndUniquePerIndex) {
+  auto a = sim::MakeRecord(0, 0x7F00000A, sim::Firmware{39, 2, 1});
+  auto b = sim::MakeRecord(1, 0x7F00000B, sim::Firmware{39, 2, 1});
+  EXPECT_TRUE(card::CheckRecord(a));
+  EXPECT_TRUE(card::VerifyChecksum(a));
+  EXPECT_EQ(card::AddressText(a), "127.0.0.10");
+  EXPECT_EQ(card::FirmwareText(a), "39.2.1");
+  EXPECT_EQ(a.serialBytes().size(), 24u);
+  EXPECT_EQ(a.serialBytes().substr(0, 4), "2023");
+  EXPECT_NE(a.serialBytes(), b.serialBytes());
+  EXPECT_NE(card::MacText(a), card::MacText(b));
+  EXPECT_EQ(a.u16(rec::kCodeWord), 0x8111);
+}
+
+TEST(CardRecord, SetLinesWriteTheirFieldsAndKeepTheChecksum) {
+  struct Case {
+    const char* line;
+    std::size_t offset;
+    int width;
+    unsigned value;
+  };
+  const Case cases[] = {
+      {"set chrct machine 88ff \n", rec::kCodeWord, 2, 0x88FF},
+      {"set hard 96 0 6\n", rec::kWidthCopy, 2, 96},
+      {"set hard 96 0 6\n", rec::kDisplayMode, 1, 6},
+      {"set soft 2000 1024 \n", rec::kHeight, 2, 1024},
+      {"set baud 115200 8 0 1 \n", rec::kBaudRate, 2, 115200 & 0xFFFF},
+      {"set modbus_dev_addr 254 \n", rec::kModbusAddress, 2, 254},
+      {"set dhcp_diable 0 \n", rec::kIpMode, 1, 0},
+      {"set server_ip 10 1 2 30 \n", rec::kServerAddress + 3, 1, 30},
+      {"set server_port 70000 \n", rec::kServerPort, 2, 70000 & 0xFFFF},
+      {"set S_Foctory 0x80 \n", rec::kFactoryByte, 1, 0x80},
+      {"set Store_lock on \n  ", rec::kLock, 1, 1},
+      {"set uart1  1  2 0  \n", rec::kParity, 1, 2},
+      {"set N_M_Enable  85 1200   \n", rec::kServerHeartbeatInterval, 2, 1200},
+      {"set reset_Enable  85 23 59 58  \n", rec::kRestartSecond, 2, 58},
+      {"set xyilne  3 4\n", rec::kSplitY, 1, 4},
+      {"set ledpara  64 32 16 8 4 16 1 2 1 5 7 0 1 \n", rec::kDzFold, 1, 7},
+      {"set ledpara  64 32 16 8 4 16 1 2 1 5 7 0 1 \n", rec::kDataPolarity, 1, 1},
+      {"set local_ip_dns  8 8 4 4 \n", rec::kDns + 2, 1, 4},
+      {"set Mac  a b c d e 1ff    \n", rec::kMac + 10, 2, 0x1FF},
+      {"set safedate 4  321  \n", rec::kCounterStart + 8, 2, 321},
+  };
+  for (const auto& c : cases) {
+    auto r = Fresh();
+    auto res = ApplySetLine(r, SplitWords(c.line));
+    EXPECT_TRUE(res.known) << c.line;
+    unsigned got = c.width == 1 ? r.u8(c.offset) : r.u16(c.offset);
+    EXPECT_EQ(got, c.value) << c.line;
+    EXPECT_TRUE(card::VerifyChecksum(r)) << c.line;
+  }
+}
+
+TEST(CardRecord, ModbusEntryFollowsTheLineOrder) {
+  auto r = Fresh();
+  ApplySetLine(r, SplitWords("set C_DD 29 16 247 65535 120 3 4 5 200 6 250 1000 -32768\n"));
+  const std::size_t e = rec::kModbusTable + 29 * rec::kModbusEntrySize;
+  EXPECT_EQ(r.u8(e), 16);
+  EXPECT_EQ(r.u8(e + 1), 247);
+  EXPECT_EQ(r.u16(e + 2), 65535);
+  EXPECT_EQ(r.u8(e + 4), 120);
+  EXPECT_EQ(r.u16(e + 5), 3);     // divisor
+  EXPECT_EQ(r.u16(e + 10), 4);    // calibration plus
+  EXPECT_EQ(r.u16(e + 12), 5);    // calibration minus
+  EXPECT_EQ(r.u8(e + 9), 200);    // master storage
+  EXPECT_EQ(r.u16(e + 7), 6);     // multiplier
+  EXPECT_EQ(r.u8(e + 14), 250);   // delay
+  EXPECT_EQ(r.u16(e + 15), 1000);
+  EXPECT_EQ(static_cast<std::int16_t>(r.u16(e + 17)), -32768);
+  auto before = r;
+  EXPECT_FALSE(ApplySetLine(r, SplitWords("set C_DD 30 3 1 0 1 1 0 0 1 1 1 0 0\n")).known) << "only 30 entries";
+  EXPECT_TRUE(r == before);
+}
+
+TEST(CardRecord, SerialNumberKeepsTheRestOfItsField) {
+  auto r = Fresh();
+  r.data()[rec::kSerial + 30] = 'Z';
+  r.updateChecksum();
+  ApplySetLine(r, SplitWords("set SN  2023ABCDEFGHIJKLMNOPQRST    \n"));
+  EXPECT_EQ(r.serialBytes(), "2023ABCDEFGHIJKLMNOPQRST");
+  EXPECT_EQ(r.data()[rec::kSerial + 30], 'Z');
+}
+
+TEST(CardRecord, LinesThatDoNotTouchTheRecordSayWhatTheyAreFor) {
+  auto r = Fresh();
+  auto before = r;
+  EXPECT_EQ(*ApplySetLine(r, SplitWords("set Sys_Crc deadbeef \n")).announced, 0xDEADBEEFu);
+  EXPECT_EQ(ApplySetLine(r, SplitWords("set get485ascii 1 \n")).rs485, 2);
+  EXPECT_EQ(ApplySetLine(r, SplitWords("set get485 1 \n")).rs485, 1);
+  EXPECT_EQ(*ApplySetLine(r, SplitWords("set time 2024 2 29 23 59 58 4 0 \n  ")).clock, 1709251198);
+  EXPECT_TRUE(ApplySetLine(r, SplitWords("set Regonize_M \n")).recognition);
+  EXPECT_FALSE(ApplySetLine(r, SplitWords("set nonsense 1 \n")).known);
+  EXPECT_TRUE(r == before);
+  EXPECT_TRUE(ApplySetLine(r, SplitWords("set local_ip 127 0 0 77 \n")).moveAddress);
+  EXPECT_EQ(sim::RecordAddress(r), 0x7F00004Du);
+}
+
+TEST(Card, AnnouncedChecksumsAreCheckedAfterTheNextLine) {
+  sim::Card c(0, 0x7F00000A, sim::CardOptions{}, "");
+  sim::Session s;
+  auto mirror = c.record();
+  mirror.setU8(rec::kBrightness, 9);
+  auto line = [&](const std::string& text) { c.Execute(Line(text), s, 0); };
+  line("set Sys_Crc " + [&] { char b[16]; std::snprintf(b, sizeof b, "%x", mirror.updateChecksum()); return std::string(b); }() + " ");
+  line("set ld 9 ");
+  EXPECT_EQ(c.counters().crcChecks, 1);
+  EXPECT_EQ(c.counters().crcMismatches, 0);
+  line("set Sys_Crc 1 ");
+  line("set ld 10 ");
+  EXPECT_EQ(c.counters().crcChecks, 2);
+  EXPECT_EQ(c.counters().crcMismatches, 1);
+  line("set ld 11 ");
+  EXPECT_EQ(c.counters().crcChecks, 2) << "no announcement, no check";
+  EXPECT_EQ(c.flash().Read(0, rec::kSize), std::string(reinterpret_cast<const char*>(c.record().data()), rec::kSize))
+      << "the record at flash 0 follows the changes";
+}
+
+TEST(PacedAcks, OneAfterEveryFullPieceButTheLast) {
+  EXPECT_EQ(sim::PacedAcksDue(1199, 1199, 39), 0) << "below 1200 nothing is paced";
+  EXPECT_EQ(sim::PacedAcksDue(1200, 1200, 39), 1) << "its one piece is followed by an empty one";
+  EXPECT_EQ(sim::PacedAcksDue(1200, 1200, 38), 0) << "firmware 38 takes it whole";
+  EXPECT_EQ(sim::PacedAcksDue(1201, 1200, 39), 1);
+  EXPECT_EQ(sim::PacedAcksDue(2400, 1199, 39), 0);
+  EXPECT_EQ(sim::PacedAcksDue(2400, 1200, 39), 1);
+  EXPECT_EQ(sim::PacedAcksDue(2400, 2400, 39), 1);
+  EXPECT_EQ(sim::PacedAcksDue(2500, 2400, 39), 2);
+  EXPECT_EQ(sim::PacedAcksDue(2500, 2500, 39), 2);
+  EXPECT_EQ(sim::PacedAcksDue(3600, 3600, 40), 2);
+}
+
+TEST(Flash, ProgramDirectoryHasTheToolsLayout) {
+  sim::Flash f;
+  EXPECT_EQ(f.Read(sim::kProgramDirectory, 296), std::string(296, '\0'));
+  ASSERT_TRUE(f.StoreProgram(5, "hello"));
+  ASSERT_TRUE(f.StoreProgram(7, "web"));  // no directory entry for 6 and 7
+  std::string dir = f.Read(sim::kProgramDirectory, 296);
+  auto u32 = [&](std::size_t at) {
+    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(dir[at]) | static_cast<std::uint8_t>(dir[at + 1]) << 8 |
+                                      static_cast<std::uint8_t>(dir[at + 2]) << 16 |
+                                      static_cast<std::uint8_t>(dir[at + 3]) << 24);
+  };
+  EXPECT_EQ(u32(0), 1u);
+  EXPECT_EQ(u32(12 + 48 * 5), 1u);
+  EXPECT_EQ(u32(48 + 48 * 5), 5u);
+  EXPECT_EQ(f.Read(u32(44 + 48 * 5), 5), "hello");
+  EXPECT_LT(u32(44 + 48 * 5), sim::kProgramRegionEnd);
+  EXPECT_EQ(f.Read(sim::kProgramAreas + 7 * sim::kProgramAreaSize, 3), "web");
+  f.RemoveProgram(5);
+  EXPECT_EQ(f.ProgramCount(), 0);
+  EXPECT_FALSE(f.StoreProgram(8, "x"));
+  EXPECT_FALSE(f.StoreProgram(0, std::string(sim::kProgramAreaSize + 1, 'x')));
+  EXPECT_EQ(f.Read(sim::kFlashSize - 2, 100).size(), 2u);
+  EXPECT_TRUE(f.Read(sim::kFlashSize, 1).empty());
+}
+
+TEST(Flash, ScriptAndTextsStayInTheirRegions) {
+  sim::Flash f;
+  EXPECT_FALSE(f.StoreScript(0x6EFFFF, "x"));
+  EXPECT_FALSE(f.StoreScript(sim::kScriptRegion + 4000, std::string(200, 'y'))) << "cut at the region end";
+  EXPECT_EQ(f.Read(sim::kScriptRegion + sim::kScriptSize, 1), "\xff");
+  EXPECT_FALSE(f.StoreText(4, "a", 0));
+  EXPECT_FALSE(f.StoreText(15, "a", 0));
+  EXPECT_TRUE(f.StoreText(14, std::string(14096, 't'), 1));
+  EXPECT_EQ(f.Read(0x75F000, 1), "\xff") << "the picture region is untouched";
+}
+
+TEST(Rtu, CrcMatchesKnownFrames) {
+  // Read two holding registers from slave 1: 01 03 00 00 00 02 C4 0B.
+  EXPECT_EQ(sim::WithCrc(std::string("\x01\x03\x00\x00\x00\x02", 6)), std::string("\x01\x03\x00\x00\x00\x02\xC4\x0B", 8));
+  // Write register 1 of slave 17 with 3: 11 06 00 01 00 03 9A 9B.
+  EXPECT_EQ(sim::ModbusCrc16(std::string("\x11\x06\x00\x01\x00\x03", 6)), 0x9B9A);
+}
+
+TEST(Rtu, TrafficFollowsTheMasterTable) {
+  auto r = Fresh();
+  ApplySetLine(r, SplitWords("set C_DD 0 6 9 5 1 1 0 0 0 1 20 0 0\n"));
+  std::vector<std::uint16_t> regs(16, 0x1234);
+  auto traffic = sim::MasterTraffic(r, regs, 0);
+  ASSERT_EQ(traffic.size(), 2u);  // the write and the default table's fc 4 request
+  EXPECT_EQ(traffic[0].request, traffic[0].response) << "a single write is answered with its echo";
+  EXPECT_EQ(traffic[0].request.substr(0, 4), std::string("\x09\x06\x00\x05", 4));
+  EXPECT_EQ(sim::ModbusCrc16(traffic[1].response), 0);
+  EXPECT_EQ(sim::TextView(traffic[0]).substr(0, 7), "TX: 09 ");
+}
+
+TEST(Framebuffer, DrawsWhatTheRecognitionWizardUses) {
+  sim::Framebuffer fb;
+  fb.Resize(32, 16);
+  fb.Line(0, 3, 31, 3);
+  EXPECT_EQ(fb.LitCount(), 32);
+  fb.Clear();
+  fb.Rect(1, 1, 14, 14);
+  EXPECT_EQ(fb.LitCount(), 52);
+  EXPECT_TRUE(fb.Lit(14, 7));
+  EXPECT_FALSE(fb.Lit(7, 7));
+  fb.Line(-5, 0, 100, 0);  // clipped, not crashing
+  fb.Resize(100000, 0);
+  EXPECT_EQ(fb.width(), sim::kMaxScreenWidth);
+  EXPECT_EQ(fb.height(), 1);
+}
+
+TEST(Card, StateIsWrittenAndLoadedBack) {
+  testing_support::TempDir dir;
+  {
+    sim::Card c(0, 0x7F00000A, sim::CardOptions{}, dir.file("card00"));
+    sim::Session s;
+    c.Execute(Line("set ld 33"), s, 0);
+    sim::Command program = Line("file cmd 1 3 352441c2 4 ");
+    program.payload = "abc";
+    program.declared = 3;
+    program.hasPayload = true;
+    program.wireBytes = 28;
+    c.Execute(program, s, 0);
+    c.Persist(0);
+  }
+  sim::Card again(0, 0x7F00000A, sim::CardOptions{}, dir.file("card00"));
+  EXPECT_EQ(again.record().u8(rec::kBrightness), 33);
+  EXPECT_EQ(again.flash().Entry(1).length, 3u);
+  EXPECT_EQ(again.flash().Read(again.flash().Entry(1).address, 3), "abc");
+}
+
+}  // namespace
