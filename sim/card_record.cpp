@@ -143,8 +143,9 @@ card::DeviceStatusRecord MakeRecord(int index, std::uint32_t address, const Firm
   r.setU16(rec::kHeight, 32);
   r.setU16(rec::kWidthCopy, 128);
   r.setU8(rec::kDriverConstant, 16);
-  r.setU8(rec::kDataPolarity, 1);
-  r.setU8(rec::kOePolarity, 1);
+  // Polarity "1-- 正" in the fields, as the code word's bits 0x10 and 0x01 say.
+  r.setU8(rec::kDataPolarity, 0);
+  r.setU8(rec::kOePolarity, 0);
   r.setU16(rec::kBaudRate, 9600);
   r.setU8(rec::kRefreshRate, 10);
   r.setU8(rec::kBrightness, 15);

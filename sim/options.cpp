@@ -24,7 +24,7 @@ std::string Usage() {
          "               [--state DIR] [--wire-log FILE]\n"
          "  faults: [--delay-ms MS] [--drop-replies] [--split-bytes N] [--split-gap-ms MS]\n"
          "          [--short-reads N]\n"
-         "          [--stray-byte] [--refuse] [--no-ack] [--silent]\n"
+         "          [--stray-byte] [--refuse] [--no-ack] [--silent] [--no-search]\n"
          "Cards live on loopback addresses (127.0.0.10, .11, ... unless given) and\n"
          "answer searches on UDP 4400 and commands on TCP 1001/1002 (1000 with --recovery).\n"
          "Prints \"ready\" once every socket listens.\n";
@@ -64,6 +64,7 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     else if (a == "--refuse") o->faults.refuse = true;
     else if (a == "--no-ack") o->faults.noAck = true;
     else if (a == "--silent") o->faults.silent = true;
+    else if (a == "--no-search") o->faults.noSearch = true;
     else {
       *error = "unknown option " + std::string(a);
       return false;

@@ -20,6 +20,7 @@ struct Faults {
   bool refuse = false;     // --refuse: no TCP port listens
   bool noAck = false;      // --no-ack: paced pieces are never acknowledged
   bool silent = false;     // --silent: connections are accepted and never answered
+  bool noSearch = false;   // --no-search: search queries go unanswered (a card behind a router)
 };
 
 struct Options {

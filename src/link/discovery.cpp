@@ -1,6 +1,7 @@
 #include "link/discovery.h"
 
 #include <array>
+#include <optional>
 #include <vector>
 
 #include "link/command_channel.h"
@@ -173,19 +174,24 @@ void ReadByBroadcast(MainContext& ctx) {
   if (!ctx.search || !ctx.search->exists()) return;
   Channel& s = *ctx.search;
   // The card compares the serial with its own bytes, which are GBK.
-  const std::string query =
-      Format("query all_in_strut %s \n", platform::Utf8ToGbk(ctx.state.selectedSerial()).c_str());
+  const std::string serial = platform::Utf8ToGbk(ctx.state.selectedSerial());
+  const std::string query = Format("query all_in_strut %s \n", serial.c_str());
   std::vector<std::uint8_t> buf(4096);
-  std::size_t count = 0;
+  std::optional<DeviceStatusRecord> answer;
   for (int i = 0; i < 3; ++i) {
     ExchangeScope exchange(s);
     s.Send(query);
     ctx.clock.sleepMs(1000);
     std::fill(buf.begin(), buf.end(), 0);
+    std::size_t count = 0;
     s.Receive(buf.data(), buf.size(), &count);
+    // A datagram left over from an earlier search may still be waiting: only
+    // the record with the asked serial is the answer.
+    DeviceStatusRecord r = CopyRecord(buf.data(), count, 0);
+    if (count > 0 && r.serialBytes() == serial) answer = r;
   }
-  if (count > 0) {
-    ctx.state.setRecord(CopyRecord(buf.data(), count, 0));
+  if (answer) {
+    ctx.state.setRecord(*answer);
     FillParameterPanel(ctx, FillVariant::Broadcast);
   }
 }

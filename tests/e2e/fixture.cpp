@@ -101,6 +101,46 @@ std::string CardSimTest::WireLog(int sim) const {
   return testing_support::ReadFile(dirs_.at(static_cast<std::size_t>(sim))->file("wire.log"));
 }
 
+namespace {
+
+// Decodes the JSON string that starts at text[at] (the opening quote).
+std::string JsonText(const std::string& text, std::size_t at) {
+  std::string out;
+  for (std::size_t i = at + 1; i < text.size() && text[i] != '"'; ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    char e = text[++i];
+    switch (e) {
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 'u': out += static_cast<char>(std::strtol(text.substr(i + 1, 4).c_str(), nullptr, 16)); i += 4; break;
+      default: out += e;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string CardSimTest::Received(const std::string& card, int port, int sim) const {
+  const std::string log = WireLog(sim);
+  const std::string match = platform::Format("\"card\":\"%s\",\"port\":%d,", card.c_str(), port);
+  std::string out;
+  std::size_t start = 0;
+  while (start < log.size()) {
+    std::size_t end = log.find('\n', start);
+    if (end == std::string::npos) end = log.size();
+    std::string line = log.substr(start, end - start);
+    std::size_t rx = line.find("\"rx\":");
+    if (line.find(match) != std::string::npos && rx != std::string::npos) out += JsonText(line, rx + 5);
+    start = end + 1;
+  }
+  return out;
+}
+
 std::string CardSimTest::StateFile(int card, const std::string& name, int sim) const {
   return dirs_.at(static_cast<std::size_t>(sim))->file(platform::Format("state/card%02d/%s", card, name.c_str()));
 }

@@ -53,6 +53,9 @@ class CardSimTest : public ::testing::Test {
   static bool Eventually(const std::function<bool()>& what, int timeoutMs = 3000);
 
   std::string WireLog(int sim = 0) const;
+  // Every byte the tool sent to card (its address) on port, in order, decoded
+  // from the wire log.
+  std::string Received(const std::string& card, int port, int sim = 0) const;
   std::string StateFile(int card, const std::string& name, int sim = 0) const;
   // A number from a card's status.json ("crc_checks" and so on), -1 if missing.
   long StatusValue(int card, const std::string& key, int sim = 0) const;

@@ -257,3 +257,24 @@ TEST_F(Discovery, OpenCardRunsTheStepsInOrder) {
   EXPECT_EQ(command.connectCount(), 2);
   EXPECT_FALSE(busy.isBusy());
 }
+
+TEST_F(Discovery, BroadcastReadTakesOnlyTheRecordWithTheAskedSerial) {
+  auto wanted = CardRecord("192.168.1.20", 39, 1);
+  auto other = CardRecord("192.168.1.21", 39, 2);
+  ctx->state.setSelectedSerial(card::SerialText(wanted));
+  ctx->state.setRecord(other);
+  panel.values.broadcast = true;
+  // A reply left over from an earlier search waits in front of the answer.
+  search.queueReply(Bytes(other));
+  search.queueReply(Bytes(wanted));
+  card::ReadRecord(*ctx);
+  EXPECT_EQ(ctx->state.record(), wanted);
+  EXPECT_EQ(panel.values.cardIp, "192.168.1.20");
+
+  // Only foreign replies: the WorkingRecord and the panel stay as they were.
+  panel.writes = 0;
+  search.queueReply(Bytes(other));
+  card::ReadRecord(*ctx);
+  EXPECT_EQ(ctx->state.record(), wanted);
+  EXPECT_EQ(panel.writes, 0);
+}
