@@ -1,7 +1,6 @@
 // CardSetup: one instance per user, the adapter choice when SysCfg.ini asks
 // for it, the driver bound from subsys/, then the main window.
 #include <QApplication>
-#include <QMessageBox>
 
 #include "app/adapter_dialog.h"
 #include "app/main_window.h"
@@ -17,16 +16,16 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("CardSetup"));
 
+  ui::MessagePort messages(nullptr, QStringLiteral("CardSetup"));
   platform::InstanceLock instance("MutexName");
   if (!instance.acquired()) {
-    QMessageBox::information(nullptr, QStringLiteral("CardSetup"), QStringLiteral(u"CardTool已经在运行！！！"));
+    messages.Message("CardTool已经在运行！！！", {}, card::Icon::Information);
     return 0;
   }
 
   card::SysCfg cfg = card::SysCfg::ForTool();
   if (cfg.showAdapterDialog()) {
     platform::SystemAdapters adapters;
-    ui::MessagePort messages(nullptr, QStringLiteral("CardSetup"));
     card::NetSelect select(adapters, cfg, messages);
     select.exec();
     if (select.cancelled()) return 0;
@@ -34,7 +33,7 @@ int main(int argc, char** argv) {
 
   auto driver = card::DriverLibrary::LoadFromToolDir();
   if (!driver) {
-    QMessageBox::critical(nullptr, QStringLiteral(u"错误"), QStringLiteral(u"加载pcomm.dll失败"));
+    messages.Message("加载pcomm.dll失败", card::kTitleError, card::Icon::Error);
     return 0;
   }
   // The link configuration carries "server field:port field" of the still

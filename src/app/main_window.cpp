@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QScreen>
 #include <QTableWidget>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -276,7 +277,11 @@ void CCardSetupDlg::BuildLayout() {
   connect(about, &QAction::triggered, this, &CCardSetupDlg::ShowAbout);
   addAction(about);
   setContextMenuPolicy(Qt::ActionsContextMenu);
-  resize(1500, 820);
+  // As large as the list's columns want, but never beyond the screen.
+  QSize wanted(1500, 820);
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    wanted = wanted.boundedTo(screen->availableGeometry().size() * 0.95);
+  resize(wanted);
 }
 
 void CCardSetupDlg::FillLists() {
@@ -370,8 +375,8 @@ void CCardSetupDlg::OnLockClicked(bool checked) {
 }
 
 void CCardSetupDlg::ShowAbout() {
-  QMessageBox::about(this, QStringLiteral(u"关于 CardSetup"),
-                     QStringLiteral(u"CardSetup 控制卡参数配置 V6.2\n\n查找局域网中的LED控制卡，读取并修改其参数。"));
+  messages_->Message("CardSetup 控制卡参数配置 V6.2\n\n查找局域网中的LED控制卡，读取并修改其参数。", "关于 CardSetup",
+                     Icon::Information);
 }
 
 void CCardSetupDlg::EnterBusy() {
@@ -502,9 +507,12 @@ bool CCardSetupDlg::ShutDown() {
 
 void CCardSetupDlg::closeEvent(QCloseEvent* event) {
   if (!shutDown_ && workers_.running() > 0) {
-    auto answer = QMessageBox::question(this, QStringLiteral("CardSetup"),
-                                        QStringLiteral(u"设备操作正在进行，确定要退出吗？"));
-    if (answer != QMessageBox::Yes) {
+    QMessageBox ask(QMessageBox::Question, QStringLiteral("CardSetup"),
+                    QStringLiteral(u"设备操作正在进行，确定要退出吗？"), QMessageBox::Yes | QMessageBox::No, this);
+    ask.button(QMessageBox::Yes)->setText(QStringLiteral(u"是"));
+    ask.button(QMessageBox::No)->setText(QStringLiteral(u"否"));
+    ask.setDefaultButton(QMessageBox::No);
+    if (ask.exec() != QMessageBox::Yes) {
       event->ignore();
       return;
     }

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include "ui/ui_thread.h"
 
@@ -21,6 +22,8 @@ void MessagePort::Message(const std::string& text, const std::string& title, car
       case card::Icon::Information: box.setIcon(QMessageBox::Information); break;
       case card::Icon::None: break;
     }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral(u"确定"));
     box.exec();
   });
 }
