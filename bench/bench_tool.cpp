@@ -1,0 +1,137 @@
+// bench_tool: the main window over the real driver against cardsim, in a
+// private network namespace of its own.
+//
+//   submit with k changed fields   vs k x 2000 ms plus the fixed pauses
+//   longest stall of the UI thread during search, open and submit, measured
+//   with a 5 ms timer on the event loop
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/main_window.h"
+#include "harness/netns.h"
+#include "harness/sim_process.h"
+#include "link/driver_binding.h"
+#include "platform/ini.h"
+
+namespace {
+
+// Measures the longest gap between two ticks of a 5 ms timer: how long the
+// UI thread did not get to its event loop.
+class StallProbe {
+ public:
+  StallProbe() {
+    timer_.setInterval(5);
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      qint64 now = clock_.nsecsElapsed();
+      if (last_ >= 0) worst_ = std::max(worst_, now - last_);
+      last_ = now;
+    });
+  }
+  void Start() {
+    worst_ = 0;
+    last_ = -1;
+    clock_.start();
+    timer_.start();
+  }
+  // The longest gap beyond the timer's own 5 ms, in ms.
+  double StallMs() const { return std::max<qint64>(0, worst_ - 5'000'000) / 1e6; }
+
+ private:
+  QTimer timer_;
+  QElapsedTimer clock_;
+  qint64 last_ = -1;
+  qint64 worst_ = 0;
+};
+
+// Runs the event loop until done() holds; returns the elapsed ms.
+template <typename F>
+double Wait(F done, int timeoutMs = 120000) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < timeoutMs) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  return t.nsecsElapsed() / 1e6;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string problem = harness::EnterPrivateNetwork();
+  if (!problem.empty()) {
+    std::fprintf(stderr, "bench_tool: no private network namespace: %s\n", problem.c_str());
+    return 1;
+  }
+  harness::SimProcess sim;
+  std::string error;
+  if (!sim.Start(CARDSIM_PATH, {"--cards", "3"}, 20000, &error)) {
+    std::fprintf(stderr, "bench_tool: %s\n", error.c_str());
+    return 1;
+  }
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  auto lib = card::DriverLibrary::Load(PCOMM_PATH);
+  if (!lib) return 1;
+
+  char dirTemplate[] = "/tmp/bench-tool-XXXXXX";
+  std::string dir = ::mkdtemp(dirTemplate);
+  card::SysCfg cfg(dir + "/SysCfg.ini");
+  cfg.setServerIp("127.0.0.1");
+  card::WindowLinks links;
+  links.search = lib->CreateSearch();
+  links.command = lib->CreateLink(card::kCommandPort);
+  links.file = lib->CreateLink(card::kFilePort);
+  links.recovery = lib->CreateLink(card::kRecoveryPort);
+  platform::AbortableClock clock;
+  platform::SystemProcesses processes;
+  card::CCardSetupDlg window(std::move(links), cfg, clock, processes);
+  auto* list = window.findChild<QTableWidget*>();
+  QPushButton* submit = nullptr;
+  for (QPushButton* b : window.findChildren<QPushButton*>())
+    if (b->text() == QStringLiteral(u"提交更改")) submit = b;
+
+  StallProbe probe;
+  probe.Start();
+  window.show();
+  window.Start();
+  double openMs = Wait([&] { return list->rowCount() == 3 && window.workers().running() == 0; });
+  std::printf("search and open of the last of 3 cards: %.0f ms, longest UI stall %.2f ms\n", openMs,
+              probe.StallMs());
+  if (list->rowCount() != 3 || window.Read().widthText.empty()) {
+    std::fprintf(stderr, "bench_tool: the cards were not listed and opened\n");
+    return 1;
+  }
+
+  std::printf("submit with k changed fields (none of them the brightness)\n");
+  std::printf("   k   measured   required   overhead   longest UI stall\n");
+  double worstStall = probe.StallMs();
+  for (int k : {1, 3, 6}) {
+    card::PanelValues v = window.Read();
+    // Fields that change nothing else: the polarity lists would also change the code word.
+  int* fields[] = {&v.refresh, &v.modbus, &v.rs485, &v.devNo, &v.service, &v.baud};
+    for (int i = 0; i < k; ++i) *fields[i] = *fields[i] == 1 ? 2 : 1;
+    window.Write(v);
+    probe.Start();
+    QElapsedTimer t;
+    t.start();
+    submit->click();
+    Wait([&] { return window.workers().running() == 0; });
+    double measured = t.nsecsElapsed() / 1e6;
+    // Each field: 2000 ms after its checksum; then 500 ms before the
+    // disconnect of each of the three steps (panel, network, clock).
+    double required = k * 2000.0 + 3 * 500.0;
+    worstStall = std::max(worstStall, probe.StallMs());
+    std::printf("%4d %8.0f ms %8.0f ms %8.2f %% %12.2f ms\n", k, measured, required,
+                (measured - required) * 100.0 / required, probe.StallMs());
+  }
+  std::printf("longest UI stall over search, open and submits: %.2f ms\n", worstStall);
+  window.close();
+  return 0;
+}
