@@ -67,8 +67,9 @@ class ToolTest : public CardSimTest {
     }
     for (std::size_t i = 0; i < lines.size(); ++i) {
       if (lines[i].rfind("set Sys_Crc ", 0) == 0) continue;
-      if (lines[i].rfind("set ", 0) == 0 && lines[i].rfind("set time ", 0) != 0)
+      if (lines[i].rfind("set ", 0) == 0 && lines[i].rfind("set time ", 0) != 0) {
         EXPECT_TRUE(i > 0 && lines[i - 1].rfind("set Sys_Crc ", 0) == 0) << "no announcement before " << lines[i];
+      }
       out.push_back(lines[i]);
     }
     return out;

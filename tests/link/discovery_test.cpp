@@ -49,7 +49,9 @@ TEST_F(Discovery, SearchListsEachCardOnceAndSelectsTheLast) {
   EXPECT_EQ(ev.back().kind, ChannelEvent::End);
   // Each datagram is read with a capacity of 500.
   for (const auto& e : ev)
-    if (e.kind == ChannelEvent::Receive && !e.bytes.empty()) EXPECT_EQ(e.bytes.size(), 500u);
+    if (e.kind == ChannelEvent::Receive && !e.bytes.empty()) {
+      EXPECT_EQ(e.bytes.size(), 500u);
+    }
 }
 
 TEST_F(Discovery, NoCardEndsAfterTenEmptyReceivesAndOpenSaysSo) {
