@@ -13,7 +13,7 @@ class Channel {
  public:
   virtual ~Channel() = default;
 
-  // False when the handle could not be created (the spec'd "none").
+  // False when the handle could not be created (a handle of 0).
   virtual bool exists() const = 0;
   // 0 = connected. A link takes the card's IPv4 text, a search channel the
   // local adapter's address.

@@ -46,11 +46,7 @@ NetworkOutcome NetworkStep(MainContext& ctx) {
   const std::string serverIp = BlankSeparated(p.serverIp);
   DeviceStatusRecord r = ctx.state.record();
 
-  auto send = [&](const std::string& line) {
-    AnnounceChecksum(ch, ctx.clock, r, kMainAnnounceWaitMs);
-    ctx.state.setRecord(r);
-    SendLine(ch, line);
-  };
+  auto send = [&](const std::string& line) { SendChangedField(ctx, ch, r, line); };
   auto flagStep = [&](int value, std::size_t offset, const char* format) {
     if (value == r.u8(offset)) return;
     r.setU8(offset, static_cast<std::uint8_t>(value));

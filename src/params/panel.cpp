@@ -24,6 +24,12 @@ void AnnounceChecksum(Channel& ch, platform::Clock& clock, DeviceStatusRecord& r
   clock.sleepMs(waitMs);
 }
 
+void SendChangedField(MainContext& ctx, Channel& ch, DeviceStatusRecord& record, const std::string& line) {
+  AnnounceChecksum(ch, ctx.clock, record, kMainAnnounceWaitMs);
+  ctx.state.setRecord(record);
+  SendLine(ch, line);
+}
+
 PanelValues FilledPanel(const DeviceStatusRecord& r, PanelValues v, FillVariant variant,
                         std::vector<std::string>* messages) {
   const bool direct = variant == FillVariant::Direct;
@@ -126,14 +132,7 @@ int SubmitParameters(MainContext& ctx) {
   const int height = platform::ParseLeadingInt(p.heightText);
   DeviceStatusRecord r = ctx.state.record();
 
-  // Store first, announce the checksum of the record as it now stands, then
-  // the field's own line. The WorkingRecord follows every step, so a submit
-  // cut short keeps what was already sent.
-  auto send = [&](const std::string& line) {
-    AnnounceChecksum(ch, ctx.clock, r, kMainAnnounceWaitMs);
-    ctx.state.setRecord(r);
-    SendLine(ch, line);
-  };
+  auto send = [&](const std::string& line) { SendChangedField(ctx, ch, r, line); };
   auto u8Step = [&](int value, std::size_t offset, const char* format) {
     if (value < 0 || value == r.u8(offset)) return;
     r.setU8(offset, static_cast<std::uint8_t>(value));

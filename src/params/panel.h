@@ -33,6 +33,12 @@ std::string Ipv4FieldText(const std::string& shown);
 // "set Sys_Crc %x \n" and waits waitMs.
 void AnnounceChecksum(Channel& ch, platform::Clock& clock, DeviceStatusRecord& record, int waitMs);
 
+// One changed field of the main window: record already holds the new value.
+// Announces its checksum (2000 ms), makes it the WorkingRecord, then sends
+// line. The WorkingRecord follows every step, so a submit cut short keeps
+// what was already sent.
+void SendChangedField(MainContext& ctx, Channel& ch, DeviceStatusRecord& record, const std::string& line);
+
 // The panel as the fill leaves it: current is what it showed before (lists
 // whose value is out of range keep their selection). The range messages the
 // fill shows are appended to messages.

@@ -13,6 +13,7 @@
 #include <QTest>
 
 #include "app/main_window.h"
+#include "link/discovery.h"
 #include "support/fake_channel.h"
 #include "support/fake_ports.h"
 #include "support/main_fixture.h"
@@ -217,4 +218,20 @@ TEST_F(MainWindow, LockCannotBeTickedForOldCards) {
   window->context().state.setRecord(testing_support::MainFixture::CardRecord("192.168.1.33", 17));
   QTest::mouseClick(lock, Qt::LeftButton);
   EXPECT_TRUE(lock->isChecked());
+}
+
+TEST_F(MainWindow, TheEditorPollTakesARequestOnceACardWasOpened) {
+  const std::string path = dir.file("SysCfg.ini");
+  card::SysCfg cfg(path);
+  cfg.write("NetSyc", "Syc_Update", "1");
+  // Not opened yet: the timer does not run and the request waits.
+  QTest::qWait(300);
+  EXPECT_EQ(cfg.syncUpdate(), 1);
+  window->context().state.setSelectedAddress("192.168.1.20");
+  window->context().state.setLocalAddress("192.168.1.5");
+  card::CheckSubnet(window->context());
+  QTRY_COMPARE_WITH_TIMEOUT(cfg.syncUpdate(), 0, 2000);
+  // Later requests are taken too, by the same poll.
+  cfg.write("NetSyc", "Syc_Update", "3");
+  QTRY_COMPARE_WITH_TIMEOUT(cfg.syncUpdate(), 0, 2000);
 }
