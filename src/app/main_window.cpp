@@ -350,6 +350,9 @@ void CCardSetupDlg::OnSearch() {
 }
 
 void CCardSetupDlg::OnDeviceDoubleClicked(int row) {
+  // The list stays enabled while an operation runs; a second operation on
+  // the same command link must not start beside it.
+  if (busyDepth_ > 0) return;
   auto text = [&](int col) {
     QTableWidgetItem* item = devices_->item(row, col);
     return item ? S(item->text()) : std::string();

@@ -200,6 +200,12 @@ TEST_F(MainWindow, DoubleClickOpensTheRowsCard) {
   });
   window->AppendRow(card::MakeDeviceListEntry(record, 1));
   auto* list = window->findChild<QTableWidget*>();
+  // Ignored while another operation runs.
+  window->EnterBusy();
+  emit list->cellDoubleClicked(0, 3);
+  EXPECT_EQ(window->workers().running(), 0);
+  EXPECT_EQ(window->context().state.selectedAddress(), "");
+  window->LeaveBusy();
   emit list->cellDoubleClicked(0, 3);
   QTRY_VERIFY(window->workers().WaitIdle(0));
   EXPECT_EQ(window->context().state.selectedAddress(), "192.168.1.33");
