@@ -86,4 +86,10 @@ DeviceListEntry MakeDeviceListEntry(const DeviceStatusRecord& r, int number) {
   return e;
 }
 
+bool ConnectSelectedCard(MainContext& ctx, Channel& ch) {
+  if (ch.Connect(ctx.state.selectedAddress()) == 0) return true;
+  ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
+  return false;
+}
+
 }  // namespace card

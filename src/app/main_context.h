@@ -113,4 +113,8 @@ class BusyScope {
 
 DeviceListEntry MakeDeviceListEntry(const DeviceStatusRecord& r, int number);
 
+// Connects ch to the selected card; on failure tells the user "连接设备失败"
+// and returns false.
+bool ConnectSelectedCard(MainContext& ctx, Channel& ch);
+
 }  // namespace card

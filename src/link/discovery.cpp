@@ -147,9 +147,7 @@ void ReadDirect(MainContext& ctx) {
   {
     BusyScope busy(ctx.busy);
     Channel& ch = *ctx.command;
-    if (ch.Connect(ctx.state.selectedAddress()) != 0) {
-      ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
-    } else {
+    if (ConnectSelectedCard(ctx, ch)) {
       std::vector<std::uint8_t> buf(8192);
       std::size_t last = 0;
       for (int attempt = 0; attempt < 2; ++attempt) {

@@ -37,10 +37,7 @@ void StoreBlankAddress(DeviceStatusRecord& r, std::size_t off, std::string_view 
 NetworkOutcome NetworkStep(MainContext& ctx) {
   BusyScope busy(ctx.busy);
   Channel& ch = *ctx.command;
-  if (ch.Connect(ctx.state.selectedAddress()) != 0) {
-    ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
-    return NetworkOutcome::NotConnected;
-  }
+  if (!ConnectSelectedCard(ctx, ch)) return NetworkOutcome::NotConnected;
   const PanelValues p = ctx.panel.Read();
   const std::string cardIp = BlankSeparated(p.cardIp);
   const std::string serverIp = BlankSeparated(p.serverIp);
@@ -92,8 +89,7 @@ NetworkOutcome NetworkStep(MainContext& ctx) {
 
 void ClockStep(MainContext& ctx) {
   Channel& ch = *ctx.command;
-  if (ch.Connect(ctx.state.selectedAddress()) != 0) {
-    ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
+  if (!ConnectSelectedCard(ctx, ch)) {
     ctx.busy.LeaveBusy();
     return;
   }
@@ -112,10 +108,7 @@ namespace {
 void RestartDirect(MainContext& ctx) {
   BusyScope busy(ctx.busy);
   Channel& ch = *ctx.command;
-  if (ch.Connect(ctx.state.selectedAddress()) != 0) {
-    ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
-    return;
-  }
+  if (!ConnectSelectedCard(ctx, ch)) return;
   ch.BeginExchange();
   ch.Send(std::string_view("reset \n"));
   ctx.clock.sleepMs(500);

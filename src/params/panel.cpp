@@ -117,16 +117,12 @@ void ClearParameterPanel(MainContext& ctx) {
 
 int SubmitParameters(MainContext& ctx) {
   BusyScope busy(ctx.busy);
-  const std::string address = ctx.state.selectedAddress();
-  if (address.empty()) {
+  if (ctx.state.selectedAddress().empty()) {
     ctx.user.Message(kMsgSelectCardFirst, kTitleError, Icon::Error);
     return -1;
   }
   Channel& ch = *ctx.command;
-  if (ch.Connect(address) != 0) {
-    ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
-    return -1;
-  }
+  if (!ConnectSelectedCard(ctx, ch)) return -1;
   const PanelValues p = ctx.panel.Read();
   const int width = platform::ParseLeadingInt(p.widthText);
   const int height = platform::ParseLeadingInt(p.heightText);
