@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "harness/netns.h"
-#include "harness/search.h"
+#include "link/scan.h"
 #include "harness/sim_process.h"
 #include "link/command_channel.h"
 #include "link/driver_binding.h"
@@ -53,9 +53,9 @@ int BenchSearch(card::DriverLibrary& lib) {
     std::size_t found = 0;
     for (int run = 0; run < 3; ++run) {
       auto t0 = Clock::now();
-      auto result = harness::Search(*search, clock);
+      auto result = card::ScanCards(*search, clock, card::kSearchQuery, {});
       times.push_back(MsSince(t0));
-      found = result.cards.size();
+      found = static_cast<std::size_t>(result.cards);
     }
     double t = Median(times);
     std::printf("  %2d cards: found %2zu, %6.1f ms (median of 3), ratio %.2f to 350 ms; %.1f ms past the pauses\n",

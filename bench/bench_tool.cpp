@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
   links.command = lib->CreateLink(card::kCommandPort);
   links.file = lib->CreateLink(card::kFilePort);
   links.recovery = lib->CreateLink(card::kRecoveryPort);
-  platform::AbortableClock clock;
+  platform::RealClock base;
+  platform::CancellableClock clock(base);
   platform::SystemProcesses processes;
   card::CCardSetupDlg window(std::move(links), cfg, clock, processes);
   auto* list = window.findChild<QTableWidget*>();

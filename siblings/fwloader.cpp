@@ -8,7 +8,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
-#include "app/syscfg.h"
+#include "core/syscfg.h"
 #include "platform/ini.h"
 #include "platform/tooldir.h"
 

@@ -4,8 +4,8 @@
 
 #include <QDialog>
 
-#include "app/ports.h"
-#include "app/syscfg.h"
+#include "core/ports.h"
+#include "core/syscfg.h"
 #include "platform/adapters.h"
 
 class QCheckBox;

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "app/syscfg.h"
+#include "core/syscfg.h"
 
 namespace ui {
 class Ipv4Edit;

@@ -3,6 +3,7 @@
 #include <QApplication>
 
 #include "app/adapter_dialog.h"
+#include "core/syscfg.h"
 #include "app/main_window.h"
 #include "link/driver_binding.h"
 #include "platform/adapters.h"
@@ -10,11 +11,13 @@
 #include "platform/instance.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "ui/app_icon.h"
 #include "ui/message_port.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("CardSetup"));
+  QApplication::setWindowIcon(ui::AppIcon());
 
   ui::MessagePort messages(nullptr, QStringLiteral("CardSetup"));
   platform::InstanceLock instance("MutexName");
@@ -44,8 +47,13 @@ int main(int argc, char** argv) {
   links.command = driver->CreateLink(card::kCommandPort, linkText);
   links.file = driver->CreateLink(card::kFilePort, linkText);
   links.recovery = driver->CreateLink(card::kRecoveryPort, linkText);
+  // The tool dialogs make their links from the library loaded here.
+  links.makeLink = [driver, linkText](int port) { return driver->CreateLink(port, linkText); };
 
-  platform::AbortableClock clock;
+  // CARD_CLOCK_SCALE shortens every pause in proportion (demos against
+  // virtual cards); a real installation runs at full time.
+  platform::ScaledClock base(platform::ClockScaleFromEnvironment(1.0));
+  platform::CancellableClock clock(base);
   platform::SystemProcesses processes;
   card::CCardSetupDlg window(std::move(links), cfg, clock, processes);
   window.show();

@@ -4,7 +4,6 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,17 +11,15 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QScreen>
 #include <QTableWidget>
-#include <QUrl>
 #include <QVBoxLayout>
 
 #include "app/connect_ip_dialog.h"
-#include "link/discovery.h"
+#include "params/discovery.h"
 #include "params/network.h"
 #include "params/panel.h"
 #include "params/panel_lists.h"
@@ -71,33 +68,32 @@ const int kDeviceColumnWidths[] = {60, 300, 180, 120, 120, 200, 150, 130};
 
 QString CCardSetupDlg::windowTitleText() { return QStringLiteral(u"     Korvex控制卡参数配置  V6.2"); }
 
-CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::Clock& clock,
+CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::CancellableClock& clock,
                              platform::ProcessPort& processes, UserPort* user, QWidget* parent)
-    : QDialog(parent), links_(std::move(links)) {
+    : QDialog(parent),
+      links_(std::move(links)),
+      cfg_(std::move(cfg)),
+      clock_(clock),
+      messages_(std::make_unique<ui::MessagePort>(this, QStringLiteral("CardSetup"))),
+      user_(user ? user : messages_.get()),
+      siblings_(processes, cfg_.path().substr(0, cfg_.path().rfind('/') + 1)) {
   setWindowTitle(windowTitleText());
   setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
-  messages_ = std::make_unique<ui::MessagePort>(this, QStringLiteral("CardSetup"));
-  ctx_ = std::make_unique<MainContext>(clock, user ? *user : *messages_, *this, *this, *this, processes,
-                                       std::move(cfg));
-  ctx_->search = links_.search.get();
-  ctx_->command = links_.command.get();
-  ctx_->file = links_.file.get();
-  ctx_->recovery = links_.recovery.get();
-  ctx_->subsysDir = ctx_->cfg.path().substr(0, ctx_->cfg.path().rfind('/') + 1);
-  ctx_->runOnWorker = [this](std::function<void()> body) { RunDeviceOperation(std::move(body)); };
+  panelCtx_ = std::make_unique<PanelContext>(PanelContext{*links_.command, clock_, *user_, *this, state_, cfg_});
 
   // The program-editor poll runs on one thread, once per timer tick, and
-  // only after a card was opened.
-  poll_ = std::make_unique<TickThread>([this] { SyncRequestPoll(*ctx_, {}); });
+  // only after a card was opened. A pending request stays pending until the
+  // program upload takes it.
+  poll_ = std::make_unique<TickThread>([this] { SyncRequestPending(state_, cfg_); });
   syncTimer_ = new QTimer(this);
   syncTimer_->setInterval(100);
   connect(syncTimer_, &QTimer::timeout, this, [this] {
     poll_->tick();
     cardIp_->setEnabled(true);
   });
-  ctx_->startSyncTimer = [timer = syncTimer_] {
-    QMetaObject::invokeMethod(timer, [timer] { timer->start(); }, Qt::QueuedConnection);
-  };
+  openCtx_ = std::make_unique<OpenContext>(OpenContext{links_.search.get(), *links_.recovery, *this, siblings_, [this] {
+    QMetaObject::invokeMethod(syncTimer_, [timer = syncTimer_] { timer->start(); }, Qt::QueuedConnection);
+  }});
 
   BuildLayout();
   FillLists();
@@ -106,31 +102,24 @@ CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::Clock& clo
 
 CCardSetupDlg::~CCardSetupDlg() { ShutDown(); }
 
-void CCardSetupDlg::BuildLayout() {
-  // "配置"
+QGroupBox* CCardSetupDlg::BuildConfigGroup() {
   search_ = new QPushButton(QStringLiteral(u"搜索设备"));
   submit_ = new QPushButton(QStringLiteral(u"提交更改"));
   addDevice_ = new QPushButton(QStringLiteral(u"添加设备"));
-  auto* config = new QGroupBox(QStringLiteral(u"配置"));
-  auto* configRow = new QHBoxLayout(config);
-  for (QPushButton* b : {search_, submit_, addDevice_}) configRow->addWidget(b);
+  auto* group = new QGroupBox(QStringLiteral(u"配置"));
+  auto* row = new QHBoxLayout(group);
+  for (QPushButton* b : {search_, submit_, addDevice_}) row->addWidget(b);
+  return group;
+}
 
-  // "屏参数设置"
+QGroupBox* CCardSetupDlg::BuildScreenGroup() {
   width_ = NumberEdit(5);
   height_ = NumberEdit(5);
-  oe_ = Combo();
-  data_ = Combo();
-  target_ = Combo();
-  mode_ = Combo();
-  refresh_ = Combo();
-  brightness_ = Combo();
-  modbus_ = Combo();
-  rs485_ = Combo();
-  baud_ = Combo();
-  devNo_ = Combo();
-  auto* screen = new QGroupBox(QStringLiteral(u"屏参数设置"));
-  auto* screenGrid = new QGridLayout(screen);
-  const std::pair<QString, QWidget*> screenFields[] = {
+  for (QComboBox** c : {&oe_, &data_, &target_, &mode_, &refresh_, &brightness_, &modbus_, &rs485_, &baud_, &devNo_})
+    *c = Combo();
+  auto* group = new QGroupBox(QStringLiteral(u"屏参数设置"));
+  auto* grid = new QGridLayout(group);
+  const std::pair<QString, QWidget*> fields[] = {
       {QStringLiteral(u"像素宽点数"), width_},  {QStringLiteral(u"像素高点数"), height_},
       {QStringLiteral(u"OE信号"), oe_},         {QStringLiteral(u"数据高低"), data_},
       {QStringLiteral(u"显示目标"), target_},   {QStringLiteral(u"显示模式"), mode_},
@@ -140,49 +129,54 @@ void CCardSetupDlg::BuildLayout() {
   };
   for (int i = 0; i < 12; ++i) {
     int row = i / 2, col = (i % 2) * 2;
-    screenGrid->addWidget(Label(screenFields[i].first, screenFields[i].second), row, col);
-    screenGrid->addWidget(screenFields[i].second, row, col + 1);
+    grid->addWidget(Label(fields[i].first, fields[i].second), row, col);
+    grid->addWidget(fields[i].second, row, col + 1);
   }
-  screenGrid->setColumnStretch(1, 1);
-  screenGrid->setColumnStretch(3, 1);
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
+  return group;
+}
 
-  // "IP设置"
+QGroupBox* CCardSetupDlg::BuildIpGroup() {
   autoIp_ = new QCheckBox(QStringLiteral(u"自动获取IP"));
   serverEnable_ = new QCheckBox(QStringLiteral(u"是否连接服务器"));
   cardIp_ = new ui::Ipv4Edit;
   serverIp_ = new ui::Ipv4Edit;
   serverPort_ = NumberEdit(10);
   service_ = Combo();
-  auto* ip = new QGroupBox(QStringLiteral(u"IP设置"));
-  auto* ipGrid = new QGridLayout(ip);
-  ipGrid->addWidget(autoIp_, 0, 0, 1, 2);
-  ipGrid->addWidget(serverEnable_, 0, 2, 1, 2);
-  ipGrid->addWidget(Label(QStringLiteral(u"控制卡IP"), cardIp_), 1, 0);
-  ipGrid->addWidget(cardIp_, 1, 1);
-  ipGrid->addWidget(Label(QStringLiteral(u"服务器IP"), serverIp_), 1, 2);
-  ipGrid->addWidget(serverIp_, 1, 3);
-  ipGrid->addWidget(Label(QStringLiteral(u"服务器端口"), serverPort_), 2, 0);
-  ipGrid->addWidget(serverPort_, 2, 1);
-  ipGrid->addWidget(Label(QStringLiteral(u" 服务类型"), service_), 2, 2);
-  ipGrid->addWidget(service_, 2, 3);
-  ipGrid->setColumnStretch(1, 1);
-  ipGrid->setColumnStretch(3, 1);
-
+  auto* group = new QGroupBox(QStringLiteral(u"IP设置"));
+  auto* grid = new QGridLayout(group);
+  grid->addWidget(autoIp_, 0, 0, 1, 2);
+  grid->addWidget(serverEnable_, 0, 2, 1, 2);
+  grid->addWidget(Label(QStringLiteral(u"控制卡IP"), cardIp_), 1, 0);
+  grid->addWidget(cardIp_, 1, 1);
+  grid->addWidget(Label(QStringLiteral(u"服务器IP"), serverIp_), 1, 2);
+  grid->addWidget(serverIp_, 1, 3);
+  grid->addWidget(Label(QStringLiteral(u"服务器端口"), serverPort_), 2, 0);
+  grid->addWidget(serverPort_, 2, 1);
+  grid->addWidget(Label(QStringLiteral(u" 服务类型"), service_), 2, 2);
+  grid->addWidget(service_, 2, 3);
+  grid->setColumnStretch(1, 1);
+  grid->setColumnStretch(3, 1);
   // The two fields that are never shown.
   cardPort_ = new QLineEdit(this);
   cardPort_->hide();
   internalCode_ = new QLineEdit(this);
   internalCode_->hide();
+  return group;
+}
 
-  // "功能" (left)
+QGroupBox* CCardSetupDlg::BuildFunctionsLeftGroup() {
   firmware_ = new QPushButton(QStringLiteral(u"固件升级"));
   advanced_ = new QPushButton(QStringLiteral(u"高级设置"));
   restart_ = new QPushButton(QStringLiteral(u"重启设备"));
-  auto* functionsLeft = new QGroupBox(QStringLiteral(u"功能"));
-  auto* functionsLeftRow = new QHBoxLayout(functionsLeft);
-  for (QPushButton* b : {firmware_, advanced_, restart_}) functionsLeftRow->addWidget(b);
+  auto* group = new QGroupBox(QStringLiteral(u"功能"));
+  auto* row = new QHBoxLayout(group);
+  for (QPushButton* b : {firmware_, advanced_, restart_}) row->addWidget(b);
+  return group;
+}
 
-  // "节目"
+QGroupBox* CCardSetupDlg::BuildProgramGroup() {
   program_ = Combo();
   dwell_ = Combo();
   readBack_ = new QCheckBox(QStringLiteral(u"是否回读"));
@@ -192,17 +186,19 @@ void CCardSetupDlg::BuildLayout() {
   openFile_ = new QPushButton(QStringLiteral(u"打开文件"));
   saveFile_ = new QPushButton(QStringLiteral(u"另存文件"));
   format_ = new QPushButton(QStringLiteral(u"格式化"));
-  auto* programs = new QGroupBox(QStringLiteral(u"节目"));
-  auto* programGrid = new QGridLayout(programs);
-  programGrid->addWidget(Label(QStringLiteral(u"当前节目"), program_), 0, 0);
-  programGrid->addWidget(program_, 0, 1);
-  programGrid->addWidget(Label(QStringLiteral(u"停留时长"), dwell_), 0, 2);
-  programGrid->addWidget(dwell_, 0, 3);
-  programGrid->addWidget(readBack_, 0, 4, 1, 2);
-  QPushButton* programButtons[] = {edit_, update_, remove_, openFile_, saveFile_, format_};
-  for (int i = 0; i < 6; ++i) programGrid->addWidget(programButtons[i], 1, i);
+  auto* group = new QGroupBox(QStringLiteral(u"节目"));
+  auto* grid = new QGridLayout(group);
+  grid->addWidget(Label(QStringLiteral(u"当前节目"), program_), 0, 0);
+  grid->addWidget(program_, 0, 1);
+  grid->addWidget(Label(QStringLiteral(u"停留时长"), dwell_), 0, 2);
+  grid->addWidget(dwell_, 0, 3);
+  grid->addWidget(readBack_, 0, 4, 1, 2);
+  QPushButton* buttons[] = {edit_, update_, remove_, openFile_, saveFile_, format_};
+  for (int i = 0; i < 6; ++i) grid->addWidget(buttons[i], 1, i);
+  return group;
+}
 
-  // "功能" (right)
+QGroupBox* CCardSetupDlg::BuildFunctionsRightGroup() {
   displayTest_ = new QPushButton(QStringLiteral(u"显示测试"));
   syncDisplay_ = new QPushButton(QStringLiteral(u"同步显示"));
   modbusTable_ = new QPushButton(QStringLiteral(u"主站请求配置"));
@@ -210,12 +206,14 @@ void CCardSetupDlg::BuildLayout() {
   modbusDebug_ = new QPushButton(QStringLiteral(u"modbus调试"));
   script_ = new QPushButton(QStringLiteral(u"脚本程序"));
   storage_ = new QPushButton(QStringLiteral(u"读写设备数据"));
-  auto* functionsRight = new QGroupBox(QStringLiteral(u"功能"));
-  auto* functionsRightGrid = new QGridLayout(functionsRight);
-  QPushButton* rightButtons[] = {displayTest_, syncDisplay_, modbusTable_, monitor_, modbusDebug_, script_, storage_};
-  for (int i = 0; i < 7; ++i) functionsRightGrid->addWidget(rightButtons[i], i / 4, i % 4);
+  auto* group = new QGroupBox(QStringLiteral(u"功能"));
+  auto* grid = new QGridLayout(group);
+  QPushButton* buttons[] = {displayTest_, syncDisplay_, modbusTable_, monitor_, modbusDebug_, script_, storage_};
+  for (int i = 0; i < 7; ++i) grid->addWidget(buttons[i], i / 4, i % 4);
+  return group;
+}
 
-  // Below the right group.
+QLayout* CCardSetupDlg::BuildExtrasRow() {
   doubleSided_ = new QCheckBox(QStringLiteral(u"双面"));
   lock_ = new QCheckBox(QStringLiteral(u"锁定"));
   broadcast_ = new QCheckBox(QStringLiteral(u"广播"));
@@ -224,13 +222,13 @@ void CCardSetupDlg::BuildLayout() {
   link_->setTextFormat(Qt::RichText);
   link_->setOpenExternalLinks(true);
   link_->setTextInteractionFlags(Qt::TextBrowserInteraction);
-  auto* extras = new QHBoxLayout;
-  for (QWidget* w : {static_cast<QWidget*>(doubleSided_), static_cast<QWidget*>(lock_),
-                     static_cast<QWidget*>(broadcast_), static_cast<QWidget*>(help_), static_cast<QWidget*>(link_)})
-    extras->addWidget(w);
-  extras->addStretch(1);
+  auto* row = new QHBoxLayout;
+  for (QWidget* w : std::initializer_list<QWidget*>{doubleSided_, lock_, broadcast_, help_, link_}) row->addWidget(w);
+  row->addStretch(1);
+  return row;
+}
 
-  // "设备列表"
+QGroupBox* CCardSetupDlg::BuildDeviceGroup() {
   devices_ = new QTableWidget(0, 8);
   devices_->setAccessibleName(QStringLiteral(u"设备列表"));
   QStringList headers;
@@ -243,25 +241,30 @@ void CCardSetupDlg::BuildLayout() {
   devices_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   devices_->setShowGrid(true);
   devices_->horizontalHeader()->setHighlightSections(false);
-  auto* deviceGroup = new QGroupBox(QStringLiteral(u"设备列表"));
-  auto* deviceLayout = new QVBoxLayout(deviceGroup);
-  deviceLayout->addWidget(devices_);
+  auto* group = new QGroupBox(QStringLiteral(u"设备列表"));
+  auto* layout = new QVBoxLayout(group);
+  layout->addWidget(devices_);
+  return group;
+}
+
+void CCardSetupDlg::BuildLayout() {
+  auto* left = new QVBoxLayout;
+  for (QGroupBox* g : {BuildConfigGroup(), BuildScreenGroup(), BuildIpGroup(), BuildFunctionsLeftGroup(),
+                       BuildProgramGroup()})
+    left->addWidget(g);
+  left->addStretch(1);
+  auto* right = new QVBoxLayout;
+  right->addWidget(BuildDeviceGroup(), 1);
+  right->addWidget(BuildFunctionsRightGroup());
+  right->addLayout(BuildExtrasRow());
+  auto* root = new QHBoxLayout(this);
+  root->addLayout(left, 0);
+  root->addLayout(right, 1);
 
   // The progress bar exists and follows the operations, but is not shown.
   progress_ = new QProgressBar(this);
   progress_->setRange(0, 100);
   progress_->hide();
-
-  auto* left = new QVBoxLayout;
-  for (QGroupBox* g : {config, screen, ip, functionsLeft, programs}) left->addWidget(g);
-  left->addStretch(1);
-  auto* right = new QVBoxLayout;
-  right->addWidget(deviceGroup, 1);
-  right->addWidget(functionsRight);
-  right->addLayout(extras);
-  auto* root = new QHBoxLayout(this);
-  root->addLayout(left, 0);
-  root->addLayout(right, 1);
 
   // The order in which the busy pattern disables them.
   busyControls_ = {search_,   submit_,      modbusDebug_,  addDevice_, edit_,     restart_, advanced_,
@@ -309,9 +312,10 @@ void CCardSetupDlg::ConnectSignals() {
   connect(search_, &QPushButton::clicked, this, &CCardSetupDlg::OnSearch);
   connect(devices_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { OnDeviceDoubleClicked(row); });
   connect(addDevice_, &QPushButton::clicked, this, &CCardSetupDlg::OnAddDevice);
-  connect(submit_, &QPushButton::clicked, this, [this] { RunDeviceOperation([this] { SubmitAll(*ctx_); }); });
-  connect(restart_, &QPushButton::clicked, this, [this] { RunDeviceOperation([this] { RestartCard(*ctx_); }); });
-  connect(lock_, &QCheckBox::clicked, this, &CCardSetupDlg::OnLockClicked);
+  connect(submit_, &QPushButton::clicked, this, [this] { RunDeviceOperation([this] { SubmitAll(*panelCtx_); }); });
+  connect(restart_, &QPushButton::clicked, this,
+          [this] { RunDeviceOperation([this] { RestartCard(*panelCtx_, links_.search.get()); }); });
+  connect(lock_, &QCheckBox::toggled, this, &CCardSetupDlg::OnLockToggled);
   // The tool dialogs open only for an opened card.
   for (QPushButton* b : {advanced_, modbusTable_, modbusDebug_, monitor_, storage_, script_})
     connect(b, &QPushButton::clicked, this, [this] { RequireOpenedCard(); });
@@ -319,15 +323,20 @@ void CCardSetupDlg::ConnectSignals() {
 
 void CCardSetupDlg::Start() {
   EnterBusy();
-  ctx_->state.setLocalAddress(ctx_->cfg.serverIp());
-  if (links_.search && links_.search->exists()) links_.search->Connect(ctx_->state.localAddress());
+  state_.setLocalAddress(cfg_.serverIp());
+  ConnectSearch(links_.search.get(), state_.localAddress());
   LeaveBusy();
-  ctx_->state.setSelectedAddress("");
-  RunDeviceOperation([this] { SearchBody(*ctx_); });
+  OnSearch();
 }
 
-void CCardSetupDlg::RunDeviceOperation(std::function<void()> body) {
-  if (closing_) return;
+bool CCardSetupDlg::RunDeviceOperation(std::function<void()> body) {
+  if (closing_) return false;
+  // The list and the timer can ask while the buttons are disabled; a second
+  // operation on the same links must not start beside the first.
+  if (busyDepth_ > 0) {
+    user_->Message(kMsgBusy, kTitleNotice, Icon::Information);
+    return false;
+  }
   EnterBusy();
   workers_.Run([this, body = std::move(body)] {
     struct Leave {
@@ -336,45 +345,49 @@ void CCardSetupDlg::RunDeviceOperation(std::function<void()> body) {
     } leave{this};
     body();
   });
+  return true;
 }
 
 bool CCardSetupDlg::RequireOpenedCard() {
-  if (ctx_->state.cardOpened()) return true;
-  ctx_->user.Message(kMsgNotConnected, kTitleError, Icon::Error);
+  if (state_.cardOpened()) return true;
+  user_->Message(kMsgNotConnected, kTitleError, Icon::Error);
   return false;
 }
 
 void CCardSetupDlg::OnSearch() {
-  ctx_->state.setSelectedAddress("");
-  RunDeviceOperation([this] { SearchBody(*ctx_); });
+  const bool broadcast = broadcast_->isChecked();
+  RunDeviceOperation([this, broadcast] { SearchBody(*panelCtx_, *openCtx_, broadcast); });
 }
 
 void CCardSetupDlg::OnDeviceDoubleClicked(int row) {
-  // The list stays enabled while an operation runs; a second operation on
-  // the same command link must not start beside it.
-  if (busyDepth_ > 0) return;
   auto text = [&](int col) {
     QTableWidgetItem* item = devices_->item(row, col);
     return item ? S(item->text()) : std::string();
   };
-  ctx_->state.setSelectedAddress(text(2));
-  ctx_->state.setSelectedSerial(text(1));
-  RunDeviceOperation([this] { OpenCard(*ctx_); });
+  const std::string address = text(2), serial = text(1);
+  RunDeviceOperation([this, address, serial] {
+    state_.setSelectedAddress(address);
+    state_.setSelectedSerial(serial);
+    OpenCard(*panelCtx_, *openCtx_);
+  });
 }
 
 void CCardSetupDlg::OnAddDevice() {
-  Connect_IP dialog(ctx_->cfg, this);
+  Connect_IP dialog(cfg_, this);
   if (dialog.exec() != QDialog::Accepted) return;
-  ctx_->state.setSelectedAddress(S(dialog.result()));
-  RunDeviceOperation([this] { OpenCard(*ctx_); });
+  const std::string address = S(dialog.result());
+  RunDeviceOperation([this, address] {
+    state_.setSelectedAddress(address);
+    OpenCard(*panelCtx_, *openCtx_);
+  });
 }
 
-void CCardSetupDlg::OnLockClicked(bool checked) {
-  // Cards before record version 17 know how to unlock, not how to lock.
-  if (checked && ctx_->state.record().firmwareMajor() < rec::kChecksumFromMajor) {
-    lock_->setChecked(false);
-    ctx_->user.Message("该设备固件版本不支持锁定！", kTitleNotice, Icon::Information);
-  }
+void CCardSetupDlg::OnLockToggled(bool checked) {
+  // Cards before 17 know how to unlock, not how to lock. The box follows the
+  // record when the panel is filled; only the user's tick is refused.
+  if (!checked || filling_ || LockCanBeSwitchedOn(state_.record())) return;
+  lock_->setChecked(false);
+  user_->Message(kMsgLockUnsupported, kTitleNotice, Icon::Information);
 }
 
 void CCardSetupDlg::ShowAbout() {
@@ -472,6 +485,7 @@ PanelValues CCardSetupDlg::ReadWidgets() const {
 }
 
 void CCardSetupDlg::WriteWidgets(const PanelValues& v) {
+  filling_ = true;
   width_->setText(Q(v.widthText));
   height_->setText(Q(v.heightText));
   const std::pair<QComboBox*, int> lists[] = {
@@ -490,35 +504,28 @@ void CCardSetupDlg::WriteWidgets(const PanelValues& v) {
   readBack_->setChecked(v.readBack);
   cardPort_->setText(Q(v.cardPortText));
   internalCode_->setText(Q(v.internalCode));
+  filling_ = false;
 }
 
-bool CCardSetupDlg::ShutDown() {
-  if (shutDown_) return true;
+void CCardSetupDlg::ShutDown() {
+  if (shutDown_) return;
   shutDown_ = true;
   closing_ = true;
   messages_->setClosing();
   syncTimer_->stop();
   // Workers stop at their next pause; blocked calls to the window still get
   // served while we wait.
-  if (auto* abortable = dynamic_cast<platform::AbortableClock*>(&ctx_->clock)) abortable->abort();
+  clock_.cancel();
   while (!workers_.WaitIdle(20)) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
   poll_.reset();
-  if (ctx_->command) ctx_->command->Disconnect();
+  links_.command->Disconnect();
   links_.search.reset();
-  return true;
 }
 
 void CCardSetupDlg::closeEvent(QCloseEvent* event) {
-  if (!shutDown_ && workers_.running() > 0) {
-    QMessageBox ask(QMessageBox::Question, QStringLiteral("CardSetup"),
-                    QStringLiteral(u"设备操作正在进行，确定要退出吗？"), QMessageBox::Yes | QMessageBox::No, this);
-    ask.button(QMessageBox::Yes)->setText(QStringLiteral(u"是"));
-    ask.button(QMessageBox::No)->setText(QStringLiteral(u"否"));
-    ask.setDefaultButton(QMessageBox::No);
-    if (ask.exec() != QMessageBox::Yes) {
-      event->ignore();
-      return;
-    }
+  if (!shutDown_ && workers_.running() > 0 && !user_->Ask("设备操作正在进行，确定要退出吗？", "CardSetup")) {
+    event->ignore();
+    return;
   }
   ShutDown();
   QDialog::closeEvent(event);

@@ -4,17 +4,24 @@
 #pragma once
 
 #include <QDialog>
-#include <QPointer>
 #include <QTimer>
 
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
-#include "app/main_context.h"
 #include "app/workers.h"
+#include "core/main_state.h"
+#include "core/panel_values.h"
+#include "core/ports.h"
+#include "core/siblings.h"
+#include "core/syscfg.h"
 #include "link/channel.h"
-#include "params/panel_values.h"
+#include "link/link_factory.h"
+#include "params/discovery.h"
+#include "params/panel.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 
@@ -34,38 +41,46 @@ class MessagePort;
 
 namespace card {
 
-// The driver handles the window works with for the whole run.
+// The driver handles the window works with for the whole run, and the
+// factory that makes the tool dialogs' own links.
 struct WindowLinks {
   std::unique_ptr<Channel> search;
   std::unique_ptr<Channel> command;
   std::unique_ptr<Channel> file;
   std::unique_ptr<Channel> recovery;
+  LinkFactory makeLink;
 };
 
-class CCardSetupDlg : public QDialog, public BusyPort, public DeviceListPort, public PanelPort {
+class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   Q_OBJECT
  public:
-  // clock: the time the operations pause by; user: overrides the message
-  // boxes (tests); the window owns neither.
-  CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::Clock& clock, platform::ProcessPort& processes,
+  // clock: the time the operations pause by (the window cancels it when it
+  // closes); user: overrides the message boxes (tests). The window owns
+  // neither.
+  CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::CancellableClock& clock, platform::ProcessPort& processes,
                 UserPort* user = nullptr, QWidget* parent = nullptr);
   ~CCardSetupDlg() override;
 
   static QString windowTitleText();
 
-  // Start-up steps after the driver was bound: search transport, link
-  // configuration, and the first search.
+  // Start-up steps after the driver was bound: the search transport and the
+  // first search.
   void Start();
 
-  MainContext& context() { return *ctx_; }
+  MainState& state() { return state_; }
+  const SysCfg& cfg() const { return cfg_; }
+  UserPort& user() { return *user_; }
   WorkerPool& workers() { return workers_; }
+  bool busy() const { return busyDepth_ > 0; }
   // The controls disabled while a device operation runs, in their order.
   const std::vector<QWidget*>& busyControls() const { return busyControls_; }
 
-  // BusyPort
-  void EnterBusy() override;
-  void LeaveBusy() override;
-  void EnableCardAddressField() override;
+  // The busy pattern: EnterBusy disables the busy controls and sets the
+  // progress to 0; LeaveBusy enables them again, plus the display-mode list.
+  // Nested pairs keep the window busy until the outer one ends.
+  void EnterBusy();
+  void LeaveBusy();
+
   // DeviceListPort
   void ClearRows() override;
   void AppendRow(const DeviceListEntry& entry) override;
@@ -73,38 +88,55 @@ class CCardSetupDlg : public QDialog, public BusyPort, public DeviceListPort, pu
   // PanelPort
   PanelValues Read() override;
   void Write(const PanelValues& values) override;
+  void EnableCardAddressField() override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  QGroupBox* BuildConfigGroup();
+  QGroupBox* BuildScreenGroup();
+  QGroupBox* BuildIpGroup();
+  QGroupBox* BuildFunctionsLeftGroup();
+  QGroupBox* BuildProgramGroup();
+  QGroupBox* BuildFunctionsRightGroup();
+  QLayout* BuildExtrasRow();
+  QGroupBox* BuildDeviceGroup();
   void BuildLayout();
   void FillLists();
   void ConnectSignals();
-  // Starts a device operation on a worker; the window counts as busy from
-  // the moment it is started until the body ends.
-  void RunDeviceOperation(std::function<void()> body);
+  // Starts a device operation on a worker; the window counts as busy (its
+  // busy controls disabled) from the moment it is started until the body
+  // ends. False when another operation still runs: the user is told.
+  bool RunDeviceOperation(std::function<void()> body);
   // Tool dialogs open only once a card was opened.
   bool RequireOpenedCard();
   void OnSearch();
   void OnDeviceDoubleClicked(int row);
   void OnAddDevice();
-  void OnLockClicked(bool checked);
+  void OnLockToggled(bool checked);
   void ShowAbout();
   PanelValues ReadWidgets() const;
   void WriteWidgets(const PanelValues& v);
   void InsertRow(int at, const DeviceListEntry& e);
-  bool ShutDown();
+  void ShutDown();
 
   WindowLinks links_;
+  SysCfg cfg_;
+  platform::CancellableClock& clock_;
   std::unique_ptr<ui::MessagePort> messages_;
-  std::unique_ptr<MainContext> ctx_;
+  UserPort* user_;
+  MainState state_;
+  Siblings siblings_;
+  std::unique_ptr<PanelContext> panelCtx_;
+  std::unique_ptr<OpenContext> openCtx_;
   WorkerPool workers_;
   std::unique_ptr<TickThread> poll_;
   std::atomic<bool> closing_{false};
   int busyDepth_ = 0;
   bool shutDown_ = false;
+  bool filling_ = false;  // WriteWidgets is filling the panel
   QTimer* syncTimer_ = nullptr;
 
   std::vector<QWidget*> busyControls_;

@@ -3,26 +3,25 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/record.h"
 #include "platform/text.h"
 
 namespace card {
 
 int SendLine(Channel& ch, std::string_view text) {
-  ch.BeginExchange();
-  int r = ch.Send(text);
-  ch.EndExchange();
-  return r;
+  ExchangeScope exchange(ch);
+  return ch.Send(text);
 }
 
 Reply Exchange(Channel& ch, platform::Clock& clock, std::string_view text, int pauseMs, void* buffer,
                std::size_t capacity) {
   std::memset(buffer, 0, capacity);
   Reply reply;
-  ch.BeginExchange();
-  ch.Send(text);
+  ExchangeScope exchange(ch);
+  reply.result = ch.Send(text);
+  if (reply.result != 0) return reply;
   clock.sleepMs(pauseMs);
   reply.result = ch.Receive(buffer, capacity, &reply.count);
-  ch.EndExchange();
   return reply;
 }
 
@@ -41,126 +40,78 @@ bool MemorySink::Append(const std::uint8_t* data, std::size_t length) {
   return true;
 }
 
-FileSink::FileSink(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {}
-
-FileSink::~FileSink() { Close(); }
-
-bool FileSink::Append(const std::uint8_t* data, std::size_t length) {
-  return file_ && std::fwrite(data, 1, length, file_) == length;
-}
-
-bool FileSink::Close() {
-  if (!file_) return true;
-  bool ok = std::fclose(file_) == 0;
-  file_ = nullptr;
-  return ok;
-}
-
 ChunkedResult ReadRawChunked(Channel& ch, platform::Clock& clock, std::uint32_t start, std::uint32_t total,
                              ByteSink& sink, const ProgressFn& progress) {
   ChunkedResult result;
   std::vector<std::uint8_t> buffer(kChunkSize);
   int emptyInARow = 0;
   std::uint32_t done = 0;
-  for (;;) {
-    ch.BeginExchange();
-    if (ch.Send(ReadRawLine(start + done, kChunkSize)) != 0) {
-      ch.EndExchange();
-      result.status = ChunkedStatus::SendFailed;
-      break;
-    }
-    clock.sleepMs(kChunkPauseMs);
+  auto finish = [&](ChunkedStatus status) {
+    result.status = status;
+    if (!sink.Close() && status == ChunkedStatus::Complete) result.status = ChunkedStatus::SinkFailed;
+    return result;
+  };
+  while (done < total) {
     std::size_t count = 0;
-    std::fill(buffer.begin(), buffer.end(), 0);
-    int r = ch.Receive(buffer.data(), buffer.size(), &count);
-    ch.EndExchange();
-    if (r != 0) {
-      result.status = ChunkedStatus::ReceiveFailed;
-      break;
+    {
+      ExchangeScope exchange(ch);
+      if (ch.Send(ReadRawLine(start + done, kChunkSize)) != 0) return finish(ChunkedStatus::SendFailed);
+      clock.sleepMs(kChunkPauseMs);
+      std::fill(buffer.begin(), buffer.end(), 0);
+      if (ch.Receive(buffer.data(), buffer.size(), &count) != 0) return finish(ChunkedStatus::ReceiveFailed);
     }
     if (count == 0) {
-      if (++emptyInARow >= kMaxEmptyChunkReplies) {
-        result.status = ChunkedStatus::NoReply;
-        break;
-      }
+      if (++emptyInARow >= kMaxEmptyChunkReplies) return finish(ChunkedStatus::NoReply);
       continue;
     }
     emptyInARow = 0;
     std::size_t take = std::min<std::size_t>(count, total - done);
-    if (!sink.Append(buffer.data(), take)) {
-      result.status = ChunkedStatus::SinkFailed;
-      break;
-    }
+    if (!sink.Append(buffer.data(), take)) return finish(ChunkedStatus::SinkFailed);
     done += static_cast<std::uint32_t>(take);
     result.received = done;
-    if (done >= total) {
-      if (progress) progress(100);
-      if (!sink.Close()) {
-        result.status = ChunkedStatus::SinkFailed;
-        return result;
-      }
-      clock.sleepMs(kChunkPauseMs);
-      result.status = ChunkedStatus::Complete;
-      return result;
-    }
-    if (progress) progress(static_cast<int>(static_cast<std::uint64_t>(done) * 100 / total));
+    if (progress) progress(done >= total ? 100 : static_cast<int>(static_cast<std::uint64_t>(done) * 100 / total));
   }
-  sink.Close();
+  if (progress && total == 0) progress(100);
+  finish(ChunkedStatus::Complete);
+  if (result.status == ChunkedStatus::Complete) clock.sleepMs(kChunkPauseMs);
   return result;
 }
 
-int SendWithPayload(Channel& ch, std::string_view header, std::string_view payload) {
-  std::string text;
-  text.reserve(header.size() + payload.size());
-  text.append(header);
-  text.append(payload);
-  return SendLine(ch, text);
-}
-
 bool ShouldSendPaced(std::size_t commandLength, int firmwareMajor) {
-  return commandLength >= kPacedPieceSize && firmwareMajor > 38;
+  return commandLength >= kPacedPieceSize && PacesUploads(firmwareMajor);
 }
 
 namespace {
 
-bool WaitForAcknowledgement(Channel& ch, platform::Clock& clock) {
+PacedStatus WaitForAcknowledgement(Channel& ch, platform::Clock& clock) {
   char ack[10];
   for (int poll = 0; poll < kMaxAckPolls; ++poll) {
     clock.sleepMs(kAckPollMs);
     std::size_t count = 0;
-    ch.BeginExchange();
-    ch.Receive(ack, sizeof ack, &count);
-    ch.EndExchange();
-    if (count > 0) return true;
+    ExchangeScope exchange(ch);
+    if (ch.Receive(ack, sizeof ack, &count) != 0) return PacedStatus::ReceiveFailed;
+    if (count > 0) return PacedStatus::Sent;
   }
-  return false;
+  return PacedStatus::NoAcknowledgement;
 }
 
 }  // namespace
 
 PacedStatus SendPaced(Channel& ch, platform::Clock& clock, std::string_view text) {
-  std::size_t first = std::min(text.size(), kPacedPieceSize);
-  ch.BeginExchange();
-  ch.Send(text.substr(0, first));
-  ch.EndExchange();
-  std::size_t offset = first;
+  std::size_t offset = std::min(text.size(), kPacedPieceSize);
+  if (SendLine(ch, text.substr(0, offset)) != 0) return PacedStatus::SendFailed;
+  // Every piece after the first waits for the card's acknowledgement; the
+  // last one goes even when it is empty (a command of exactly 1200 bytes).
   for (;;) {
-    if (!WaitForAcknowledgement(ch, clock)) return PacedStatus::NoAcknowledgement;
-    ch.BeginExchange();
-    std::size_t remaining = text.size() - offset;
-    if (remaining > kPacedPieceSize) {
-      ch.Send(text.substr(offset, kPacedPieceSize));
-      ch.EndExchange();
-      offset += kPacedPieceSize;
-      continue;
-    }
-    // The last piece; for a command of exactly 1200 bytes it is empty.
-    ch.Send(text.substr(offset));
-    ch.EndExchange();
-    break;
+    if (PacedStatus ack = WaitForAcknowledgement(ch, clock); ack != PacedStatus::Sent) return ack;
+    const std::size_t piece = std::min(text.size() - offset, kPacedPieceSize);
+    const bool last = text.size() - offset <= kPacedPieceSize;
+    if (SendLine(ch, text.substr(offset, piece)) != 0) return PacedStatus::SendFailed;
+    offset += piece;
+    if (last) break;
   }
   clock.sleepMs(2000);
-  SendLine(ch, std::string_view("file end", 8));
+  if (SendLine(ch, std::string_view("file end", 8)) != 0) return PacedStatus::SendFailed;
   return PacedStatus::Sent;
 }
 

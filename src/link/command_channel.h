@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -15,6 +14,20 @@
 #include "platform/clock.h"
 
 namespace card {
+
+// BeginExchange on construction, EndExchange when the scope ends, on every
+// path: an operation cut short (a failed send, an abort of the clock) never
+// leaves the handle's exchange held.
+class ExchangeScope {
+ public:
+  explicit ExchangeScope(Channel& ch) : ch_(ch) { ch_.BeginExchange(); }
+  ~ExchangeScope() { ch_.EndExchange(); }
+  ExchangeScope(const ExchangeScope&) = delete;
+  ExchangeScope& operator=(const ExchangeScope&) = delete;
+
+ private:
+  Channel& ch_;
+};
 
 // BeginExchange, Send, EndExchange: a fire-and-forget line. Returns Send's result.
 int SendLine(Channel& ch, std::string_view text);
@@ -26,7 +39,8 @@ struct Reply {
 };
 
 // BeginExchange, Send, a fixed pause, one Receive into buffer, EndExchange.
-// The buffer is zero-filled first, so a short text reply is terminated.
+// The buffer is zero-filled first, so a short text reply is terminated. A
+// failed Send is reported in result and nothing is received.
 Reply Exchange(Channel& ch, platform::Clock& clock, std::string_view text, int pauseMs, void* buffer,
                std::size_t capacity);
 
@@ -56,20 +70,6 @@ class MemorySink : public ByteSink {
   std::vector<std::uint8_t> bytes_;
 };
 
-// Appends to a file opened for binary writing; what was written before a
-// stop stays in the file.
-class FileSink : public ByteSink {
- public:
-  explicit FileSink(const std::string& path);
-  ~FileSink() override;
-  bool isOpen() const { return file_ != nullptr; }
-  bool Append(const std::uint8_t* data, std::size_t length) override;
-  bool Close() override;
-
- private:
-  std::FILE* file_ = nullptr;
-};
-
 constexpr int kChunkSize = 4096;
 constexpr int kChunkPauseMs = 100;
 // A card that keeps answering a chunk request with nothing is given up on
@@ -93,23 +93,22 @@ using ProgressFn = std::function<void(int percent)>;
 ChunkedResult ReadRawChunked(Channel& ch, platform::Clock& clock, std::uint32_t start, std::uint32_t total,
                              ByteSink& sink, const ProgressFn& progress = {});
 
-// Header and payload in one buffer, sent as one line.
-int SendWithPayload(Channel& ch, std::string_view header, std::string_view payload);
-
 constexpr std::size_t kPacedPieceSize = 1200;
 constexpr int kAckPollMs = 500;
 // How long SendPaced waits for one acknowledgement: 20 polls of 500 ms.
 constexpr int kMaxAckPolls = 20;
 
-enum class PacedStatus { Sent, NoAcknowledgement };
+enum class PacedStatus { Sent, SendFailed, ReceiveFailed, NoAcknowledgement };
 
 // Whether a payload command goes out paced: 1200 bytes or more to a card
-// whose firmware major version is above 38.
+// that paces its uploads (firmware major above 38).
 bool ShouldSendPaced(std::size_t commandLength, int firmwareMajor);
 
 // Sends text in 1200-byte pieces, waiting for an acknowledgement before each
-// piece after the first, then "file end" 2000 ms after the last piece. Gives
-// up when one acknowledgement does not come within kMaxAckPolls polls.
+// piece after the first, then "file end" 2000 ms after the last piece. Stops
+// at the first failed Send or Receive, and when one acknowledgement does not
+// come within kMaxAckPolls polls; "file end" goes out only after a whole
+// transfer.
 PacedStatus SendPaced(Channel& ch, platform::Clock& clock, std::string_view text);
 
 }  // namespace card

@@ -61,7 +61,21 @@ bool PolarityFromFields(const DeviceStatusRecord& r) {
   return r.firmwareMajor() >= rec::kPolarityFieldsFromMajor;
 }
 
-bool PacedUploads(const DeviceStatusRecord& r) { return r.firmwareMajor() > rec::kPacedUploadsAboveMajor; }
+bool PacesUploads(int firmwareMajor) { return firmwareMajor > rec::kPacedUploadsAboveMajor; }
+
+bool LockCanBeSwitchedOn(const DeviceStatusRecord& r) { return r.firmwareMajor() >= rec::kLockOnFromMajor; }
+
+bool SerialIsPlain(const DeviceStatusRecord& r) {
+  for (unsigned char c : r.serialBytes())
+    if (c <= 0x20 || c == 0x7F) return false;
+  return true;
+}
+
+bool IsCardReply(const std::uint8_t* reply, std::size_t received) {
+  if (!reply || received < rec::kMinSearchReply) return false;
+  const DeviceStatusRecord r = CopyRecord(reply, received, 0);
+  return CheckRecord(r) && VerifyChecksum(r) && SerialIsPlain(r);
+}
 
 std::string MacText(const DeviceStatusRecord& r) {
   char buf[64];

@@ -89,8 +89,12 @@ static_assert(kModbusTable + kModbusEntries * kModbusEntrySize == kSize);
 
 // Firmware major version gates.
 constexpr int kChecksumFromMajor = 17;
+constexpr int kLockOnFromMajor = 17;
 constexpr int kPolarityFieldsFromMajor = 36;
 constexpr int kPacedUploadsAboveMajor = 38;
+
+// A search reply must at least reach the end of the checksum to be judged.
+constexpr std::size_t kMinSearchReply = kChecksum + 4;
 }  // namespace rec
 
 class DeviceStatusRecord {
@@ -154,7 +158,19 @@ bool VerifyChecksum(const DeviceStatusRecord& r);
 // Polarity comes from offsets 24/25 instead of the code-word bits (major 36 or more).
 bool PolarityFromFields(const DeviceStatusRecord& r);
 // Long program uploads go in acknowledged pieces (major above 38).
-bool PacedUploads(const DeviceStatusRecord& r);
+bool PacesUploads(int firmwareMajor);
+inline bool PacesUploads(const DeviceStatusRecord& r) { return PacesUploads(r.firmwareMajor()); }
+// "set Store_lock on" is understood from major 17 on; "off" by every card.
+bool LockCanBeSwitchedOn(const DeviceStatusRecord& r);
+
+// The serial is the card's name in the list and goes into broadcast query
+// lines: blanks and control characters in it would cut or extend the line.
+bool SerialIsPlain(const DeviceStatusRecord& r);
+
+// Whether a search datagram of received bytes describes a card: long enough
+// to hold the checksum, a valid code word, the checksum right where the
+// firmware keeps one, and a plain serial. Anything else never becomes a row.
+bool IsCardReply(const std::uint8_t* reply, std::size_t received);
 
 // Display texts of the device list.
 std::string MacText(const DeviceStatusRecord& r);       // "%02X-%02X-%02X-%02X-%02X-%02X" of the six words

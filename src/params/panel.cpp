@@ -18,16 +18,22 @@ int ListIndex(int value, int count) { return value >= 0 && value < count ? value
 
 std::string Ipv4FieldText(const std::string& shown) { return shown.empty() ? "0.0.0.0" : shown; }
 
-void AnnounceChecksum(Channel& ch, platform::Clock& clock, DeviceStatusRecord& record, int waitMs) {
-  std::uint32_t crc = record.updateChecksum();
-  SendLine(ch, Format("set Sys_Crc %x \n", crc));
-  clock.sleepMs(waitMs);
+bool ConnectSelectedCard(PanelContext& ctx, Channel& ch) {
+  if (ch.Connect(ctx.state.selectedAddress()) == 0) return true;
+  ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
+  return false;
 }
 
-void SendChangedField(MainContext& ctx, Channel& ch, DeviceStatusRecord& record, const std::string& line) {
-  AnnounceChecksum(ch, ctx.clock, record, kMainAnnounceWaitMs);
-  ctx.state.setRecord(record);
-  SendLine(ch, line);
+bool ApplyField(PanelContext& ctx, DeviceStatusRecord* record, const DeviceStatusRecord& candidate,
+                const std::string& line) {
+  DeviceStatusRecord next = candidate;
+  if (SendAnnounced(ctx.command, ctx.clock, next, kMainAnnounceWaitMs, line) != 0) {
+    ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
+    return false;
+  }
+  *record = next;
+  ctx.state.setRecord(next);
+  return true;
 }
 
 PanelValues FilledPanel(const DeviceStatusRecord& r, PanelValues v, FillVariant variant,
@@ -90,11 +96,12 @@ PanelValues FilledPanel(const DeviceStatusRecord& r, PanelValues v, FillVariant 
   return v;
 }
 
-void FillParameterPanel(MainContext& ctx, FillVariant variant) {
-  DeviceStatusRecord r = ctx.state.record();
+void FillParameterPanel(PanelContext& ctx, const DeviceStatusRecord& r, FillVariant variant) {
+  ctx.state.setRecord(r);
   std::vector<std::string> messages;
   PanelValues v = FilledPanel(r, ctx.panel.Read(), variant, &messages);
   ctx.panel.Write(v);
+  ctx.state.setPanelRecordFrom(ctx.state.selectedAddress());
   for (const std::string& m : messages) ctx.user.Message(m);
   if (variant == FillVariant::Direct) ctx.cfg.setViewedPanelSize(r.u8(rec::kDisplayMode), v.widthText, v.heightText);
 }
@@ -110,73 +117,94 @@ PanelValues ClearedPanel(PanelValues v) {
   return v;
 }
 
-void ClearParameterPanel(MainContext& ctx) {
+void ClearParameterPanel(PanelContext& ctx) {
+  ctx.state.forgetPanelRecord();
   ctx.panel.Write(ClearedPanel(ctx.panel.Read()));
-  ctx.command->Disconnect();
+  ctx.command.Disconnect();
 }
 
-int SubmitParameters(MainContext& ctx) {
-  BusyScope busy(ctx.busy);
+int SubmitParameters(PanelContext& ctx, const PanelValues& p) {
   if (ctx.state.selectedAddress().empty()) {
     ctx.user.Message(kMsgSelectCardFirst, kTitleError, Icon::Error);
     return -1;
   }
-  Channel& ch = *ctx.command;
+  Channel& ch = ctx.command;
   if (!ConnectSelectedCard(ctx, ch)) return -1;
-  const PanelValues p = ctx.panel.Read();
   const int width = platform::ParseLeadingInt(p.widthText);
   const int height = platform::ParseLeadingInt(p.heightText);
   DeviceStatusRecord r = ctx.state.record();
 
-  auto send = [&](const std::string& line) { SendChangedField(ctx, ch, r, line); };
+  // Each step builds the record with its new value and applies it only when
+  // the line went out; the first failure ends the submit.
+  bool ok = true;
+  auto apply = [&](const DeviceStatusRecord& candidate, const std::string& line) {
+    if (ok) ok = ApplyField(ctx, &r, candidate, line);
+  };
   auto u8Step = [&](int value, std::size_t offset, const char* format) {
-    if (value < 0 || value == r.u8(offset)) return;
-    r.setU8(offset, static_cast<std::uint8_t>(value));
-    send(Format(format, value));
+    if (!ok || value < 0 || value == r.u8(offset)) return;
+    DeviceStatusRecord c = r;
+    c.setU8(offset, static_cast<std::uint8_t>(value));
+    apply(c, Format(format, value));
   };
 
-  if (auto code = CodeWordFor(p.target, p.oe, p.data); code && *code != r.u16(rec::kCodeWord)) {
-    r.setU16(rec::kCodeWord, *code);
-    send(Format("set chrct machine %x \n", *code));
+  // A locked card would drop the edits of this very submit: unlock first.
+  if (!p.lock && r.u8(rec::kLock) != 0) apply(WithLock(r, false), LockLine(false));
+  if (auto code = CodeWordFor(p.target, p.oe, p.data); ok && code && *code != r.u16(rec::kCodeWord)) {
+    DeviceStatusRecord c = r;
+    c.setU16(rec::kCodeWord, *code);
+    apply(c, Format("set chrct machine %x \n", *code));
   }
-  if (p.mode >= 0 && p.mode != r.u8(rec::kDisplayMode)) {
-    r.setU16(rec::kWidthCopy, r.u16(rec::kWidth));
-    r.setU8(rec::kDisplayMode, static_cast<std::uint8_t>(p.mode));
-    send(Format("set hard %d %d %d\n", r.u16(rec::kWidthCopy), 0, p.mode));
+  if (ok && p.mode >= 0 && p.mode != r.u8(rec::kDisplayMode)) {
+    DeviceStatusRecord c = r;
+    c.setU16(rec::kWidthCopy, r.u16(rec::kWidth));
+    c.setU8(rec::kDisplayMode, static_cast<std::uint8_t>(p.mode));
+    apply(c, Format("set hard %d %d %d\n", c.u16(rec::kWidthCopy), 0, p.mode));
   }
-  ctx.cfg.setViewedPanelSize(r.u8(rec::kDisplayMode), p.widthText, p.heightText);
-  if (width != r.u16(rec::kWidth) || height != r.u16(rec::kHeight)) {
-    r.setU16(rec::kWidth, static_cast<std::uint16_t>(width));
-    r.setU16(rec::kHeight, static_cast<std::uint16_t>(height));
-    send(Format("set soft %d %d \n", width, height));
+  if (ok) ctx.cfg.setViewedPanelSize(r.u8(rec::kDisplayMode), p.widthText, p.heightText);
+  if (ok && (width != r.u16(rec::kWidth) || height != r.u16(rec::kHeight))) {
+    DeviceStatusRecord c = r;
+    c.setU16(rec::kWidth, static_cast<std::uint16_t>(width));
+    c.setU16(rec::kHeight, static_cast<std::uint16_t>(height));
+    apply(c, Format("set soft %d %d \n", width, height));
   }
   u8Step(p.oe, rec::kOePolarity, "set LED_OEP %d \n");
   u8Step(p.data, rec::kDataPolarity, "set LED_DATP %d \n");
   u8Step(p.refresh, rec::kRefreshRate, "set pl %d \n");
-  if (p.modbus >= 0 && p.modbus != r.u16(rec::kModbusAddress)) {
-    r.setU16(rec::kModbusAddress, static_cast<std::uint16_t>(p.modbus));
-    send(Format("set modbus_dev_addr %d \n", p.modbus));
+  if (ok && p.modbus >= 0 && p.modbus != r.u16(rec::kModbusAddress)) {
+    DeviceStatusRecord c = r;
+    c.setU16(rec::kModbusAddress, static_cast<std::uint16_t>(p.modbus));
+    apply(c, Format("set modbus_dev_addr %d \n", p.modbus));
   }
   u8Step(p.rs485, rec::kRs485Mode, "set Modebus_Master %d \n");
   u8Step(p.devNo, rec::kDevelopmentNo, "set _315MHZ %d \n");
   u8Step(p.service, rec::kServiceType, "set SEVER_M %d \n");
   // 115200 does not fit the 16-bit field, so it never compares equal and is
   // sent with every submit.
-  if (auto baud = BaudFor(p.baud); baud && baud->rate != r.u16(rec::kBaudRate)) {
-    r.setU16(rec::kBaudRate, static_cast<std::uint16_t>(baud->rate & 0xFFFF));
-    send(baud->line);
+  if (auto baud = BaudFor(p.baud); ok && baud && baud->rate != r.u16(rec::kBaudRate)) {
+    DeviceStatusRecord c = r;
+    c.setU16(rec::kBaudRate, static_cast<std::uint16_t>(baud->rate & 0xFFFF));
+    apply(c, baud->line);
   }
-  if (p.brightness >= 0 && p.brightness != r.u8(rec::kBrightness)) {
+  if (ok && p.brightness >= 0 && p.brightness != r.u8(rec::kBrightness)) {
     u8Step(p.brightness, rec::kBrightness, "set ld %d \n");
-    ctx.clock.sleepMs(200);
+    if (ok) ctx.clock.sleepMs(200);
   }
-
+  if (!ok) {
+    ch.Disconnect();
+    return -1;
+  }
   ctx.clock.sleepMs(500);
   ch.Disconnect();
   return 0;
 }
 
-void SubmitAll(MainContext& ctx) {
+void SubmitAll(PanelContext& ctx) {
+  // A cleared panel, or one whose read brought no record, would send zeros
+  // for every field: size 0 x 0 and address 0.0.0.0.
+  if (!ctx.state.panelHoldsRecordOf(ctx.state.selectedAddress())) {
+    ctx.user.Message(kMsgSelectCardFirst, kTitleError, Icon::Error);
+    return;
+  }
   const PanelValues p = ctx.panel.Read();
   const int width = platform::ParseLeadingInt(p.widthText);
   const int height = platform::ParseLeadingInt(p.heightText);
@@ -189,11 +217,11 @@ void SubmitAll(MainContext& ctx) {
     ctx.user.Message(kMsgSizeNegative);
     return;
   }
-  if (SubmitParameters(ctx) != 0) return;
+  if (SubmitParameters(ctx, p) != 0) return;
   // After a new address the card restarts elsewhere: the clock would only
   // fail to connect to the old address.
-  if (NetworkStep(ctx) == NetworkOutcome::Readdressed) return;
-  ClockStep(ctx);
+  const NetworkOutcome net = NetworkStep(ctx, p);
+  if (net == NetworkOutcome::Done) ClockStep(ctx);
 }
 
 }  // namespace card

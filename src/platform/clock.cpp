@@ -1,6 +1,7 @@
 #include "platform/clock.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <numeric>
 #include <thread>
 
@@ -54,29 +55,43 @@ std::int64_t ScaledClock::now() { return RealClock().now(); }
 
 namespace platform {
 
-void AbortableClock::sleepMs(int ms) {
+void CancellableClock::sleepMs(int ms) {
   std::unique_lock<std::mutex> lock(mutex_);
-  if (aborted_) throw OperationAborted{};
+  if (cancelled_) throw OperationAborted{};
   if (ms <= 0) return;
-  auto until = std::chrono::steady_clock::now() +
-               std::chrono::microseconds(static_cast<std::int64_t>(ms * 1000.0 * scale_));
-  wake_.wait_until(lock, until, [this] { return aborted_; });
-  if (aborted_) throw OperationAborted{};
+  if (base_.scale() <= 0.0) {
+    lock.unlock();
+    base_.sleepMs(ms);
+    lock.lock();
+  } else {
+    auto until = std::chrono::steady_clock::now() +
+                 std::chrono::microseconds(static_cast<std::int64_t>(ms * 1000.0 * base_.scale()));
+    wake_.wait_until(lock, until, [this] { return cancelled_; });
+  }
+  if (cancelled_) throw OperationAborted{};
 }
 
-std::int64_t AbortableClock::now() { return RealClock().now(); }
+void CancellableClock::holdMs(int ms) { base_.sleepMs(ms); }
 
-void AbortableClock::abort() {
+void CancellableClock::cancel() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    aborted_ = true;
+    cancelled_ = true;
   }
   wake_.notify_all();
 }
 
-bool AbortableClock::aborted() const {
+bool CancellableClock::cancelled() const {
   std::lock_guard<std::mutex> lock(mutex_);
-  return aborted_;
+  return cancelled_;
+}
+
+double ClockScaleFromEnvironment(double def) {
+  const char* text = std::getenv("CARD_CLOCK_SCALE");
+  if (!text || !*text) return def;
+  char* end = nullptr;
+  double v = std::strtod(text, &end);
+  return end && *end == '\0' && v > 0.0 && v <= 1.0 ? v : def;
 }
 
 }  // namespace platform

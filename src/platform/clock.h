@@ -14,8 +14,13 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual void sleepMs(int ms) = 0;
+  // A pause that a cancellation does not cut short: the one between a
+  // checksum announcement and the line it announces, which belong together.
+  virtual void holdMs(int ms) { sleepMs(ms); }
   // Wall-clock time in milliseconds since the Unix epoch (the PC's clock).
   virtual std::int64_t now() = 0;
+  // Real time a sleep of 1 ms takes, in ms; 0 when sleeping costs no real time.
+  virtual double scale() const { return 1.0; }
 };
 
 class RealClock : public Clock {
@@ -30,6 +35,7 @@ class VirtualClock : public Clock {
   explicit VirtualClock(std::int64_t startMs = 0) : now_(startMs) {}
   void sleepMs(int ms) override;
   std::int64_t now() override;
+  double scale() const override { return 0.0; }
   void advance(std::int64_t ms);
   std::vector<int> sleeps() const;
   std::int64_t totalSlept() const;
@@ -47,6 +53,7 @@ class ScaledClock : public Clock {
   explicit ScaledClock(double factor) : factor_(factor) {}
   void sleepMs(int ms) override;
   std::int64_t now() override;
+  double scale() const override { return factor_; }
 
  private:
   double factor_;
@@ -54,28 +61,37 @@ class ScaledClock : public Clock {
 
 }  // namespace platform
 
+
 namespace platform {
 
-// Thrown out of a sleep once the clock was aborted: it unwinds an operation
-// that is still running when the tool closes, so that no further line goes
-// out after the user chose to quit.
+// Thrown out of a sleep once the clock was cancelled: it unwinds an operation
+// that the user stopped ("取消", closing a dialog, quitting the tool), so that
+// no further line goes out.
 struct OperationAborted {};
 
-// A real clock whose sleeps can be cut short for good. scale shortens every
-// sleep in proportion, as ScaledClock does (1.0: real pauses).
-class AbortableClock : public Clock {
+// A clock whose sleeps can be cut short for good, over a base clock that
+// gives the time and the scale. The tool makes one for the whole run (quit
+// cancels it) and one per dialog run ("取消" cancels it). Over a virtual
+// base the sleeps are recorded by the base and cost no time.
+class CancellableClock : public Clock {
  public:
-  explicit AbortableClock(double scale = 1.0) : scale_(scale) {}
+  explicit CancellableClock(Clock& base) : base_(base) {}
   void sleepMs(int ms) override;
-  std::int64_t now() override;
-  void abort();
-  bool aborted() const;
+  void holdMs(int ms) override;
+  std::int64_t now() override { return base_.now(); }
+  double scale() const override { return base_.scale(); }
+  void cancel();
+  bool cancelled() const;
 
  private:
-  double scale_;
+  Clock& base_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  bool aborted_ = false;
+  bool cancelled_ = false;
 };
+
+// The scale of pauses for a run: CARD_CLOCK_SCALE from the environment when
+// it holds a number in (0, 1], else def.
+double ClockScaleFromEnvironment(double def);
 
 }  // namespace platform

@@ -8,24 +8,47 @@
 
 namespace ui {
 
+namespace {
+
+QMessageBox::Icon BoxIcon(card::Icon icon) {
+  switch (icon) {
+    case card::Icon::Error: return QMessageBox::Critical;
+    case card::Icon::Warning: return QMessageBox::Warning;
+    case card::Icon::Information: return QMessageBox::Information;
+    case card::Icon::Question: return QMessageBox::Question;
+    case card::Icon::None: break;
+  }
+  return QMessageBox::NoIcon;
+}
+
+}  // namespace
+
 void MessagePort::Message(const std::string& text, const std::string& title, card::Icon icon) {
   if (closing_) return;
   QObject* target = parent_ ? static_cast<QObject*>(parent_.data()) : qApp;
   RunOnObjectThread(target, [&] {
     if (closing_) return;
-    QMessageBox box(parent_);
-    box.setWindowTitle(title.empty() ? appTitle_ : QString::fromStdString(title));
-    box.setText(QString::fromStdString(text));
-    switch (icon) {
-      case card::Icon::Error: box.setIcon(QMessageBox::Critical); break;
-      case card::Icon::Warning: box.setIcon(QMessageBox::Warning); break;
-      case card::Icon::Information: box.setIcon(QMessageBox::Information); break;
-      case card::Icon::None: break;
-    }
-    box.setStandardButtons(QMessageBox::Ok);
+    QMessageBox box(BoxIcon(icon), title.empty() ? appTitle_ : QString::fromStdString(title),
+                    QString::fromStdString(text), QMessageBox::Ok, parent_);
     box.button(QMessageBox::Ok)->setText(QStringLiteral(u"确定"));
     box.exec();
   });
+}
+
+bool MessagePort::Ask(const std::string& text, const std::string& title) {
+  if (closing_) return false;
+  QObject* target = parent_ ? static_cast<QObject*>(parent_.data()) : qApp;
+  bool yes = false;
+  RunOnObjectThread(target, [&] {
+    if (closing_) return;
+    QMessageBox box(QMessageBox::Question, title.empty() ? appTitle_ : QString::fromStdString(title),
+                    QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, parent_);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral(u"是"));
+    box.button(QMessageBox::No)->setText(QStringLiteral(u"否"));
+    box.setDefaultButton(QMessageBox::No);
+    yes = box.exec() == QMessageBox::Yes;
+  });
+  return yes;
 }
 
 }  // namespace ui

@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-#include "app/ports.h"
+#include "core/ports.h"
 
 namespace ui {
 
@@ -17,6 +17,7 @@ class MessagePort : public card::UserPort {
   // that ask for the application's own title.
   MessagePort(QWidget* parent, QString appTitle) : parent_(parent), appTitle_(std::move(appTitle)) {}
   void Message(const std::string& text, const std::string& title, card::Icon icon) override;
+  bool Ask(const std::string& text, const std::string& title) override;
   // Once the window closes, messages are no longer shown.
   void setClosing() { closing_ = true; }
 

@@ -29,8 +29,9 @@ TEST(WorkerPool, RunsBodiesOnTheirOwnThreadsAndWaitsForThem) {
   EXPECT_EQ(pool.running(), 0);
 }
 
-TEST(WorkerPool, AnAbortedClockEndsTheBodyQuietly) {
-  platform::AbortableClock clock;
+TEST(WorkerPool, ACancelledClockEndsTheBodyQuietlyButNotInsideAHold) {
+  platform::RealClock base;
+  platform::CancellableClock clock(base);
   card::WorkerPool pool;
   std::atomic<bool> after{false};
   std::atomic<bool> started{false};
@@ -40,10 +41,23 @@ TEST(WorkerPool, AnAbortedClockEndsTheBodyQuietly) {
     after = true;  // never reached
   });
   while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  clock.abort();
+  clock.cancel();
   EXPECT_TRUE(pool.WaitIdle(5000));
   EXPECT_FALSE(after);
   EXPECT_THROW(clock.sleepMs(0), platform::OperationAborted);
+  // A hold (the pause between a checksum and its line) runs to its end.
+  EXPECT_NO_THROW(clock.holdMs(5));
+}
+
+TEST(CancellableClock, OverAVirtualClockSleepsAreRecordedAndCancelStopsThem) {
+  platform::VirtualClock base;
+  platform::CancellableClock clock(base);
+  clock.sleepMs(2000);
+  clock.holdMs(1500);
+  EXPECT_EQ(base.sleeps(), (std::vector<int>{2000, 1500}));
+  clock.cancel();
+  EXPECT_THROW(clock.sleepMs(1), platform::OperationAborted);
+  EXPECT_EQ(base.totalSlept(), 3500);
 }
 
 TEST(TickThread, TicksFoldWhileTheBodyRuns) {

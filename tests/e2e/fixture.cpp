@@ -8,6 +8,12 @@
 #include "link/command_channel.h"
 
 namespace e2e {
+
+Scan ScanAll(card::Channel& search, platform::Clock& clock, const std::string& query) {
+  Scan scan;
+  scan.result = card::ScanCards(search, clock, query, [&](const card::DeviceStatusRecord& r) { scan.cards.push_back(r); });
+  return scan;
+}
 namespace {
 std::string& Problem() {
   static std::string p = "not checked";

@@ -14,10 +14,18 @@
 #include "link/channel.h"
 #include "link/driver_binding.h"
 #include "link/record.h"
+#include "link/scan.h"
 #include "platform/clock.h"
 #include "support/temp_dir.h"
 
 namespace e2e {
+
+// The tool's broadcast scan, with the cards it found collected.
+struct Scan {
+  std::vector<card::DeviceStatusRecord> cards;
+  card::ScanResult result;
+};
+Scan ScanAll(card::Channel& search, platform::Clock& clock, const std::string& query = card::kSearchQuery);
 
 void SetNamespaceProblem(const std::string& problem);
 
@@ -61,7 +69,8 @@ class CardSimTest : public ::testing::Test {
   long StatusValue(int card, const std::string& key, int sim = 0) const;
 
   std::shared_ptr<card::DriverLibrary> lib_;
-  platform::ScaledClock fast_{0.02};
+  // The tool's pauses, shortened in proportion; CARD_CLOCK_SCALE overrides the scale.
+  platform::ScaledClock fast_{platform::ClockScaleFromEnvironment(0.02)};
   platform::RealClock real_;
 
  private:

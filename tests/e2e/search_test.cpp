@@ -3,7 +3,6 @@
 #include <set>
 
 #include "e2e/fixture.h"
-#include "harness/search.h"
 #include "link/command_channel.h"
 #include "platform/text.h"
 
@@ -15,11 +14,11 @@ class SearchTest : public CardSimTest {};
 TEST_F(SearchTest, FindsEveryCardExactlyOnce) {
   StartSim({"--cards", "5"});
   auto search = Search();
-  auto found = harness::Search(*search, real_);
-  ASSERT_FALSE(found.failed);
+  auto found = ScanAll(*search, real_);
+  ASSERT_FALSE(found.result.sendFailed || found.result.receiveFailed);
   ASSERT_EQ(found.cards.size(), 5u);
-  EXPECT_EQ(found.replies, 5) << "each card answers once";
-  EXPECT_EQ(found.receives, 15) << "ten receives past the bound, one per card";
+  EXPECT_EQ(found.result.replies, 5) << "each card answers once";
+  EXPECT_EQ(found.result.receives, 15) << "ten receives past the bound, one per reply";
   std::set<std::string> addresses, serials;
   for (const auto& r : found.cards) {
     addresses.insert(card::AddressText(r));
@@ -35,45 +34,45 @@ TEST_F(SearchTest, FindsEveryCardExactlyOnce) {
 TEST_F(SearchTest, WithoutRepliesTheSearchEndsAfterTenReceives) {
   StartSim({"--drop-replies"});
   auto search = Search();
-  auto found = harness::Search(*search, real_);
+  auto found = ScanAll(*search, real_);
   EXPECT_TRUE(found.cards.empty());
-  EXPECT_EQ(found.receives, 10);
+  EXPECT_EQ(found.result.receives, 10);
 }
 
 TEST_F(SearchTest, ASerialQueryIsAnsweredByThatCardOnly) {
   StartSim({"--cards", "3"});
   auto search = Search();
-  auto all = harness::Search(*search, real_);
+  auto all = ScanAll(*search, real_);
   ASSERT_EQ(all.cards.size(), 3u);
   std::string serial = all.cards[1].serialBytes();
-  auto one = harness::Search(*search, real_, "query all_in_strut " + serial + " \n");
+  auto one = ScanAll(*search, real_, "query all_in_strut " + serial + " \n");
   ASSERT_EQ(one.cards.size(), 1u);
   EXPECT_EQ(one.cards[0].serialBytes(), serial);
-  EXPECT_TRUE(harness::Search(*search, real_, "query all_in_strut 2023000000000000000000XX \n").cards.empty());
+  EXPECT_TRUE(ScanAll(*search, real_, "query all_in_strut 2023000000000000000000XX \n").cards.empty());
 }
 
 TEST_F(SearchTest, FactoryByteAndResetOpenTheBootWindow) {
   StartSim({"--cards", "2", "--boot-ms", "200", "--boot-window-ms", "4000"});
   auto search = Search();
-  EXPECT_TRUE(harness::Search(*search, real_, "query all_in_boot\n").cards.empty()) << "no card is booting";
+  EXPECT_TRUE(ScanAll(*search, real_, "query all_in_boot\n").cards.empty()) << "no card is booting";
   search->Send(std::string_view("set S_Foctory 0x80 \n"));
   real_.sleepMs(50);
   search->Send(std::string_view("reset \n"));
   ASSERT_TRUE(Eventually([&] { return StatusValue(0, "restarts") == 1 && StatusValue(1, "restarts") == 1; }));
   real_.sleepMs(400);
-  auto booting = harness::Search(*search, real_, "query all_in_boot\n");
+  auto booting = ScanAll(*search, real_, "query all_in_boot\n");
   ASSERT_EQ(booting.cards.size(), 2u);
   EXPECT_EQ(booting.cards[0].u8(card::rec::kFactoryByte), 0x80);
   // Clearing the flag ends the window.
   search->Send(std::string_view("set S_Foctory 0x00 \n"));
   real_.sleepMs(50);
-  EXPECT_TRUE(harness::Search(*search, real_, "query all_in_boot\n").cards.empty());
+  EXPECT_TRUE(ScanAll(*search, real_, "query all_in_boot\n").cards.empty());
 }
 
 TEST_F(SearchTest, BroadcastRestartMovesTheCardToItsNewAddress) {
   StartSim({"--boot-ms", "200"});
   auto search = Search();
-  auto before = harness::Search(*search, real_);
+  auto before = ScanAll(*search, real_);
   ASSERT_EQ(before.cards.size(), 1u);
   // The broadcast restart as the tool sends it: 50 ms apart.
   // The search reply is cut to 500 bytes; the tool's copy is the whole record.
@@ -88,7 +87,7 @@ TEST_F(SearchTest, BroadcastRestartMovesTheCardToItsNewAddress) {
   real_.sleepMs(50);
   search->Send(std::string_view("reset \n"));
   real_.sleepMs(600);
-  auto after = harness::Search(*search, real_);
+  auto after = ScanAll(*search, real_);
   ASSERT_EQ(after.cards.size(), 1u);
   EXPECT_EQ(card::AddressText(after.cards[0]), "127.0.0.50");
   EXPECT_EQ(card::MacText(after.cards[0]), card::MacText(before.cards[0]));

@@ -4,9 +4,8 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "app/main_context.h"
 #include "e2e/fixture.h"
-#include "link/discovery.h"
+#include "params/discovery.h"
 #include "params/network.h"
 #include "params/panel.h"
 #include "platform/ini.h"
@@ -28,18 +27,11 @@ class ToolTest : public CardSimTest {
     ::tzset();
     search_ = lib_->CreateSearch();
     command_ = lib_->CreateLink(card::kCommandPort);
-    file_ = lib_->CreateLink(card::kFilePort);
     recovery_ = lib_->CreateLink(card::kRecoveryPort);
-    ctx_ = std::make_unique<card::MainContext>(fast_, user_, busy_, list_, panel_, processes_,
-                                               card::SysCfg(dir_.file("SysCfg.ini")));
-    ctx_->search = search_.get();
-    ctx_->command = command_.get();
-    ctx_->file = file_.get();
-    ctx_->recovery = recovery_.get();
-    ctx_->subsysDir = dir_.path() + "/";
-    ctx_->runOnWorker = [](std::function<void()> body) { body(); };
-    ctx_->startSyncTimer = [this] { ++timerStarts_; };
-    ctx_->state.setLocalAddress(kLocal);
+    ctx_ = std::make_unique<card::PanelContext>(card::PanelContext{*command_, fast_, user_, panel_, state_, cfg_});
+    open_ = std::make_unique<card::OpenContext>(
+        card::OpenContext{search_.get(), *recovery_, list_, siblings_, [this] { ++timerStarts_; }});
+    state_.setLocalAddress(kLocal);
     ASSERT_EQ(search_->Connect(kLocal), 0);
   }
 
@@ -50,10 +42,7 @@ class ToolTest : public CardSimTest {
     return card::CopyRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0);
   }
   // Searches like "搜索设备" and opens the last card found.
-  void SearchAndOpen() {
-    ctx_->state.setSelectedAddress("");
-    card::SearchBody(*ctx_);
-  }
+  void SearchAndOpen() { card::SearchBody(*ctx_, *open_, panel_.values.broadcast); }
   // The command lines with their checksum announcements left out, checking
   // that each one had its announcement right before it.
   static std::vector<std::string> FieldLines(const std::string& received) {
@@ -75,18 +64,21 @@ class ToolTest : public CardSimTest {
     return out;
   }
   std::string ini(const char* section, const char* key) {
-    return platform::ReadIniKey(ctx_->cfg.path(), section, key, "<none>", 260);
+    return platform::ReadIniKey(cfg_.path(), section, key, "<none>", 260);
   }
 
   testing_support::TempDir dir_;
   platform::VirtualClock stamps_;
   testing_support::FakeUser user_{&stamps_};
-  testing_support::FakeBusy busy_;
   testing_support::FakeList list_;
   testing_support::FakePanel panel_;
   testing_support::FakeProcesses processes_;
-  std::unique_ptr<card::Channel> search_, command_, file_, recovery_;
-  std::unique_ptr<card::MainContext> ctx_;
+  card::MainState state_;
+  card::SysCfg cfg_{dir_.file("SysCfg.ini")};
+  card::Siblings siblings_{processes_, dir_.path() + "/"};
+  std::unique_ptr<card::Channel> search_, command_, recovery_;
+  std::unique_ptr<card::PanelContext> ctx_;
+  std::unique_ptr<card::OpenContext> open_;
   int timerStarts_ = 0;
 };
 
@@ -102,11 +94,11 @@ TEST_F(ToolTest, SearchOpenSubmitAndReadBack) {
   EXPECT_EQ(rows[2].address, "127.0.0.12");
   EXPECT_EQ(rows[2].firmware, "39.2.1");
   // The last card found is open and shown.
-  EXPECT_EQ(ctx_->state.selectedAddress(), "127.0.0.12");
-  EXPECT_TRUE(ctx_->state.cardOpened());
+  EXPECT_EQ(state_.selectedAddress(), "127.0.0.12");
+  EXPECT_TRUE(state_.cardOpened());
   EXPECT_EQ(timerStarts_, 1);
   EXPECT_EQ(panel_.values.cardIp, "127.0.0.12");
-  EXPECT_EQ(ctx_->state.record(), CardRecord(2));
+  EXPECT_EQ(state_.record(), CardRecord(2));
   EXPECT_TRUE(user_.shown().empty());
   const std::string before = Received("127.0.0.12", card::kCommandPort);
 
@@ -156,14 +148,14 @@ TEST_F(ToolTest, SearchOpenSubmitAndReadBack) {
   EXPECT_TRUE(card::VerifyChecksum(r));
   EXPECT_EQ(StatusValue(2, "crc_mismatches"), 0);
   EXPECT_GE(StatusValue(2, "crc_checks"), 12);
-  EXPECT_EQ(ctx_->state.record(), r);
+  EXPECT_EQ(state_.record(), r);
   // The vertical mode: the viewer's width is the panel height.
   EXPECT_EQ(ini("LEDPARA", "WIDTH"), "32");
   EXPECT_EQ(ini("LEDPARA", "HEIGHT"), "256");
 
   // Reading the card again shows the new values.
   panel_.values = card::PanelValues{};
-  card::ReadRecord(*ctx_);
+  card::ReadRecord(*ctx_, *open_);
   EXPECT_EQ(panel_.values.widthText, "256");
   EXPECT_EQ(panel_.values.target, 5);
   EXPECT_EQ(panel_.values.baud, 5);
@@ -204,7 +196,7 @@ TEST_F(ToolTest, NewAddressRestartsTheCardWhichIsFoundThereAgain) {
         return rows.size() == 1 && rows[0].address == "127.0.0.40";
       },
       10000));
-  auto r = ctx_->state.record();
+  auto r = state_.record();
   EXPECT_EQ(card::AddressText(r), "127.0.0.40");
   EXPECT_EQ(card::Ipv4Text(r, rec::kServerAddress), "127.0.0.2");
   EXPECT_EQ(r.u16(rec::kServerPort), 9000);
@@ -214,7 +206,7 @@ TEST_F(ToolTest, NewAddressRestartsTheCardWhichIsFoundThereAgain) {
 TEST_F(ToolTest, RestartAndBroadcastRestart) {
   StartSim();
   SearchAndOpen();
-  card::RestartCard(*ctx_);
+  card::RestartCard(*ctx_, search_.get());
   ASSERT_EQ(user_.texts(), (std::vector<std::string>{"复位成功"}));
   EXPECT_EQ(panel_.values.cardIp, "");
   ASSERT_TRUE(Eventually([&] { return StatusValue(0, "restarts") == 1; }));
@@ -226,7 +218,7 @@ TEST_F(ToolTest, RestartAndBroadcastRestart) {
   panel_.values.broadcast = true;
   panel_.values.autoIp = false;
   panel_.values.cardIp = "127.0.0.60";
-  card::RestartCard(*ctx_);
+  card::RestartCard(*ctx_, search_.get());
   EXPECT_EQ(user_.texts().size(), 1u);  // no message on this path
   ASSERT_TRUE(Eventually([&] { return command_->Connect("127.0.0.60") == 0; }, 10000));
   command_->Disconnect();
@@ -255,35 +247,34 @@ TEST_F(ToolTest, ACardThatDoesNotAnswerTheSearchOpensByAddress) {
   EXPECT_EQ(user_.texts(), (std::vector<std::string>{card::kMsgNoCardFound}));
   // "添加设备" with the card's address.
   for (int i = 0; i < 2; ++i) {
-    ctx_->state.setSelectedAddress(kCard0);
-    card::OpenCard(*ctx_);
+    state_.setSelectedAddress(kCard0);
+    card::OpenCard(*ctx_, *open_);
   }
   auto rows = list_.rows();
   ASSERT_EQ(rows.size(), 1u);  // read again, not listed twice
   EXPECT_EQ(rows[0].number, " 1");
   EXPECT_EQ(rows[0].address, kCard0);
   EXPECT_EQ(panel_.values.cardIp, kCard0);
-  EXPECT_TRUE(ctx_->state.cardOpened());
+  EXPECT_TRUE(state_.cardOpened());
   EXPECT_EQ(user_.texts().size(), 1u);
 }
 
 TEST_F(ToolTest, MalformedOrUnreachableAddressesFailWithMessages) {
   StartSim();
   for (const char* address : {"300.1.2.3", "abc", "127.0.0.99"}) {
-    ctx_->state.setSelectedAddress(address);
-    card::OpenCard(*ctx_);
+    state_.setSelectedAddress(address);
+    card::OpenCard(*ctx_, *open_);
   }
   auto texts = user_.texts();
   // Per address: the read and the probe cannot connect.
   EXPECT_EQ(std::count(texts.begin(), texts.end(), std::string("连接设备失败")), 6) << texts.size();
   EXPECT_TRUE(list_.rows().empty());
-  EXPECT_FALSE(busy_.isBusy());
 }
 
 TEST_F(ToolTest, ACardInItsRecoveryFirmwareGoesToTheLoader) {
   StartSim({"--recovery"});
-  ctx_->state.setSelectedAddress(kCard0);
-  card::OpenCard(*ctx_);
+  state_.setSelectedAddress(kCard0);
+  card::OpenCard(*ctx_, *open_);
   auto texts = user_.texts();
   ASSERT_FALSE(texts.empty());
   EXPECT_EQ(texts.back(), card::kMsgRecovery);
@@ -306,8 +297,8 @@ TEST_F(ToolTest, BroadcastSearchBootsTheCardAndBroadcastReadFindsItBySerial) {
   EXPECT_EQ(StatusValue(0, "restarts"), 1);
 
   // Read by broadcast: only the card with this serial answers.
-  ctx_->state.setSelectedSerial(serial);
-  card::ReadRecord(*ctx_);
+  state_.setSelectedSerial(serial);
+  card::ReadRecord(*ctx_, *open_);
   EXPECT_EQ(panel_.values.cardIp, kCard0);
 }
 

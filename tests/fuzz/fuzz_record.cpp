@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/main_context.h"
+#include "core/main_state.h"
 #include "link/record.h"
 #include "params/panel.h"
 

@@ -40,7 +40,7 @@ std::string Flash(std::size_t n) {
 
 TEST(CommandChannel, ExchangeSendsPausesAndReadsOnce) {
   platform::VirtualClock clock;
-  FakeChannel ch(&clock);
+  FakeChannel ch(&clock, true, FakeChannel::AlreadyConnected);
   ch.queueReply("ok");
   char buf[16];
   std::memset(buf, 'x', sizeof buf);
@@ -60,7 +60,7 @@ TEST(CommandChannel, ExchangeSendsPausesAndReadsOnce) {
 
 TEST(CommandChannel, ChunkedReadContinuesAfterWhatArrived) {
   platform::VirtualClock clock;
-  FakeChannel ch(&clock);
+  FakeChannel ch(&clock, true, FakeChannel::AlreadyConnected);
   const std::uint32_t start = 0x75F000;
   const std::string flash = Flash(10000);
   std::uint32_t served = 0;
@@ -93,7 +93,7 @@ TEST(CommandChannel, ChunkedReadContinuesAfterWhatArrived) {
 TEST(CommandChannel, ChunkedReadStopsOnFailuresAndOnASilentCard) {
   platform::VirtualClock clock;
   {
-    FakeChannel ch(&clock);
+    FakeChannel ch(&clock, true, FakeChannel::AlreadyConnected);
     ch.queueReply(std::string(4096, 'a'));
     ch.queueReceiveFailure();
     MemorySink sink;
@@ -103,7 +103,7 @@ TEST(CommandChannel, ChunkedReadStopsOnFailuresAndOnASilentCard) {
     ExpectBalancedBrackets(ch);
   }
   {
-    FakeChannel ch(&clock);
+    FakeChannel ch(&clock, true, FakeChannel::AlreadyConnected);
     ch.failSendsFrom(1);
     ch.queueReply(std::string(4096, 'a'));
     MemorySink sink;
@@ -114,7 +114,7 @@ TEST(CommandChannel, ChunkedReadStopsOnFailuresAndOnASilentCard) {
   }
   {
     // Empty replies repeat the same request, but not for ever.
-    FakeChannel ch(&clock);
+    FakeChannel ch(&clock, true, FakeChannel::AlreadyConnected);
     ch.queueReply(std::string(100, 'a'));
     MemorySink sink;
     auto r = card::ReadRawChunked(ch, clock, 0x600000, 4096, sink);
@@ -138,7 +138,7 @@ TEST(CommandChannel, PacedPiecesWaitForEachAcknowledgement) {
   };
   for (const Case& c : {Case{1200, {1200, 0}}, Case{2400, {1200, 1200}}, Case{2500, {1200, 1200, 100}}}) {
     platform::VirtualClock clock;
-    FakeChannel ch(&clock);
+    FakeChannel ch(&clock, true, FakeChannel::AlreadyConnected);
     int acks = 0;
     ch.onSend([&](const std::string& piece) {
       // The card acknowledges every full piece but the last; the ack comes
@@ -170,10 +170,44 @@ TEST(CommandChannel, PacedPiecesWaitForEachAcknowledgement) {
 
 TEST(CommandChannel, PacedSendGivesUpWhenNoAcknowledgementComes) {
   platform::VirtualClock clock;
-  FakeChannel ch(&clock);
+  FakeChannel ch(&clock, true, FakeChannel::AlreadyConnected);
   auto status = card::SendPaced(ch, clock, std::string(3000, 'x'));
   EXPECT_EQ(status, PacedStatus::NoAcknowledgement);
   EXPECT_EQ(ch.sent().size(), 1u);  // the first piece only; no "file end"
   EXPECT_EQ(ch.receiveCount(), card::kMaxAckPolls);
   EXPECT_EQ(clock.totalSlept(), card::kMaxAckPolls * card::kAckPollMs);
+}
+
+TEST(CommandChannel, FailedSendsAndReceivesAreReportedNeverTakenForSuccess) {
+  platform::VirtualClock clock;
+  {
+    // Exchange: a failed Send is the result, and nothing is received.
+    FakeChannel ch(&clock);
+    char buf[8];
+    card::Reply r = card::Exchange(ch, clock, "query x \n", 500, buf, sizeof buf);
+    EXPECT_NE(r.result, 0);
+    EXPECT_EQ(ch.receiveCount(), 0);
+    ExpectBalancedBrackets(ch);
+  }
+  // SendPaced: the first, a middle and the last piece failing, a Receive
+  // failing while polling, and "file end" failing.
+  struct Case {
+    int failSend;
+    bool failReceive;
+    PacedStatus expected;
+    std::size_t sends;
+  };
+  for (const Case& c : {Case{0, false, PacedStatus::SendFailed, 1}, Case{1, false, PacedStatus::SendFailed, 2},
+                        Case{2, false, PacedStatus::SendFailed, 3}, Case{-1, true, PacedStatus::ReceiveFailed, 1},
+                        Case{3, false, PacedStatus::SendFailed, 4}}) {
+    FakeChannel ch(&clock, true, FakeChannel::AlreadyConnected);
+    if (c.failSend >= 0) ch.failSendsFrom(c.failSend);
+    ch.onSend([&](const std::string& piece) {
+      if (piece.size() == 1200) ch.queueReply("ok");
+    });
+    if (c.failReceive) ch.queueReceiveFailure();
+    EXPECT_EQ(card::SendPaced(ch, clock, std::string(2500, 'p')), c.expected) << c.failSend;
+    EXPECT_EQ(ch.sent().size(), c.sends) << c.failSend;
+    ExpectBalancedBrackets(ch);
+  }
 }

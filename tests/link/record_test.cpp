@@ -64,8 +64,8 @@ TEST(Record, FirmwareGates) {
   EXPECT_FALSE(card::VerifyChecksum(v17));
   EXPECT_FALSE(card::PolarityFromFields(SampleRecord(35)));
   EXPECT_TRUE(card::PolarityFromFields(SampleRecord(36)));
-  EXPECT_FALSE(card::PacedUploads(SampleRecord(38)));
-  EXPECT_TRUE(card::PacedUploads(SampleRecord(39)));
+  EXPECT_FALSE(card::PacesUploads(SampleRecord(38)));
+  EXPECT_TRUE(card::PacesUploads(SampleRecord(39)));
 }
 
 TEST(Record, CheckRecordLooksAtTheTopNibble) {

@@ -97,7 +97,8 @@ int FakeChannel::Send(const void* data, std::size_t length) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     record(ChannelEvent::Send, bytes);
-    if (failSendsFrom_ >= 0 && sends_ >= failSendsFrom_) result = -1;
+    // Like the real driver, a handle that is not connected cannot send.
+    if (!connected_ || (failSendsFrom_ >= 0 && sends_ >= failSendsFrom_)) result = -1;
     ++sends_;
     handler = onSend_;
   }

@@ -23,7 +23,9 @@ struct ChannelEvent {
 
 class FakeChannel : public card::Channel {
  public:
-  explicit FakeChannel(platform::VirtualClock* clock, bool exists = true) : clock_(clock), exists_(exists) {}
+  enum State { Disconnected, AlreadyConnected };
+  explicit FakeChannel(platform::VirtualClock* clock, bool exists = true, State state = Disconnected)
+      : clock_(clock), exists_(exists), connected_(state == AlreadyConnected) {}
 
   // Results of the next Connect calls; 0 once the queue is empty.
   void queueConnectResult(int result);
@@ -34,7 +36,8 @@ class FakeChannel : public card::Channel {
   void queueReceiveFailure(int result = -1);
   // Called for every Send, with the bytes sent; may queue replies.
   void onSend(std::function<void(const std::string&)> handler);
-  // Send fails from the nth Send on (0-based), for tests of failed sends.
+  // Send fails from the nth Send on (0-based), for tests of failed sends. A
+  // Send on a handle that is not connected fails as well.
   void failSendsFrom(int nth) { failSendsFrom_ = nth; }
   // Datagram mode: each queued reply is one datagram, cut to capacity and
   // never continued in the next Receive.
@@ -71,7 +74,7 @@ class FakeChannel : public card::Channel {
   std::deque<Scripted> replies_;
   std::function<void(const std::string&)> onSend_;
   std::vector<ChannelEvent> events_;
-  bool connected_ = false;
+  bool connected_;
   bool datagrams_ = false;
   int sends_ = 0;
   int failSendsFrom_ = -1;

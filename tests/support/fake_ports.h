@@ -1,15 +1,18 @@
-// Stand-ins for the main window's ports: they record what operations show and
-// do, with the virtual time at which it happened.
+// Stand-ins for the window's ports: they record what operations show and do,
+// with the virtual time at which it happened.
 #pragma once
 
+#include <algorithm>
+#include <cctype>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
-#include "app/ports.h"
+#include "core/panel_values.h"
+#include "core/ports.h"
 #include "params/panel.h"
-#include "params/panel_values.h"
 #include "platform/clock.h"
 #include "platform/process.h"
 
@@ -26,8 +29,31 @@ class FakeUser : public card::UserPort {
  public:
   explicit FakeUser(platform::VirtualClock* clock) : clock_(clock) {}
   void Message(const std::string& text, const std::string& title, card::Icon icon) override {
+    std::function<void(const std::string&)> hook;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      shown_.push_back({text, title, icon, clock_->now()});
+      hook = onMessage_;
+    }
+    if (hook) hook(text);
+  }
+  // Questions are answered from the queue, then with defaultAnswer.
+  bool Ask(const std::string& text, const std::string& title) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    shown_.push_back({text, title, icon, clock_->now()});
+    shown_.push_back({text, title, card::Icon::Question, clock_->now()});
+    if (answers_.empty()) return defaultAnswer;
+    bool a = answers_.front();
+    answers_.pop_front();
+    return a;
+  }
+  void queueAnswer(bool yes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answers_.push_back(yes);
+  }
+  // Called after every message, on the operation's thread (to cancel it, say).
+  void onMessage(std::function<void(const std::string&)> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    onMessage_ = std::move(hook);
   }
   std::vector<ShownMessage> shown() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -38,41 +64,14 @@ class FakeUser : public card::UserPort {
     for (const auto& m : shown()) out.push_back(m.text);
     return out;
   }
+  bool defaultAnswer = false;
 
  private:
   platform::VirtualClock* clock_;
   mutable std::mutex mutex_;
   std::vector<ShownMessage> shown_;
-};
-
-// Tracks the busy pattern; a LeaveBusy without EnterBusy is recorded too.
-class FakeBusy : public card::BusyPort {
- public:
-  void EnterBusy() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++enters;
-    busy = true;
-  }
-  void LeaveBusy() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++leaves;
-    busy = false;
-  }
-  void EnableCardAddressField() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++addressFieldEnabled;
-  }
-  bool isBusy() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return busy;
-  }
-  int enters = 0;
-  int leaves = 0;
-  int addressFieldEnabled = 0;
-
- private:
-  mutable std::mutex mutex_;
-  bool busy = false;
+  std::deque<bool> answers_;
+  std::function<void(const std::string&)> onMessage_;
 };
 
 class FakeList : public card::DeviceListPort {
@@ -114,8 +113,13 @@ class FakePanel : public card::PanelPort {
     values = v;
     ++writes;
   }
+  void EnableCardAddressField() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++addressFieldEnabled;
+  }
   card::PanelValues values;
   int writes = 0;
+  int addressFieldEnabled = 0;
 
  private:
   std::mutex mutex_;
@@ -132,10 +136,11 @@ class FakeProcesses : public platform::ProcessPort {
   }
   bool Start(const std::string& path) override {
     started.push_back(path);
-    return true;
+    return startSucceeds;
   }
   std::vector<std::string> running;
   std::vector<std::string> started;
+  bool startSucceeds = true;
 };
 
 }  // namespace testing_support

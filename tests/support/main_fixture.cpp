@@ -7,20 +7,13 @@
 namespace testing_support {
 
 MainFixture::MainFixture() {
-  ctx = std::make_unique<card::MainContext>(clock, user, busy, list, panel, processes,
-                                            card::SysCfg(dir.file("SysCfg.ini")));
-  ctx->search = &search;
-  ctx->command = &command;
-  ctx->file = &file;
-  ctx->recovery = &recovery;
-  ctx->subsysDir = dir.path() + "/";
-  ctx->startSyncTimer = [this] { ++timerStarts; };
-  ctx->runOnWorker = [](std::function<void()> body) { body(); };
   search.setDatagrams(true);
-  ctx->state.setLocalAddress("192.168.1.5");
+  search.Connect("192.168.1.5");
+  search.clearEvents();
+  state.setLocalAddress("192.168.1.5");
 }
 
-card::DeviceStatusRecord MainFixture::CardRecord(const std::string& address, int firmwareMajor, int macTail) {
+card::DeviceStatusRecord CardRecord(const std::string& address, int firmwareMajor, int macTail) {
   namespace rec = card::rec;
   card::DeviceStatusRecord r;
   r.setU16(rec::kCodeWord, 0x8111);
@@ -51,19 +44,20 @@ card::DeviceStatusRecord MainFixture::CardRecord(const std::string& address, int
   return r;
 }
 
-std::string MainFixture::Bytes(const card::DeviceStatusRecord& r) {
+std::string Bytes(const card::DeviceStatusRecord& r) {
   return std::string(reinterpret_cast<const char*>(r.data()), card::rec::kSize);
 }
 
 void MainFixture::OpenWith(const card::DeviceStatusRecord& r) {
-  ctx->state.setRecord(r);
-  ctx->state.setSelectedAddress(card::AddressText(r));
+  state.setRecord(r);
+  state.setSelectedAddress(card::AddressText(r));
+  state.setPanelRecordFrom(card::AddressText(r));
   std::vector<std::string> messages;
   panel.values = card::FilledPanel(r, panel.values, card::FillVariant::Direct, &messages);
 }
 
 std::string MainFixture::ini(const std::string& section, const std::string& key) const {
-  return platform::ReadIniKey(ctx->cfg.path(), section, key, "<none>", 260);
+  return platform::ReadIniKey(cfg.path(), section, key, "<none>", 260);
 }
 
 }  // namespace testing_support

@@ -1,29 +1,38 @@
-// A MainContext wired to fake channels and ports, a virtual clock and a
-// SysCfg.ini in a temporary directory. Worker bodies that start further
-// workers run them inline, in order.
+// The main window's collaborators as fakes: channels, ports, a virtual clock,
+// the shared state and a SysCfg.ini in a temporary directory, wired into the
+// contexts the panel and discovery operations take.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <memory>
 
-#include "app/main_context.h"
+#include "core/main_state.h"
+#include "core/siblings.h"
+#include "params/discovery.h"
+#include "params/panel.h"
 #include "support/fake_channel.h"
 #include "support/fake_ports.h"
 #include "support/temp_dir.h"
 
 namespace testing_support {
 
+// A valid record of a card at address with the given firmware major.
+card::DeviceStatusRecord CardRecord(const std::string& address, int firmwareMajor = 39, int macTail = 1);
+// The record as the card sends it: the 908 bytes as a string.
+std::string Bytes(const card::DeviceStatusRecord& r);
+
 class MainFixture : public ::testing::Test {
  public:
-  // A valid record of a card at address with the given firmware major.
-  static card::DeviceStatusRecord CardRecord(const std::string& address, int firmwareMajor = 39, int macTail = 1);
-  // The record as the card sends it: the 908 bytes as a string.
-  static std::string Bytes(const card::DeviceStatusRecord& r);
+  static card::DeviceStatusRecord CardRecord(const std::string& address, int firmwareMajor = 39, int macTail = 1) {
+    return testing_support::CardRecord(address, firmwareMajor, macTail);
+  }
+  static std::string Bytes(const card::DeviceStatusRecord& r) { return testing_support::Bytes(r); }
 
  protected:
   MainFixture();
-  // Makes rec the WorkingRecord, fills the panel from it and selects its address.
+  // Makes rec the WorkingRecord read from its card, fills the panel from it
+  // and selects its address.
   void OpenWith(const card::DeviceStatusRecord& r);
   std::string ini(const std::string& section, const std::string& key) const;
 
@@ -33,13 +42,16 @@ class MainFixture : public ::testing::Test {
   FakeChannel file{&clock};
   FakeChannel recovery{&clock};
   FakeUser user{&clock};
-  FakeBusy busy;
   FakeList list;
   FakePanel panel;
   FakeProcesses processes;
   TempDir dir;
-  std::unique_ptr<card::MainContext> ctx;
+  card::MainState state;
+  card::SysCfg cfg{dir.file("SysCfg.ini")};
+  card::Siblings siblings{processes, dir.path() + "/"};
+  card::PanelContext ctx{command, clock, user, panel, state, cfg};
   int timerStarts = 0;
+  card::OpenContext open{&search, recovery, list, siblings, [this] { ++timerStarts; }};
 };
 
 }  // namespace testing_support

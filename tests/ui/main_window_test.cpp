@@ -13,7 +13,7 @@
 #include <QTest>
 
 #include "app/main_window.h"
-#include "link/discovery.h"
+#include "params/network.h"
 #include "support/fake_channel.h"
 #include "support/fake_ports.h"
 #include "support/main_fixture.h"
@@ -37,7 +37,7 @@ class MainWindow : public ::testing::Test {
     links.recovery = std::make_unique<testing_support::FakeChannel>(&clock);
     card::SysCfg cfg(dir.file("SysCfg.ini"));
     cfg.setServerIp("192.168.1.5");
-    window = std::make_unique<card::CCardSetupDlg>(std::move(links), cfg, clock, processes, &user);
+    window = std::make_unique<card::CCardSetupDlg>(std::move(links), cfg, cancellable, processes, &user);
   }
   ~MainWindow() override { window.reset(); }
 
@@ -55,6 +55,7 @@ class MainWindow : public ::testing::Test {
   }
 
   platform::VirtualClock clock{1765258109000};
+  platform::CancellableClock cancellable{clock};
   testing_support::TempDir dir;
   testing_support::FakeUser user{&clock};
   testing_support::FakeProcesses processes;
@@ -178,7 +179,7 @@ TEST_F(MainWindow, StartSearchesOpensTheLastCardAndSubmitSendsTheChange) {
   QTRY_COMPARE(width->text(), QStringLiteral("128"));
   QTRY_VERIFY(window->workers().WaitIdle(0));
   EXPECT_EQ(list->item(0, 2)->text(), QStringLiteral("192.168.1.20"));
-  EXPECT_TRUE(window->context().state.cardOpened());
+  EXPECT_TRUE(window->state().cardOpened());
   QTRY_VERIFY(byText<QPushButton>(QStringLiteral(u"提交更改"))->isEnabled());
 
   command_->clearEvents();
@@ -189,7 +190,7 @@ TEST_F(MainWindow, StartSearchesOpensTheLastCardAndSubmitSendsTheChange) {
   ASSERT_GE(sent.size(), 2u);
   EXPECT_EQ(sent[0].rfind("set Sys_Crc ", 0), 0u);
   EXPECT_EQ(sent[1], "set soft 256 64 \n");
-  EXPECT_EQ(window->context().state.record().u16(card::rec::kWidth), 256);
+  EXPECT_EQ(window->state().record().u16(card::rec::kWidth), 256);
   EXPECT_TRUE(user.shown().empty());
 }
 
@@ -200,44 +201,45 @@ TEST_F(MainWindow, DoubleClickOpensTheRowsCard) {
   });
   window->AppendRow(card::MakeDeviceListEntry(record, 1));
   auto* list = window->findChild<QTableWidget*>();
-  // Ignored while another operation runs.
+  // Refused, with a word to the user, while another operation runs.
   window->EnterBusy();
   emit list->cellDoubleClicked(0, 3);
   EXPECT_EQ(window->workers().running(), 0);
-  EXPECT_EQ(window->context().state.selectedAddress(), "");
+  EXPECT_EQ(window->state().selectedAddress(), "");
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{card::kMsgBusy}));
   window->LeaveBusy();
   emit list->cellDoubleClicked(0, 3);
   QTRY_VERIFY(window->workers().WaitIdle(0));
-  EXPECT_EQ(window->context().state.selectedAddress(), "192.168.1.33");
-  EXPECT_EQ(window->context().state.selectedSerial(), card::SerialText(record));
+  EXPECT_EQ(window->state().selectedAddress(), "192.168.1.33");
+  EXPECT_EQ(window->state().selectedSerial(), card::SerialText(record));
   EXPECT_EQ(qobject_cast<ui::Ipv4Edit*>(labelled(QStringLiteral(u"控制卡IP")))->text(), QStringLiteral("192.168.1.33"));
 }
 
-TEST_F(MainWindow, LockCannotBeTickedForOldCards) {
+TEST_F(MainWindow, LockCannotBeTickedForOldCardsHoweverItIsTicked) {
   auto record = testing_support::MainFixture::CardRecord("192.168.1.33", 16);
-  window->context().state.setRecord(record);
+  window->state().setRecord(record);
   window->show();
   auto* lock = byText<QCheckBox>(QStringLiteral(u"锁定"));
   QTest::mouseClick(lock, Qt::LeftButton);
   EXPECT_FALSE(lock->isChecked());
-  EXPECT_EQ(user.texts().size(), 1u);
-  window->context().state.setRecord(testing_support::MainFixture::CardRecord("192.168.1.33", 17));
+  lock->setFocus();
+  QTest::keyClick(lock, Qt::Key_Space);
+  EXPECT_FALSE(lock->isChecked());
+  // Assistive technology presses the box through its action interface.
+  QAccessibleInterface* a = QAccessible::queryAccessibleInterface(lock);
+  ASSERT_NE(a, nullptr);
+  a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  EXPECT_FALSE(lock->isChecked());
+  EXPECT_EQ(user.texts(), std::vector<std::string>(3, card::kMsgLockUnsupported));
+  // Filling the panel from a locked old card shows the lock without a word.
+  auto locked = record;
+  locked.setU8(card::rec::kLock, 1);
+  std::vector<std::string> messages;
+  window->Write(card::FilledPanel(locked, window->Read(), card::FillVariant::Direct, &messages));
+  EXPECT_TRUE(lock->isChecked());
+  EXPECT_EQ(user.texts().size(), 3u);
+  window->state().setRecord(testing_support::MainFixture::CardRecord("192.168.1.33", 17));
+  lock->setChecked(false);
   QTest::mouseClick(lock, Qt::LeftButton);
   EXPECT_TRUE(lock->isChecked());
-}
-
-TEST_F(MainWindow, TheEditorPollTakesARequestOnceACardWasOpened) {
-  const std::string path = dir.file("SysCfg.ini");
-  card::SysCfg cfg(path);
-  cfg.write("NetSyc", "Syc_Update", "1");
-  // Not opened yet: the timer does not run and the request waits.
-  QTest::qWait(300);
-  EXPECT_EQ(cfg.syncUpdate(), 1);
-  window->context().state.setSelectedAddress("192.168.1.20");
-  window->context().state.setLocalAddress("192.168.1.5");
-  card::CheckSubnet(window->context());
-  QTRY_COMPARE_WITH_TIMEOUT(cfg.syncUpdate(), 0, 2000);
-  // Later requests are taken too, by the same poll.
-  cfg.write("NetSyc", "Syc_Update", "3");
-  QTRY_COMPARE_WITH_TIMEOUT(cfg.syncUpdate(), 0, 2000);
 }

@@ -1,4 +1,4 @@
-#include "app/syscfg.h"
+#include "core/syscfg.h"
 
 #include <gtest/gtest.h>
 

@@ -52,6 +52,8 @@ class PanelPort {
   virtual ~PanelPort() = default;
   virtual PanelValues Read() = 0;
   virtual void Write(const PanelValues& values) = 0;
+  // Enables "控制卡IP" again after a direct read.
+  virtual void EnableCardAddressField() {}
 };
 
 }  // namespace card

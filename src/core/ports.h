@@ -1,17 +1,18 @@
 // What device operations tell or ask the user, and how they reach the main
-// window's controls. Operations run on workers; the Qt implementations of
-// these ports marshal every call to the UI thread.
+// window's device list. Operations run on workers; the Qt implementations of
+// these ports marshal every call to the UI thread and wait for the answer.
 #pragma once
 
 #include <string>
 
 namespace card {
 
-enum class Icon { None, Information, Warning, Error };
+enum class Icon { None, Information, Warning, Error, Question };
 
 // Texts shared by many operations.
 inline constexpr const char* kTitleError = "错误";
 inline constexpr const char* kTitleNotice = "提示";
+inline constexpr const char* kTitleSuccess = "成功";
 inline constexpr const char* kMsgConnectFailed = "连接设备失败";
 inline constexpr const char* kMsgNotConnected = "设备未连接,请搜卡后双击列表中设备";
 
@@ -21,18 +22,9 @@ class UserPort {
   // A modal message box; returns once the user has closed it. An empty title
   // stands for the application's own title.
   virtual void Message(const std::string& text, const std::string& title = {}, Icon icon = Icon::None) = 0;
-};
-
-// The busy pattern of the main window.
-class BusyPort {
- public:
-  virtual ~BusyPort() = default;
-  // Disables the controls that start device operations; progress to 0.
-  virtual void EnterBusy() = 0;
-  // Enables them again, plus the display-mode list.
-  virtual void LeaveBusy() = 0;
-  // Enables the card address field ("控制卡IP").
-  virtual void EnableCardAddressField() = 0;
+  // A yes/no question; true only when the user answered "是". Closing the
+  // box any other way counts as no.
+  virtual bool Ask(const std::string& text, const std::string& title = {}) = 0;
 };
 
 // One row of the device list, as texts.

@@ -1,4 +1,4 @@
-#include "app/main_context.h"
+#include "core/main_state.h"
 
 #include <algorithm>
 
@@ -72,6 +72,18 @@ void MainState::setRecord(const DeviceStatusRecord& record) {
   std::lock_guard<std::mutex> lock(mutex_);
   record_ = record;
 }
+void MainState::setPanelRecordFrom(const std::string& address) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  panelRecordFrom_ = address;
+}
+void MainState::forgetPanelRecord() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  panelRecordFrom_.reset();
+}
+bool MainState::panelHoldsRecordOf(const std::string& address) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return panelRecordFrom_ && !address.empty() && *panelRecordFrom_ == address;
+}
 
 DeviceListEntry MakeDeviceListEntry(const DeviceStatusRecord& r, int number) {
   DeviceListEntry e;
@@ -84,12 +96,6 @@ DeviceListEntry MakeDeviceListEntry(const DeviceStatusRecord& r, int number) {
   e.firmware = FirmwareText(r);
   e.platform = r.u16(rec::kPlatformStatus) == 0x55 ? "已连接" : "未连接";
   return e;
-}
-
-bool ConnectSelectedCard(MainContext& ctx, Channel& ch) {
-  if (ch.Connect(ctx.state.selectedAddress()) == 0) return true;
-  ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
-  return false;
 }
 
 }  // namespace card

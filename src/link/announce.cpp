@@ -1,0 +1,28 @@
+#include "link/announce.h"
+
+#include "link/command_channel.h"
+#include "platform/text.h"
+
+namespace card {
+
+int SendFramed(Channel& ch, std::string_view line, Framing framing) {
+  return framing == Framing::Exchange ? SendLine(ch, line) : ch.Send(line);
+}
+
+int AnnounceChecksum(Channel& ch, platform::Clock& clock, DeviceStatusRecord& record, int waitMs,
+                     Framing framing) {
+  const std::uint32_t crc = record.updateChecksum();
+  const int sent = SendFramed(ch, platform::Format("set Sys_Crc %x \n", crc), framing);
+  // The card now waits for the line this checksum announces: a cancel must
+  // not fall between the two.
+  if (sent == 0) clock.holdMs(waitMs);
+  return sent;
+}
+
+int SendAnnounced(Channel& ch, platform::Clock& clock, DeviceStatusRecord& record, int waitMs,
+                  std::string_view line, Framing framing) {
+  if (int r = AnnounceChecksum(ch, clock, record, waitMs, framing); r != 0) return r;
+  return SendFramed(ch, line, framing);
+}
+
+}  // namespace card

@@ -1,0 +1,46 @@
+// The broadcast scan: one query to every card on the segment and the replies
+// that come back, one datagram each. The window's search, the end-to-end
+// tests and the benchmark all run this one loop.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "link/channel.h"
+#include "link/record.h"
+#include "platform/clock.h"
+
+namespace card {
+
+inline constexpr const char* kSearchQuery = "query all_in_strut \n";
+inline constexpr const char* kBootQuery = "query all_in_boot\n";
+
+constexpr int kSearchReceiveCapacity = 500;
+// Receives before the scan ends when no card answers; every valid reply
+// (a repeated one too) allows one more.
+constexpr int kInitialReceiveBound = 10;
+// Datagrams left from an earlier search or from a flood are read and thrown
+// away before the query, at most this many.
+constexpr int kMaxDrainedDatagrams = 1 << 18;
+
+struct ScanResult {
+  int cards = 0;      // distinct cards (by MAC) handed to onCard
+  int replies = 0;    // valid replies, repeats included
+  int rejected = 0;   // datagrams that were no valid card reply
+  int receives = 0;
+  int drained = 0;    // stale datagrams thrown away before the query
+  bool sendFailed = false;
+  bool receiveFailed = false;
+};
+
+// Sends query (inside one exchange), pauses 50 + 300 ms and reads replies
+// until the receive bound is reached. onCard gets each card the first time
+// it answers, in arrival order; replies that are no card (IsCardReply) are
+// counted and dropped.
+ScanResult ScanCards(Channel& search, platform::Clock& clock, const std::string& query,
+                     const std::function<void(const DeviceStatusRecord&)>& onCard);
+
+// Reads and drops whatever datagrams wait on the search handle.
+int DrainDatagrams(Channel& search);
+
+}  // namespace card
