@@ -84,7 +84,9 @@ CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::Cancellabl
   // The program-editor poll runs on one thread, once per timer tick, and
   // only after a card was opened. A pending request stays pending until the
   // program upload takes it.
-  poll_ = std::make_unique<TickThread>([this] { SyncRequestPending(state_, cfg_); });
+  poll_ = std::make_unique<TickThread>([this] {
+    if (SyncRequestPending(state_, cfg_)) QMetaObject::invokeMethod(this, [this] { OnSyncRequest(); }, Qt::QueuedConnection);
+  });
   syncTimer_ = new QTimer(this);
   syncTimer_->setInterval(100);
   connect(syncTimer_, &QTimer::timeout, this, [this] {
@@ -316,9 +318,18 @@ void CCardSetupDlg::ConnectSignals() {
   connect(restart_, &QPushButton::clicked, this,
           [this] { RunDeviceOperation([this] { RestartCard(*panelCtx_, links_.search.get()); }); });
   connect(lock_, &QCheckBox::toggled, this, &CCardSetupDlg::OnLockToggled);
-  // The tool dialogs open only for an opened card.
-  for (QPushButton* b : {advanced_, modbusTable_, modbusDebug_, monitor_, storage_, script_})
-    connect(b, &QPushButton::clicked, this, [this] { RequireOpenedCard(); });
+  // "显示目标" reacts to the user's choice only, never to a fill.
+  connect(target_, &QComboBox::activated, this, &CCardSetupDlg::OnTargetActivated);
+  const std::pair<QPushButton*, void (CCardSetupDlg::*)()> tools[] = {
+      {advanced_, &CCardSetupDlg::OnAdvanced},       {edit_, &CCardSetupDlg::OnEdit},
+      {update_, &CCardSetupDlg::OnUpdate},           {remove_, &CCardSetupDlg::OnRemove},
+      {format_, &CCardSetupDlg::OnFormat},           {openFile_, &CCardSetupDlg::OnOpenFile},
+      {saveFile_, &CCardSetupDlg::OnSaveFile},       {firmware_, &CCardSetupDlg::OnFirmware},
+      {displayTest_, &CCardSetupDlg::OnDisplayTest}, {syncDisplay_, &CCardSetupDlg::OnSyncDisplay},
+      {help_, &CCardSetupDlg::OnHelp},               {modbusTable_, &CCardSetupDlg::OnModbusTable},
+      {modbusDebug_, &CCardSetupDlg::OnModbusDebug}, {monitor_, &CCardSetupDlg::OnMonitor},
+      {storage_, &CCardSetupDlg::OnStorage},         {script_, &CCardSetupDlg::OnScript}};
+  for (const auto& [button, handler] : tools) connect(button, &QPushButton::clicked, this, handler);
 }
 
 void CCardSetupDlg::Start() {
@@ -352,6 +363,18 @@ bool CCardSetupDlg::RequireOpenedCard() {
   if (state_.cardOpened()) return true;
   user_->Message(kMsgNotConnected, kTitleError, Icon::Error);
   return false;
+}
+
+ToolEnv CCardSetupDlg::toolEnv() {
+  return ToolEnv{links_.makeLink, clock_, state_, cfg_, siblings_, user_ == messages_.get() ? nullptr : user_, nullptr};
+}
+
+void CCardSetupDlg::RunRecordDialog(const std::function<void(DeviceStatusRecord& copy)>& show) {
+  EnterBusy();
+  DeviceStatusRecord copy = state_.record();
+  show(copy);
+  state_.setRecord(copy);
+  LeaveBusy();
 }
 
 void CCardSetupDlg::OnSearch() {

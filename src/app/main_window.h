@@ -18,6 +18,7 @@
 #include "core/ports.h"
 #include "core/siblings.h"
 #include "core/syscfg.h"
+#include "core/tool_env.h"
 #include "link/channel.h"
 #include "link/link_factory.h"
 #include "params/discovery.h"
@@ -68,6 +69,14 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   void Start();
 
   MainState& state() { return state_; }
+  PanelContext& panelContext() { return *panelCtx_; }
+  // What the tool dialogs get: links from the loaded driver, the clock, the
+  // shared state and SysCfg.ini.
+  ToolEnv toolEnv();
+  // Hands a copy of the WorkingRecord to a modal tool dialog and takes it
+  // back when it closes; the window is busy meanwhile, so neither another
+  // operation nor an upload of the editor poll runs beside the dialog.
+  void RunRecordDialog(const std::function<void(DeviceStatusRecord& copy)>& show);
   const SysCfg& cfg() const { return cfg_; }
   UserPort& user() { return *user_; }
   WorkerPool& workers() { return workers_; }
@@ -116,6 +125,31 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   void OnDeviceDoubleClicked(int row);
   void OnAddDevice();
   void OnLockToggled(bool checked);
+
+  // The tool buttons, one file per subsystem (main_window_<subsystem>.cpp).
+  // Device parameters:
+  void OnAdvanced();
+  void OnTargetActivated(int index);
+  // Programs and firmware:
+  void OnEdit();
+  void OnUpdate();
+  void OnRemove();
+  void OnFormat();
+  void OnOpenFile();
+  void OnSaveFile();
+  void OnFirmware();
+  void OnDisplayTest();
+  void OnSyncDisplay();
+  void OnHelp();
+  // The editor poll found a pending upload request (UI thread).
+  void OnSyncRequest();
+  // Modbus and RS-485:
+  void OnModbusTable();
+  void OnModbusDebug();
+  void OnMonitor();
+  // Device storage and scripts:
+  void OnStorage();
+  void OnScript();
   void ShowAbout();
   PanelValues ReadWidgets() const;
   void WriteWidgets(const PanelValues& v);

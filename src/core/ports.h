@@ -3,7 +3,9 @@
 // these ports marshal every call to the UI thread and wait for the answer.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace card {
 
@@ -25,6 +27,36 @@ class UserPort {
   // A yes/no question; true only when the user answered "是". Closing the
   // box any other way counts as no.
   virtual bool Ask(const std::string& text, const std::string& title = {}) = 0;
+  // A choice from a list; the chosen position, or nullopt when the user
+  // cancelled.
+  virtual std::optional<int> Choose(const std::string& text, const std::string& title,
+                                    const std::vector<std::string>& items, int initial = 0) = 0;
+};
+
+// Progress of a long operation: a position 0..100 and a status line.
+class ProgressPort {
+ public:
+  virtual ~ProgressPort() = default;
+  virtual void Progress(int percent) = 0;
+  virtual void Status(const std::string& text) { (void)text; }
+};
+
+// What a file dialog asks: its title, the filter ("节目文件 (*.txt)"), the
+// folder it starts in and, when saving, the proposed name.
+struct FileRequest {
+  std::string title;
+  std::string filter;
+  std::string startDir;
+  std::string proposedName;
+};
+
+// File choices stay with the user interface; operations take the chosen
+// path as a parameter. Saving asks before an existing file is replaced.
+class FilePort {
+ public:
+  virtual ~FilePort() = default;
+  virtual std::optional<std::string> OpenFile(const FileRequest& request) = 0;
+  virtual std::optional<std::string> SaveFile(const FileRequest& request) = 0;
 };
 
 // One row of the device list, as texts.

@@ -25,4 +25,12 @@ int SendAnnounced(Channel& ch, platform::Clock& clock, DeviceStatusRecord& recor
   return SendFramed(ch, line, framing);
 }
 
+bool SendChange(Channel& ch, platform::Clock& clock, DeviceStatusRecord* record, const DeviceStatusRecord& candidate,
+                int waitMs, std::string_view line, Framing framing) {
+  DeviceStatusRecord next = candidate;
+  if (SendAnnounced(ch, clock, next, waitMs, line, framing) != 0) return false;
+  *record = next;
+  return true;
+}
+
 }  // namespace card

@@ -37,4 +37,11 @@ int AnnounceChecksum(Channel& ch, platform::Clock& clock, DeviceStatusRecord& re
 int SendAnnounced(Channel& ch, platform::Clock& clock, DeviceStatusRecord& record, int waitMs,
                   std::string_view line, Framing framing = Framing::Exchange);
 
+// One changed field of a record copy: candidate is *record with the new
+// value. Announces candidate's checksum, sends line, and only when both went
+// out makes candidate (with its checksum) the new *record: the copy never
+// runs ahead of the card. False on a failed send.
+bool SendChange(Channel& ch, platform::Clock& clock, DeviceStatusRecord* record, const DeviceStatusRecord& candidate,
+                int waitMs, std::string_view line, Framing framing = Framing::Exchange);
+
 }  // namespace card

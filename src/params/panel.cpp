@@ -26,13 +26,11 @@ bool ConnectSelectedCard(PanelContext& ctx, Channel& ch) {
 
 bool ApplyField(PanelContext& ctx, DeviceStatusRecord* record, const DeviceStatusRecord& candidate,
                 const std::string& line) {
-  DeviceStatusRecord next = candidate;
-  if (SendAnnounced(ctx.command, ctx.clock, next, kMainAnnounceWaitMs, line) != 0) {
+  if (!SendChange(ctx.command, ctx.clock, record, candidate, kMainAnnounceWaitMs, line)) {
     ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
     return false;
   }
-  *record = next;
-  ctx.state.setRecord(next);
+  ctx.state.setRecord(*record);
   return true;
 }
 

@@ -1,6 +1,7 @@
 #include "ui/message_port.h"
 
 #include <QApplication>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -49,6 +50,28 @@ bool MessagePort::Ask(const std::string& text, const std::string& title) {
     yes = box.exec() == QMessageBox::Yes;
   });
   return yes;
+}
+
+std::optional<int> MessagePort::Choose(const std::string& text, const std::string& title,
+                                       const std::vector<std::string>& items, int initial) {
+  if (closing_ || items.empty()) return std::nullopt;
+  QObject* target = parent_ ? static_cast<QObject*>(parent_.data()) : qApp;
+  std::optional<int> chosen;
+  RunOnObjectThread(target, [&] {
+    if (closing_) return;
+    QStringList list;
+    for (const auto& item : items) list << QString::fromStdString(item);
+    QInputDialog dialog(parent_);
+    dialog.setWindowTitle(title.empty() ? appTitle_ : QString::fromStdString(title));
+    dialog.setLabelText(QString::fromStdString(text));
+    dialog.setComboBoxItems(list);
+    dialog.setComboBoxEditable(false);
+    dialog.setTextValue(list.value(initial));
+    dialog.setOkButtonText(QStringLiteral(u"确定"));
+    dialog.setCancelButtonText(QStringLiteral(u"取消"));
+    if (dialog.exec() == QDialog::Accepted) chosen = static_cast<int>(list.indexOf(dialog.textValue()));
+  });
+  return chosen;
 }
 
 }  // namespace ui

@@ -18,6 +18,8 @@ class MessagePort : public card::UserPort {
   MessagePort(QWidget* parent, QString appTitle) : parent_(parent), appTitle_(std::move(appTitle)) {}
   void Message(const std::string& text, const std::string& title, card::Icon icon) override;
   bool Ask(const std::string& text, const std::string& title) override;
+  std::optional<int> Choose(const std::string& text, const std::string& title, const std::vector<std::string>& items,
+                            int initial) override;
   // Once the window closes, messages are no longer shown.
   void setClosing() { closing_ = true; }
 

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -50,6 +51,20 @@ class FakeUser : public card::UserPort {
     std::lock_guard<std::mutex> lock(mutex_);
     answers_.push_back(yes);
   }
+  // Choices are answered from their queue; an empty queue cancels.
+  std::optional<int> Choose(const std::string& text, const std::string& title, const std::vector<std::string>&,
+                            int) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    shown_.push_back({text, title, card::Icon::Question, clock_->now()});
+    if (choices_.empty()) return std::nullopt;
+    auto c = choices_.front();
+    choices_.pop_front();
+    return c;
+  }
+  void queueChoice(std::optional<int> choice) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    choices_.push_back(choice);
+  }
   // Called after every message, on the operation's thread (to cancel it, say).
   void onMessage(std::function<void(const std::string&)> hook) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -71,7 +86,46 @@ class FakeUser : public card::UserPort {
   mutable std::mutex mutex_;
   std::vector<ShownMessage> shown_;
   std::deque<bool> answers_;
+  std::deque<std::optional<int>> choices_;
   std::function<void(const std::string&)> onMessage_;
+};
+
+// Records progress positions and status lines.
+class FakeProgress : public card::ProgressPort {
+ public:
+  void Progress(int percent) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    percents.push_back(percent);
+  }
+  void Status(const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    statuses.push_back(text);
+  }
+  std::vector<int> percents;
+  std::vector<std::string> statuses;
+
+ private:
+  std::mutex mutex_;
+};
+
+// File choices answered from queues; an empty queue is a cancelled dialog.
+class FakeFiles : public card::FilePort {
+ public:
+  std::optional<std::string> OpenFile(const card::FileRequest& r) override { return Take(r, &opens); }
+  std::optional<std::string> SaveFile(const card::FileRequest& r) override { return Take(r, &saves); }
+  std::deque<std::optional<std::string>> opens, saves;
+  std::vector<card::FileRequest> requests;
+
+ private:
+  std::optional<std::string> Take(const card::FileRequest& r, std::deque<std::optional<std::string>>* q) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests.push_back(r);
+    if (q->empty()) return std::nullopt;
+    auto path = q->front();
+    q->pop_front();
+    return path;
+  }
+  std::mutex mutex_;
 };
 
 class FakeList : public card::DeviceListPort {

@@ -1,0 +1,105 @@
+// The runner every tool dialog shares: inputs held while its operation runs,
+// progress on its bar, cancel through its own clock, and no close before the
+// worker has ended.
+#include "ui/tool_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <atomic>
+
+#include "support/fake_ports.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+class Probe : public ui::ToolDialog {
+ public:
+  explicit Probe(const card::ToolEnv& env) : ToolDialog(env) {
+    auto* layout = new QVBoxLayout(this);
+    for (QWidget* w : std::initializer_list<QWidget*>{field, list, ok, cancel, bar}) layout->addWidget(w);
+    disabledFromTheStart->setEnabled(false);
+    layout->addWidget(disabledFromTheStart);
+    KeepEnabledWhileRunning(cancel);
+    SetProgressBar(bar);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  }
+  ~Probe() override { StopOperation(); }
+  using ToolDialog::RunOperation;
+
+  QLineEdit* field = new QLineEdit;
+  QComboBox* list = new QComboBox;
+  QPushButton* ok = new QPushButton(QStringLiteral(u"确定"));
+  QPushButton* cancel = new QPushButton(QStringLiteral(u"取消"));
+  QPushButton* disabledFromTheStart = new QPushButton(QStringLiteral(u"智能识别"));
+  QProgressBar* bar = new QProgressBar;
+};
+
+class ToolDialogTest : public ::testing::Test {
+ protected:
+  platform::RealClock clock;
+  testing_support::TempDir dir;
+  card::MainState state;
+  testing_support::FakeProcesses processes;
+  card::Siblings siblings{processes, dir.path() + "/"};
+  platform::VirtualClock stamps;
+  testing_support::FakeUser user{&stamps};
+  card::ToolEnv env{{}, clock, state, card::SysCfg(dir.file("SysCfg.ini")), siblings, &user, nullptr};
+};
+
+}  // namespace
+
+TEST_F(ToolDialogTest, InputsAreHeldWhileTheOperationRunsAndProgressReachesTheBar) {
+  Probe d(env);
+  std::atomic<bool> release{false};
+  std::optional<bool> completed;
+  ASSERT_TRUE(d.RunOperation(
+      [&](platform::Clock&) {
+        d.progress().Progress(40);
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      },
+      [&](bool c) { completed = c; }));
+  EXPECT_FALSE(d.RunOperation([](platform::Clock&) {})) << "one operation at a time";
+  for (QWidget* w : std::initializer_list<QWidget*>{d.field, d.list, d.ok}) EXPECT_FALSE(w->isEnabled());
+  EXPECT_TRUE(d.cancel->isEnabled());
+  QTRY_COMPARE(d.bar->value(), 40);
+  release = true;
+  d.WaitForOperation();
+  EXPECT_EQ(completed, true);
+  for (QWidget* w : std::initializer_list<QWidget*>{d.field, d.list, d.ok}) EXPECT_TRUE(w->isEnabled());
+  EXPECT_FALSE(d.disabledFromTheStart->isEnabled()) << "what was disabled before stays disabled";
+}
+
+TEST_F(ToolDialogTest, CancelAndTheCloseBoxStopTheRunThenClose) {
+  for (bool closeBox : {false, true}) {
+    Probe d(env);
+    d.show();
+    std::atomic<bool> afterPause{false};
+    std::optional<bool> completed;
+    d.RunOperation(
+        [&](platform::Clock& c) {
+          c.sleepMs(60000);
+          afterPause = true;  // never reached
+        },
+        [&](bool c) { completed = c; });
+    QElapsedTimer t;
+    t.start();
+    if (closeBox)
+      d.close();
+    else
+      QTest::mouseClick(d.cancel, Qt::LeftButton);
+    EXPECT_FALSE(d.operationRunning());
+    EXPECT_FALSE(d.isVisible()) << closeBox;
+    EXPECT_EQ(completed, false);
+    EXPECT_FALSE(afterPause);
+    EXPECT_LT(t.elapsed(), 1500) << "the pause is cut short";
+  }
+}
