@@ -320,6 +320,9 @@ void CCardSetupDlg::ConnectSignals() {
   connect(lock_, &QCheckBox::toggled, this, &CCardSetupDlg::OnLockToggled);
   // "显示目标" reacts to the user's choice only, never to a fill.
   connect(target_, &QComboBox::activated, this, &CCardSetupDlg::OnTargetActivated);
+  connect(target_, &QComboBox::currentIndexChanged, this, [this](int index) {
+    if (filling_) targetBefore_ = index;
+  });
   const std::pair<QPushButton*, void (CCardSetupDlg::*)()> tools[] = {
       {advanced_, &CCardSetupDlg::OnAdvanced},       {edit_, &CCardSetupDlg::OnEdit},
       {update_, &CCardSetupDlg::OnUpdate},           {remove_, &CCardSetupDlg::OnRemove},

@@ -171,6 +171,7 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   int busyDepth_ = 0;
   bool shutDown_ = false;
   bool filling_ = false;  // WriteWidgets is filling the panel
+  int targetBefore_ = -1;  // "显示目标" as last filled or chosen (main_window_params.cpp)
   QTimer* syncTimer_ = nullptr;
 
   std::vector<QWidget*> busyControls_;

@@ -1,0 +1,378 @@
+#include "params/advanced_dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "ui/ipv4_edit.h"
+
+namespace card {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string S(const QString& s) { return s.toStdString(); }
+
+QComboBox* List(const std::vector<std::string>& items = {}) {
+  auto* combo = new QComboBox;
+  for (const auto& item : items) combo->addItem(Q(item));
+  combo->setMaxVisibleItems(20);
+  combo->setMinimumContentsLength(4);
+  combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  return combo;
+}
+
+QLineEdit* Edit(const QString& pattern) {
+  auto* e = new QLineEdit;
+  e->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), e));
+  return e;
+}
+
+// Label and field in one grid row; the buddy names the field for assistive
+// technology.
+void AddRow(QGridLayout* grid, int row, const QString& text, QWidget* field, int col = 0) {
+  auto* label = new QLabel(text);
+  label->setBuddy(field);
+  grid->addWidget(label, row, col);
+  grid->addWidget(field, row, col + 1);
+}
+
+void Select(QComboBox* combo, int index) { combo->setCurrentIndex(index >= 0 && index < combo->count() ? index : -1); }
+
+}  // namespace
+
+MoreSetting::MoreSetting(const ToolEnv& env, const DeviceStatusRecord& copy, std::unique_ptr<Channel> link,
+                         QWidget* parent)
+    : ToolDialog(env, parent), record_(copy), link_(std::move(link)), address_(env.state.selectedAddress()) {
+  setWindowTitle(QStringLiteral(u"高级设置"));
+
+  auto* left = new QVBoxLayout;
+  left->addWidget(BuildRs485Group());
+  left->addWidget(BuildRestartGroup());
+  left->addWidget(BuildNetworkGroup());
+  left->addStretch(1);
+  auto* middle = new QVBoxLayout;
+  middle->addWidget(BuildServiceGroup());
+  middle->addWidget(BuildModbusGroup());
+  middle->addWidget(BuildCounterGroup());
+  middle->addStretch(1);
+  auto* right = new QVBoxLayout;
+  right->addWidget(BuildMacGroup());
+  right->addWidget(BuildNameGroup());
+  right->addWidget(BuildSwitchGroup());
+  right->addWidget(BuildRoleGroup());
+  right->addStretch(1);
+  auto* columns = new QHBoxLayout;
+  columns->addLayout(left, 1);
+  columns->addLayout(middle, 1);
+  columns->addLayout(right, 1);
+
+  progress_ = new QProgressBar;
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
+  progress_->setAccessibleName(QStringLiteral(u"进度"));
+  status_ = new QLabel;
+  SetProgressBar(progress_);
+  SetStatusLabel(status_);
+  ok_ = new QPushButton(QStringLiteral(u"确定"));
+  cancel_ = new QPushButton(QStringLiteral(u"取消"));
+  for (QPushButton* b : {ok_, cancel_}) b->setAutoDefault(false);
+  KeepEnabledWhileRunning(cancel_);
+  auto* bottom = new QHBoxLayout;
+  bottom->addWidget(status_);
+  bottom->addWidget(progress_, 1);
+  bottom->addWidget(ok_);
+  bottom->addWidget(cancel_);
+
+  auto* root = new QVBoxLayout(this);
+  root->addLayout(columns);
+  root->addWidget(BuildTimerGroup());
+  root->addLayout(bottom);
+
+  connect(ok_, &QPushButton::clicked, this, &MoreSetting::OnOk);
+  connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
+  // The user's click only; filling the box does not go to the card.
+  connect(fixed_, &QCheckBox::clicked, this, &MoreSetting::OnFixedClicked);
+
+  setValues(AdvancedFromRecord(record_));
+}
+
+MoreSetting::~MoreSetting() { StopOperation(); }
+
+QGroupBox* MoreSetting::BuildRs485Group() {
+  dataBits_ = List(DataBitsItems());
+  stopBits_ = List(StopBitsItems());
+  parity_ = List(ParityItems());
+  rs485Heartbeat_ = List(OffOnItems());
+  rs485Interval_ = List(TwoDigitItems(60));
+  auto* group = new QGroupBox(QStringLiteral(u"485设置"));
+  auto* grid = new QGridLayout(group);
+  AddRow(grid, 0, QStringLiteral(u"数据位"), dataBits_);
+  AddRow(grid, 1, QStringLiteral(u"停止位"), stopBits_);
+  AddRow(grid, 2, QStringLiteral(u"校验位"), parity_);
+  AddRow(grid, 3, QStringLiteral(u"是否监测心跳"), rs485Heartbeat_);
+  AddRow(grid, 4, QStringLiteral(u"心跳间隔(秒）"), rs485Interval_);
+  grid->setColumnStretch(1, 1);
+  return group;
+}
+
+QGroupBox* MoreSetting::BuildRestartGroup() {
+  dailyRestart_ = new QCheckBox(QStringLiteral(u"启用日重启"));
+  hour_ = List(TwoDigitItems(24));
+  minute_ = List(TwoDigitItems(60));
+  second_ = List(TwoDigitItems(60));
+  auto* group = new QGroupBox(QStringLiteral(u"设定每日重启"));
+  auto* grid = new QGridLayout(group);
+  grid->addWidget(dailyRestart_, 0, 0, 1, 2);
+  AddRow(grid, 1, QStringLiteral(u"小时"), hour_);
+  AddRow(grid, 2, QStringLiteral(u"分钟"), minute_);
+  AddRow(grid, 3, QStringLiteral(u"秒数"), second_);
+  grid->setColumnStretch(1, 1);
+  return group;
+}
+
+QGroupBox* MoreSetting::BuildNetworkGroup() {
+  fixed_ = new QCheckBox(QStringLiteral(u"启用固定设置"));
+  gateway_ = new ui::Ipv4Edit;
+  mask_ = new ui::Ipv4Edit;
+  dns_ = new ui::Ipv4Edit;
+  auto* group = new QGroupBox(QStringLiteral(u"网卡设置"));
+  auto* grid = new QGridLayout(group);
+  grid->addWidget(fixed_, 0, 0, 1, 2);
+  AddRow(grid, 1, QStringLiteral(u"网关"), gateway_);
+  AddRow(grid, 2, QStringLiteral(u"子网掩码"), mask_);
+  AddRow(grid, 3, QStringLiteral(u"DNS"), dns_);
+  grid->setColumnStretch(1, 1);
+  return group;
+}
+
+QGroupBox* MoreSetting::BuildServiceGroup() {
+  // Shown as the card's dialog has it, but nothing uses it.
+  serviceInterval_ = List();
+  serviceInterval_->setEnabled(false);
+  startDelay_ = List(OffOnItems());
+  startDelaySeconds_ = List(TwoDigitItems(60));
+  serverHeartbeat_ = List(OffOnItems());
+  serverInterval_ = List(TwoDigitItems(60));
+  auto* group = new QGroupBox(QStringLiteral(u"服务设置"));
+  auto* grid = new QGridLayout(group);
+  AddRow(grid, 0, QStringLiteral(u"服务请求间隔"), serviceInterval_);
+  AddRow(grid, 1, QStringLiteral(u"启动是否延时"), startDelay_);
+  AddRow(grid, 2, QStringLiteral(u"启动延时(秒)"), startDelaySeconds_);
+  AddRow(grid, 3, QStringLiteral(u"是否启动心跳"), serverHeartbeat_);
+  AddRow(grid, 4, QStringLiteral(u"心跳包间隔(秒)"), serverInterval_);
+  grid->setColumnStretch(1, 1);
+  return group;
+}
+
+QGroupBox* MoreSetting::BuildModbusGroup() {
+  modbusStorage_ = List(ModbusStorageItems());
+  auto* group = new QGroupBox(QStringLiteral(u"Modbus"));
+  auto* grid = new QGridLayout(group);
+  AddRow(grid, 0, QStringLiteral(u"modbus存储"), modbusStorage_);
+  grid->setColumnStretch(1, 1);
+  return group;
+}
+
+QGroupBox* MoreSetting::BuildCounterGroup() {
+  direction_ = List(DirectionItems());
+  auto* group = new QGroupBox(QStringLiteral(u"日累加设置"));
+  auto* grid = new QGridLayout(group);
+  AddRow(grid, 0, QStringLiteral(u"正反向选择"), direction_);
+  for (int i = 0; i < kCounterCount; ++i) {
+    counters_[static_cast<std::size_t>(i)] = Edit(QStringLiteral("\\d{0,3}"));
+    AddRow(grid, i + 1, QStringLiteral(u"起始计数值%1").arg(i + 1), counters_[static_cast<std::size_t>(i)]);
+  }
+  grid->setColumnStretch(1, 1);
+  return group;
+}
+
+QGroupBox* MoreSetting::BuildMacGroup() {
+  auto* group = new QGroupBox(QStringLiteral(u"MAC设置"));
+  auto* row = new QHBoxLayout(group);
+  for (int i = 0; i < kMacFields; ++i) {
+    QLineEdit* e = Edit(QStringLiteral("[0-9A-Fa-f]{0,2}"));
+    e->setAccessibleName(QStringLiteral(u"MAC设置 %1").arg(i + 1));
+    e->setAlignment(Qt::AlignCenter);
+    e->setMinimumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("WWW")) + 8);
+    mac_[static_cast<std::size_t>(i)] = e;
+    if (i > 0) row->addWidget(new QLabel(QStringLiteral("-")));
+    row->addWidget(e, 1);
+  }
+  return group;
+}
+
+QGroupBox* MoreSetting::BuildNameGroup() {
+  name_ = new QLineEdit;
+  name_->setAccessibleName(QStringLiteral(u"设备名设置"));
+  auto* note = new QLabel(QString::fromUtf8(kDeviceNameNote));
+  note->setWordWrap(true);
+  auto* group = new QGroupBox(QStringLiteral(u"设备名设置"));
+  auto* column = new QVBoxLayout(group);
+  column->addWidget(name_);
+  column->addWidget(note);
+  return group;
+}
+
+QGroupBox* MoreSetting::BuildSwitchGroup() {
+  blue_ = List(BlueItems());
+  voice_ = List(OffOpenItems());
+  script_ = List(OffOpenItems());
+  auto* group = new QGroupBox(QStringLiteral(u"功能使能"));
+  auto* grid = new QGridLayout(group);
+  AddRow(grid, 0, QStringLiteral(u"蓝色开关"), blue_);
+  AddRow(grid, 1, QStringLiteral(u"语音开关"), voice_);
+  AddRow(grid, 2, QStringLiteral(u"脚本启动"), script_);
+  grid->setColumnStretch(1, 1);
+  return group;
+}
+
+QGroupBox* MoreSetting::BuildRoleGroup() {
+  role_ = List(RoleItems());
+  splitX_ = List(TwoDigitItems(kSplitItems, kSplitXStep));
+  splitY_ = List(TwoDigitItems(kSplitItems, kSplitYStep));
+  auto* group = new QGroupBox(QStringLiteral(u"主从卡模式"));
+  auto* grid = new QGridLayout(group);
+  AddRow(grid, 0, QStringLiteral(u"主从模式"), role_);
+  AddRow(grid, 1, QStringLiteral(u"主X分割线"), splitX_);
+  AddRow(grid, 2, QStringLiteral(u"主Y分割线"), splitY_);
+  grid->setColumnStretch(1, 1);
+  return group;
+}
+
+QGroupBox* MoreSetting::BuildTimerGroup() {
+  // Present as on the card's own dialog, but not used by the card: shown
+  // disabled so that nobody expects it to work.
+  timer_ = new QGroupBox(QStringLiteral(u"显示定时开关"));
+  auto* row = new QHBoxLayout(timer_);
+  row->addWidget(new QCheckBox(QStringLiteral(u"启用开关屏")));
+  for (const QString& label : {QStringLiteral(u"开启时间"), QStringLiteral(u"关闭时间")}) {
+    QComboBox* parts[3] = {List(), List(), List()};
+    auto* text = new QLabel(label);
+    text->setBuddy(parts[0]);
+    row->addSpacing(12);
+    row->addWidget(text);
+    const QString units[3] = {QStringLiteral(u"时"), QStringLiteral(u"分"), QStringLiteral(u"秒")};
+    for (int i = 0; i < 3; ++i) {
+      parts[i]->setAccessibleName(label + QLatin1Char(' ') + units[i]);
+      row->addWidget(parts[i]);
+    }
+  }
+  row->addStretch(1);
+  timer_->setEnabled(false);
+  return timer_;
+}
+
+AdvancedValues MoreSetting::values() const {
+  AdvancedValues v;
+  v.dataBits = dataBits_->currentIndex();
+  v.stopBits = stopBits_->currentIndex();
+  v.parity = parity_->currentIndex();
+  v.rs485Heartbeat = rs485Heartbeat_->currentIndex();
+  v.rs485Interval = rs485Interval_->currentIndex();
+  v.dailyRestart = dailyRestart_->isChecked();
+  v.hour = hour_->currentIndex();
+  v.minute = minute_->currentIndex();
+  v.second = second_->currentIndex();
+  v.fixedAllowed = !IpIsAutomatic(record_);
+  v.fixedNetwork = fixed_->isChecked();
+  v.gateway = S(gateway_->address());
+  v.mask = S(mask_->address());
+  v.dns = S(dns_->address());
+  v.startDelay = startDelay_->currentIndex();
+  v.startDelaySeconds = startDelaySeconds_->currentIndex();
+  v.serverHeartbeat = serverHeartbeat_->currentIndex();
+  v.serverInterval = serverInterval_->currentIndex();
+  v.modbusStorage = modbusStorage_->currentIndex();
+  v.counterDirection = direction_->currentIndex();
+  for (int i = 0; i < kCounterCount; ++i)
+    v.counterStart[static_cast<std::size_t>(i)] = S(counters_[static_cast<std::size_t>(i)]->text());
+  for (int i = 0; i < kMacFields; ++i) v.mac[static_cast<std::size_t>(i)] = S(mac_[static_cast<std::size_t>(i)]->text());
+  v.deviceName = S(name_->text());
+  v.blue = blue_->currentIndex();
+  v.voice = voice_->currentIndex();
+  v.script = script_->currentIndex();
+  v.role = role_->currentIndex();
+  v.splitX = splitX_->currentIndex();
+  v.splitY = splitY_->currentIndex();
+  return v;
+}
+
+void MoreSetting::setValues(const AdvancedValues& v) {
+  Select(dataBits_, v.dataBits);
+  Select(stopBits_, v.stopBits);
+  Select(parity_, v.parity);
+  Select(rs485Heartbeat_, v.rs485Heartbeat);
+  Select(rs485Interval_, v.rs485Interval);
+  dailyRestart_->setChecked(v.dailyRestart);
+  Select(hour_, v.hour);
+  Select(minute_, v.minute);
+  Select(second_, v.second);
+  fixed_->setEnabled(v.fixedAllowed);
+  fixed_->setChecked(v.fixedAllowed && v.fixedNetwork);
+  gateway_->setAddress(Q(v.gateway));
+  mask_->setAddress(Q(v.mask));
+  dns_->setAddress(Q(v.dns));
+  UpdateAddressFields();
+  Select(startDelay_, v.startDelay);
+  Select(startDelaySeconds_, v.startDelaySeconds);
+  Select(serverHeartbeat_, v.serverHeartbeat);
+  Select(serverInterval_, v.serverInterval);
+  Select(modbusStorage_, v.modbusStorage);
+  Select(direction_, v.counterDirection);
+  for (int i = 0; i < kCounterCount; ++i)
+    counters_[static_cast<std::size_t>(i)]->setText(Q(v.counterStart[static_cast<std::size_t>(i)]));
+  for (int i = 0; i < kMacFields; ++i) mac_[static_cast<std::size_t>(i)]->setText(Q(v.mac[static_cast<std::size_t>(i)]));
+  name_->setText(Q(v.deviceName));
+  Select(blue_, v.blue);
+  Select(voice_, v.voice);
+  Select(script_, v.script);
+  Select(role_, v.role);
+  Select(splitX_, v.splitX);
+  Select(splitY_, v.splitY);
+}
+
+void MoreSetting::UpdateAddressFields() {
+  for (QWidget* w : std::initializer_list<QWidget*>{gateway_, mask_, dns_}) w->setEnabled(fixed_->isChecked());
+}
+
+void MoreSetting::OnOk() {
+  const AdvancedValues v = values();
+  outcome_ = AdvancedOutcome::Failed;
+  RunOperation(
+      [this, v](platform::Clock& clock) {
+        outcome_ = SaveAdvanced(*link_, clock, user(), &progress(), address_, &record_, v);
+      },
+      [this](bool completed) {
+        status_->clear();
+        if (completed && outcome_ == AdvancedOutcome::Confirmed) accept();
+      });
+}
+
+void MoreSetting::OnFixedClicked(bool checked) {
+  if (IpIsAutomatic(record_)) {
+    fixed_->setChecked(!checked);
+    user().Message(kMsgFixedNeedsManualIp, kTitleNotice, Icon::Information);
+    return;
+  }
+  fixedSent_ = false;
+  const bool started = RunOperation(
+      [this, checked](platform::Clock& clock) {
+        fixedSent_ = SwitchFixedNetwork(*link_, clock, user(), address_, &record_, checked);
+      },
+      [this, checked](bool) {
+        // The box shows what the card was told; after a failure it goes back.
+        if (!fixedSent_) fixed_->setChecked(!checked);
+        UpdateAddressFields();
+      });
+  if (!started) fixed_->setChecked(!checked);
+}
+
+}  // namespace card
