@@ -3,6 +3,7 @@
 // window's hand-over and follow-on submit.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
@@ -16,6 +17,7 @@
 
 #include "app/main_window.h"
 #include "params/advanced_dialog.h"
+#include "platform/codec.h"
 #include "params/panel_driver_dialog.h"
 #include "support/fake_channel.h"
 #include "support/fake_ports.h"
@@ -397,4 +399,56 @@ TEST_F(WindowDialogs, AdvancedSettingsHandTheCopyBackAfterOk) {
   EXPECT_EQ(window->state().record().u8(rec::kVoiceSwitch), 85);
   EXPECT_FALSE(window->busy());
   EXPECT_TRUE(command_->sent().empty()) << "no submit after the advanced settings";
+}
+
+namespace {
+
+// Every label, box, button and list at least as large as its text needs, and
+// no two controls of one group on top of each other.
+void ExpectNothingClippedOrOverlapping(QWidget* dialog) {
+  QList<QWidget*> controls;
+  for (QWidget* w : dialog->findChildren<QWidget*>()) {
+    if (!w->isVisible()) continue;
+    if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+        (qobject_cast<QLineEdit*>(w) && !qobject_cast<QComboBox*>(w->parentWidget())))
+      controls << w;
+  }
+  for (QWidget* w : controls) {
+    const QSize need = w->minimumSizeHint();
+    EXPECT_GE(w->width(), need.width()) << w->metaObject()->className() << " " << AccessibleName(w).toStdString();
+    EXPECT_GE(w->height(), need.height()) << w->metaObject()->className() << " " << AccessibleName(w).toStdString();
+  }
+  for (int i = 0; i < controls.size(); ++i)
+    for (int j = i + 1; j < controls.size(); ++j) {
+      if (controls[i]->parentWidget() != controls[j]->parentWidget()) continue;
+      EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+          << AccessibleName(controls[i]).toStdString() << " / " << AccessibleName(controls[j]).toStdString();
+    }
+}
+
+// CARD_SHOTS_DIR set: the dialog is also saved there as a picture.
+void Shoot(QWidget* dialog, const char* name) {
+  const QByteArray dir = qgetenv("CARD_SHOTS_DIR");
+  if (dir.isEmpty()) return;
+  EXPECT_TRUE(dialog->grab().save(QString::fromUtf8(dir) + QLatin1Char('/') + QString::fromUtf8(name)));
+}
+
+}  // namespace
+
+TEST_F(DialogTest, BothDialogsLayOutWithoutClippingOrOverlap) {
+  auto record = Opened();
+  record.setSerialBytes(platform::Utf8ToGbk("2023显示屏一号0000000000"));
+  card::CELL_PARA driver(env, record, std::make_unique<Forward>(wire));
+  driver.show();
+  driver.adjustSize();
+  QCoreApplication::processEvents();
+  ExpectNothingClippedOrOverlapping(&driver);
+  Shoot(&driver, "panel_driver.png");
+
+  card::MoreSetting advanced(env, record, std::make_unique<Forward>(wire));
+  advanced.show();
+  advanced.adjustSize();
+  QCoreApplication::processEvents();
+  ExpectNothingClippedOrOverlapping(&advanced);
+  Shoot(&advanced, "advanced.png");
 }
