@@ -70,7 +70,7 @@ void SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, Devi
   }
   if (broadcast) WaitForBootingCard(*search, clock, state);
   int dropped = 0;
-  ScanCards(*search, clock, broadcast ? kBootQuery : kSearchQuery, [&](const DeviceStatusRecord& r) {
+  const ScanResult scan = ScanCards(*search, clock, broadcast ? kBootQuery : kSearchQuery, [&](const DeviceStatusRecord& r) {
     const std::string mac = MacText(r);
     const int row = state.withDeviceTable([&](DeviceTable& t) { return t.add(mac) ? static_cast<int>(t.size()) : -1; });
     if (row < 0) {
@@ -82,6 +82,9 @@ void SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, Devi
     state.setSelectedSerial(SerialText(r));
   });
   if (dropped > 0) user.Message(kMsgTooManyCards, kTitleNotice, Icon::Information);
+  // The query never left: the adapter address in SysCfg.ini is not usable here.
+  if (scan.sendFailed)
+    user.Message(Format(kMsgSearchFailedFormat, state.localAddress().c_str()), kTitleError, Icon::Error);
 }
 
 void CheckSubnet(MainState& state, UserPort& user, const std::function<void()>& onFirstOpen) {

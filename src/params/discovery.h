@@ -19,6 +19,7 @@ inline constexpr const char* kMsgCrcError = "CRC ERROR!";
 inline constexpr const char* kMsgNoRecord = "设备未返回参数，请检查设备后重新双击列表中设备！";
 inline constexpr const char* kMsgShortRecord = "设备返回的参数不完整，请重新双击列表中设备读取！";
 inline constexpr const char* kMsgNoBroadcastAnswer = "未收到该设备的广播应答，请确认设备已上电后重试！";
+inline constexpr const char* kMsgSearchFailedFormat = "搜索失败，请确认本机网卡地址%s可用，或重新选择网卡！";
 inline constexpr const char* kMsgBusy = "设备操作正在进行，请等待完成后再操作！";
 
 constexpr int kBootQueryAttempts = 2000;
