@@ -12,7 +12,6 @@
 #include "command_stream.h"
 #include "flash.h"
 #include "framebuffer.h"
-#include "link/record.h"
 
 namespace sim {
 
@@ -24,6 +23,11 @@ constexpr std::uint32_t kMaxReadLength = 64 * 1024;
 // "set local_ip" moves the card after this pause, so that the broadcast
 // lines sent right behind it still reach the card at its old address.
 constexpr int kMoveDelayMs = 200;
+
+// A program command ("file cmd", header and program together) of at least
+// this many bytes comes in pieces of this size to firmware above major 38:
+// the card acknowledges a piece before the tool sends the next one.
+constexpr std::size_t kPieceBytes = 1200;
 
 // Acknowledgements owed for a paced "file cmd" of commandBytes bytes (header
 // and program) once received of them have arrived: one after every full
@@ -72,12 +76,12 @@ class Card {
 
   int index() const { return index_; }
   std::uint32_t address() const { return address_; }
-  const card::DeviceStatusRecord& record() const { return record_; }
+  const CardRecord& record() const { return record_; }
   const Flash& flash() const { return flash_; }
   const Framebuffer& screen() const { return screen_; }
   const std::vector<std::uint16_t>& registers() const { return registers_; }
   const Counters& counters() const { return counters_; }
-  std::string serial() const { return record_.serialBytes(); }
+  std::string serial() const { return record_.name(); }
 
   bool up() const { return up_; }
   void GoDown();
@@ -119,7 +123,7 @@ class Card {
   std::uint32_t address_;
   CardOptions options_;
   std::string dir_;
-  card::DeviceStatusRecord record_;
+  CardRecord record_;
   Flash flash_;
   Framebuffer screen_;
   std::vector<std::uint16_t> registers_;

@@ -225,8 +225,7 @@ void Server::OnSearchCommand(const Command& cmd, const sockaddr_in& from, std::o
       bool answers = (w[1] == "all_in_strut" && (w.size() < 3 || w[2] == card.serial())) ||
                      (w[1] == "all_in_boot" && card.InBootWindow(now));
       if (!answers || options_.faults.dropReplies || options_.faults.noSearch) continue;
-      std::string bytes(reinterpret_cast<const char*>(card.record().data()), card::rec::kSize);
-      datagrams_.push_back({now + options_.faults.delayMs, static_cast<int>(i), from, std::move(bytes)});
+      datagrams_.push_back({now + options_.faults.delayMs, static_cast<int>(i), from, card.record().bytes()});
     } else {
       card.ExecuteBroadcast(cmd, now);
     }
