@@ -116,6 +116,10 @@ TEST_F(CardTest, SetLinesChangeTheRecordAsTheToolExpects) {
   ASSERT_TRUE(Eventually([&] { return StatusValue(0, "crc_checks") == 10; }));
   EXPECT_EQ(StatusValue(0, "crc_mismatches"), 0);
   EXPECT_EQ(StatusValue(0, "unknown_lines"), 0);
+  // What the card keeps, read as raw bytes from its state file.
+  ASSERT_TRUE(Eventually([&] {
+    return ReadFile(StateFile(0, "record.bin")) == std::string(reinterpret_cast<const char*>(mirror.data()), rec::kSize);
+  }));
 
   // An announcement that does not match what the line makes of the record.
   card::SendLine(*link, "set Sys_Crc 1234 \n");
