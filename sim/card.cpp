@@ -85,7 +85,7 @@ void Card::Boot(std::int64_t nowMs) {
   address_ = record_.ip();
   bootWindowEnd_ = record_.u8(field::kFactoryFlag) == 0x80 ? nowMs + options_.bootWindowMs : 0;
   screen_.Resize(record_.u16(field::kScreenWidth), record_.u16(field::kScreenHeight));
-  screenDirty_ = statusDirty_ = true;
+  ScreenChanged();
 }
 
 bool Card::InBootWindow(std::int64_t nowMs) const {
@@ -94,7 +94,21 @@ bool Card::InBootWindow(std::int64_t nowMs) const {
 
 void Card::RecordChanged() {
   flash_.Write(0, record_.bytes());
-  recordDirty_ = statusDirty_ = true;
+  recordDirty_ = statusDirty_ = panelStale_ = true;
+}
+
+void Card::ScreenChanged() { screenDirty_ = statusDirty_ = panelStale_ = true; }
+
+const PanelPicture& Card::panel() const {
+  if (panelStale_ && options_.moduleGiven) panel_ = ShowOnModule(screen_, DriveFromRecord(record_), options_.module);
+  panelStale_ = false;
+  return panel_;
+}
+
+void Card::Processed(std::size_t bytes) {
+  if (bytes == 0) return;
+  counters_.bytesProcessed += static_cast<std::int64_t>(bytes);
+  statusDirty_ = true;
 }
 
 void Card::ApplySet(const Command& c, Session* s, std::int64_t nowMs) {
@@ -118,7 +132,7 @@ void Card::ApplySet(const Command& c, Session* s, std::int64_t nowMs) {
   if (r.log) log_ = *r.log;
   if (record_.u16(field::kScreenWidth) != oldW || record_.u16(field::kScreenHeight) != oldH) {
     screen_.Resize(record_.u16(field::kScreenWidth), record_.u16(field::kScreenHeight));
-    screenDirty_ = true;
+    ScreenChanged();
   }
   statusDirty_ = true;
 }
@@ -137,7 +151,7 @@ std::vector<Card::Reply> Card::Execute(const Command& c, Session& s, std::int64_
   } else if (Is(w, "file", "read_raw")) {
     out.push_back({flash_.Read(Hex(w, 2), std::min({Length(w, 3), kMaxReadLength, options_.maxRawReply}))});
   } else if (Is(w, "file", "read_modbus")) {
-    out.push_back({ReadModbus(Hex(w, 2), std::min(Length(w, 3), kMaxReadLength))});
+    out.push_back({ReadModbus(Hex(w, 2), std::min({Length(w, 3), kMaxReadLength, options_.maxModbusReply}))});
   } else if (Is(w, "file", "write_modbus")) {
     WriteModbus(Hex(w, 2), c.payload);
   } else if (Is(w, "file", "cmd")) {
@@ -237,7 +251,7 @@ void Card::Draw(const Command& c) {
   } else {
     ++counters_.unknownLines;
   }
-  screenDirty_ = statusDirty_ = true;
+  ScreenChanged();
 }
 
 std::string Card::ReadModbus(std::uint32_t start, std::uint32_t bytes) const {
@@ -292,9 +306,15 @@ std::string Card::StatusJson(std::int64_t nowMs) const {
              k.crcChecks, k.crcMismatches, k.programsStored, k.programMismatches, k.textsStored, k.textMismatches,
              k.acksSent, k.unknownLines, k.restarts) +
          platform::Format("  \"clock_offset_s\": %lld,\n  \"card_time\": \"%s\",\n  \"screen_lit\": %d,\n"
-                          "  \"last_text\": %s\n}\n",
+                          "  \"last_text\": %s,\n",
                           static_cast<long long>(clockOffsetS_), when, screen_.LitCount(),
-                          JsonString(lastText_).c_str());
+                          JsonString(lastText_).c_str()) +
+         (options_.moduleGiven ? platform::Format("  \"panel_lit\": %d,\n  \"panel_level\": %d,\n", panel().Lit(),
+                                                  panel().Level())
+                               : std::string()) +
+         // Last, so that a reader who sees it sees everything the card did
+         // with those bytes.
+         platform::Format("  \"bytes_processed\": %lld\n}\n", static_cast<long long>(k.bytesProcessed));
 }
 
 void Card::Persist(std::int64_t nowMs) {
@@ -315,6 +335,10 @@ void Card::Persist(std::int64_t nowMs) {
   if (screenDirty_) {
     std::string pgm = screen_.Pgm();
     write("screen.pgm", pgm.data(), pgm.size());
+  }
+  if (options_.moduleGiven && (screenDirty_ || recordDirty_)) {
+    std::string pgm = panel().Pgm();
+    write("panel.pgm", pgm.data(), pgm.size());
   }
   if (statusDirty_) {
     std::string s = StatusJson(nowMs);
