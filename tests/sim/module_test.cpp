@@ -169,6 +169,31 @@ TEST(Module, EachWrongSettingChangesWhatThePersonSeesTheWayTheWizardExpects) {
   }
 }
 
+TEST(PanelObserver, ReadsThePictureAndJudgesLikeAPerson) {
+  auto picture = [](std::string rows) {  // '#' lit, '.' dark, each row ended by '/'
+    std::string grey;
+    int width = static_cast<int>(rows.find('/')), height = 0;
+    for (char c : rows) {
+      if (c == '/') ++height;
+      else grey.push_back(c == '#' ? '\x80' : '\0');
+    }
+    return testing_support::ParsePgm(platform::Format("P5\n# panel\n%d %d\n255\n", width, height) + grey).value();
+  };
+  EXPECT_FALSE(testing_support::ParsePgm("P5\n3 2\n255\n\x01\x02"));
+  EXPECT_FALSE(testing_support::ParsePgm("P2\n1 1\n255\n1"));
+  EXPECT_TRUE(PanelObserver(picture("...../.###./...../")).PointsInOneLine(3));
+  EXPECT_FALSE(PanelObserver(picture("...../.#.##/...../")).PointsInOneLine(3)) << "a gap";
+  EXPECT_FALSE(PanelObserver(picture("#..../.#.../..#../")).PointsInOneLine(3)) << "a diagonal";
+  EXPECT_TRUE(PanelObserver(picture("..#../..#../..#../")).PointsInOneLine(3));
+  EXPECT_EQ(PanelObserver(picture("#####/...../#####/")).LineCount(), 2);
+  EXPECT_EQ(PanelObserver(picture("##.##/...../#####/")).LineCount(), -1) << "a broken line";
+  EXPECT_TRUE(PanelObserver(picture("###../#.#../###../")).SquareShown());
+  EXPECT_FALSE(PanelObserver(picture("###../###../###../")).SquareShown()) << "filled";
+  EXPECT_FALSE(PanelObserver(picture("####./#..#./####./")).SquareShown()) << "not square";
+  EXPECT_TRUE(PanelObserver(picture("###/###/")).WholeAreaLit());
+  EXPECT_FALSE(PanelObserver(picture("###/#.#/")).WholeAreaLit());
+}
+
 // Drives a card through the recognition wizard's lines and answers its
 // questions from panel.pgm, as the person in front of the module would.
 struct Recognition {
