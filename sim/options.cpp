@@ -21,7 +21,7 @@ bool ToInt(const char* text, int low, int high, int* out) {
 std::string Usage() {
   return "usage: cardsim [--cards N] [--address A]... [--firmware X.Y.Z] [--boot-ms MS]\n"
          "               [--boot-window-ms MS] [--rs485-period-ms MS] [--recovery]\n"
-         "               [--state DIR] [--wire-log FILE] [--module SPEC|none]\n"
+         "               [--state DIR] [--wire-log FILE] [--module WIRING|none]\n"
          "  faults: [--delay-ms MS] [--drop-replies] [--split-bytes N] [--split-gap-ms MS]\n"
          "          [--short-reads N] [--short-modbus N] [--refuse-after N] [--refuse-after-ms MS]\n"
          "          [--stray-byte] [--refuse] [--no-ack] [--silent] [--no-search]\n"

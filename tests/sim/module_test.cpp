@@ -16,10 +16,10 @@ namespace {
 using testing_support::PanelObserver;
 using testing_support::Picture;
 
-sim::ModuleWiring Wiring(const char* spec) {
+sim::ModuleWiring Wiring(const char* wiring) {
   std::optional<sim::ModuleWiring> m;
   std::string error;
-  EXPECT_TRUE(sim::ParseModule(spec, &m, &error)) << spec << ": " << error;
+  EXPECT_TRUE(sim::ParseModule(wiring, &m, &error)) << wiring << ": " << error;
   return m.value_or(sim::ModuleWiring{});
 }
 
@@ -90,17 +90,17 @@ TEST(Module, TheRecordSaysHowTheCardDrivesItsPort) {
 }
 
 TEST(Module, RightSettingsShowThePatternAsDrawn) {
-  for (const char* spec : kModules) {
-    const auto m = Wiring(spec);
+  for (const char* wiring : kModules) {
+    const auto m = Wiring(wiring);
     sim::Framebuffer fb;
     fb.Resize(m.width, m.height);
     fb.Rect(1, 1, 14, 14);
     fb.Line(0, m.height - 1, m.width - 1, 0);
     fb.Point(m.width - 1, m.height - 1);
     const Picture seen = Seen(fb, RightDrive(m), m);
-    ASSERT_EQ(seen.width * 1000 + seen.height, m.width * 1000 + m.height) << spec;
+    ASSERT_EQ(seen.width * 1000 + seen.height, m.width * 1000 + m.height) << wiring;
     for (int y = 0; y < m.height; ++y)
-      for (int x = 0; x < m.width; ++x) ASSERT_EQ(seen.lit(x, y), fb.Lit(x, y)) << spec << " at " << x << "," << y;
+      for (int x = 0; x < m.width; ++x) ASSERT_EQ(seen.lit(x, y), fb.Lit(x, y)) << wiring << " at " << x << "," << y;
   }
   // A screen of four modules: the first module, top right, shows the right-most quarter.
   const auto p10 = Wiring(kModules[0]);
@@ -276,17 +276,17 @@ struct Recognition {
 };
 
 TEST(Module, AnsweringTheWizardFromThePanelFindsTheRealWiring) {
-  for (const char* spec : kModules) {
-    const auto m = Wiring(spec);
+  for (const char* wiring : kModules) {
+    const auto m = Wiring(wiring);
     Recognition r(m, m.chip);
-    ASSERT_TRUE(r.Run()) << spec;
-    EXPECT_EQ(r.data, m.dataLevel) << spec;
-    EXPECT_EQ(r.oe, m.oeLevel) << spec;
-    EXPECT_EQ(r.foldRows, m.foldRows) << spec;
-    EXPECT_EQ(r.foldWidth, m.foldRows > 1 ? m.foldWidth : m.width) << spec;
-    EXPECT_EQ(r.scan, m.scan) << spec;
-    EXPECT_EQ(r.snake, m.foldRows > 1 ? m.snake : 0) << spec;
-    EXPECT_EQ(r.card.panel().Lit(), 52) << spec;
+    ASSERT_TRUE(r.Run()) << wiring;
+    EXPECT_EQ(r.data, m.dataLevel) << wiring;
+    EXPECT_EQ(r.oe, m.oeLevel) << wiring;
+    EXPECT_EQ(r.foldRows, m.foldRows) << wiring;
+    EXPECT_EQ(r.foldWidth, m.foldRows > 1 ? m.foldWidth : m.width) << wiring;
+    EXPECT_EQ(r.scan, m.scan) << wiring;
+    EXPECT_EQ(r.snake, m.foldRows > 1 ? m.snake : 0) << wiring;
+    EXPECT_EQ(r.card.panel().Lit(), 52) << wiring;
   }
   // The wrong chip entered: nothing ever lights, and the wizard gives up.
   const auto p10 = Wiring(kModules[0]);
