@@ -9,6 +9,7 @@
 #include "link/crc32.h"
 #include "platform/text.h"
 #include "rtu.h"
+#include "support/panel_observer.h"
 
 namespace e2e {
 namespace {
@@ -116,6 +117,10 @@ TEST_F(CardTest, SetLinesChangeTheRecordAsTheToolExpects) {
   ASSERT_TRUE(Eventually([&] { return StatusValue(0, "crc_checks") == 10; }));
   EXPECT_EQ(StatusValue(0, "crc_mismatches"), 0);
   EXPECT_EQ(StatusValue(0, "unknown_lines"), 0);
+  // What the card keeps, read as raw bytes from its state file.
+  ASSERT_TRUE(Eventually([&] {
+    return ReadFile(StateFile(0, "record.bin")) == std::string(reinterpret_cast<const char*>(mirror.data()), rec::kSize);
+  }));
 
   // An announcement that does not match what the line makes of the record.
   card::SendLine(*link, "set Sys_Crc 1234 \n");
@@ -351,6 +356,58 @@ TEST_F(CardTest, SettingsAndClockSurviveARestartOfCardsim) {
   auto link = Connected();
   EXPECT_EQ(QueryRecord(*link).u8(rec::kBrightness), 9);
   EXPECT_NE(ReadFile(StateFile(0, "status.json")).find("\"card_time\": \"2030-01-02 03:0"), std::string::npos);
+}
+
+TEST_F(CardTest, TheModuleOnTheFirstPortShowsWhatTheCardDrives) {
+  StartSim({"--module", "32x16:scan=4:fold-rows=4:fold-width=8:data=1"});
+  StartSim({"--module", "none", "--address", "127.0.0.20"});
+  auto look = [&](int sim) {
+    return testing_support::PanelObserver(testing_support::LoadPgm(StateFile(0, "panel.pgm", sim)).value());
+  };
+  std::size_t sent[2] = {0, 0};
+  auto send = [&](card::Channel& link, int sim, std::string_view line) {
+    card::SendLine(link, line);
+    sent[sim] += line.size();
+  };
+  auto link = Connected(kCard0, card::kFilePort);
+  send(*link, 0, "set ledpara  32 16 16 8 4 4 0 0 0 0 0 0 1 \n");
+  send(*link, 0, "set soft 32 16 \n");
+  send(*link, 0, "led clearall\n  led r 6 1 1 14 14 \n");
+  ASSERT_TRUE(WaitProcessed(0, sent[0]));
+  EXPECT_TRUE(look(0).SquareShown());
+  EXPECT_EQ(StatusValue(0, "panel_lit"), 52);
+  EXPECT_GT(StatusValue(0, "panel_level"), 0);
+  std::string status = ReadFile(StateFile(0, "status.json"));
+  EXPECT_LT(status.find("\"panel_lit\""), status.find("\"bytes_processed\"")) << "bytes_processed comes last";
+
+  send(*link, 0, "set LED_DATP 0 \n");
+  send(*link, 0, "led clearall\n");
+  ASSERT_TRUE(WaitProcessed(0, sent[0]));
+  EXPECT_TRUE(look(0).WholeAreaLit()) << "the wrong data polarity lights a cleared module";
+
+  auto unplugged = Connected("127.0.0.20", card::kFilePort);
+  send(*unplugged, 1, "led clearall\n  led r 6 1 1 14 14 \n");
+  ASSERT_TRUE(WaitProcessed(0, sent[1], 1));
+  EXPECT_EQ(look(1).PointsLit(), 0);
+  EXPECT_EQ(StatusValue(0, "screen_lit", 1), 52) << "the card drew it all the same";
+}
+
+TEST_F(CardTest, ShortModbusRepliesAndACardThatStopsTakingConnections) {
+  StartSim({"--short-modbus", "10", "--refuse-after", "2"});
+  auto file = Connected(kCard0, card::kFilePort);
+  char page[128] = {};
+  EXPECT_EQ(card::Exchange(*file, fast_, "file read_modbus 0x40 128\n", 100, page, sizeof page).count, 10u);
+  auto command = Connected(kCard0, card::kCommandPort);
+  // The kernel completes a connection before cardsim accepts it: wait for
+  // the card to have taken the second one.
+  ASSERT_TRUE(Eventually([&] { return WireLog().find("refusing connections") != std::string::npos; }));
+  EXPECT_NE(Link(card::kCommandPort)->Connect(kCard0), 0) << "the third connection is refused";
+  EXPECT_NE(Link(card::kFilePort)->Connect(kCard0), 0);
+  EXPECT_TRUE(card::CheckRecord(QueryRecord(*command))) << "connections already open keep working";
+
+  StartSim({"--refuse-after-ms", "1500", "--address", "127.0.0.20"});
+  EXPECT_TRUE(card::CheckRecord(QueryRecord(*Connected("127.0.0.20"))));
+  EXPECT_TRUE(Eventually([&] { return Link()->Connect("127.0.0.20") != 0; }, 5000));
 }
 
 }  // namespace

@@ -158,4 +158,8 @@ long CardSimTest::StatusValue(int card, const std::string& key, int sim) const {
   return std::strtol(s.c_str() + at + key.size() + 4, nullptr, 10);
 }
 
+bool CardSimTest::WaitProcessed(int card, std::size_t bytes, int sim) {
+  return Eventually([&] { return StatusValue(card, "bytes_processed", sim) == static_cast<long>(bytes); });
+}
+
 }  // namespace e2e

@@ -67,6 +67,9 @@ class CardSimTest : public ::testing::Test {
   std::string StateFile(int card, const std::string& name, int sim = 0) const;
   // A number from a card's status.json ("crc_checks" and so on), -1 if missing.
   long StatusValue(int card, const std::string& key, int sim = 0) const;
+  // Waits until card has acted on bytes bytes from its TCP ports in all (its
+  // status.json says bytes_processed); its state files are current then.
+  bool WaitProcessed(int card, std::size_t bytes, int sim = 0);
 
   std::shared_ptr<card::DriverLibrary> lib_;
   // The tool's pauses, shortened in proportion; CARD_CLOCK_SCALE overrides the scale.
