@@ -20,10 +20,7 @@ using testing_support::ReadFile;
 class CardTest : public CardSimTest {
  protected:
   std::string ReadFlash(card::Channel& link, std::uint32_t at, int length) {
-    std::vector<char> buf(65536);
-    auto reply = card::ReadRaw(link, fast_, at, length, 300, buf.data(), buf.size());
-    EXPECT_TRUE(reply.ok());
-    return std::string(buf.data(), reply.count);
+    return ExchangeUntil(link, card::ReadRawLine(at, length), static_cast<std::size_t>(length));
   }
   std::uint32_t U32(const std::string& s, std::size_t at) {
     std::uint32_t v = 0;
@@ -280,14 +277,8 @@ TEST_F(CardTest, Rs485TrafficStreamsWithValidFrames) {
   StartSim({"--rs485-period-ms", "50"});
   auto link = Connected(kCard0, card::kFilePort);
   card::SendLine(*link, "set get485 1 \n");
-  std::string got;
-  ASSERT_TRUE(Eventually([&] {
-    char buf[4096];
-    std::size_t n = 0;
-    link->Receive(buf, sizeof buf, &n);
-    got.append(buf, n);
-    return got.size() >= 3 * 32;
-  }));
+  std::string got = ReceiveUntil(*link, [](const std::string& g) { return g.size() >= 3 * 32; });
+  ASSERT_GE(got.size(), 3u * 32);
   // The default table polls slave 1 (2 registers) and slave 2 (1 register):
   // request 8 bytes, answers 9 and 7 bytes, 32 bytes a round.
   for (std::size_t round = 0; round + 32 <= got.size(); round += 32) {
@@ -299,14 +290,9 @@ TEST_F(CardTest, Rs485TrafficStreamsWithValidFrames) {
     EXPECT_EQ(got.substr(round, 6), std::string("\x01\x03\x00\x00\x00\x02", 6));
   }
   card::SendLine(*link, "set get485ascii 1 \n");
-  std::string text;
-  ASSERT_TRUE(Eventually([&] {
-    char buf[4096];
-    std::size_t n = 0;
-    link->Receive(buf, sizeof buf, &n);
-    text.append(buf, n);
-    return text.find("TX: 01 03 00 00 00 02 C4 0B\r\n") != std::string::npos;
-  }));
+  std::string text = ReceiveUntil(
+      *link, [](const std::string& t) { return t.find("TX: 01 03 00 00 00 02 C4 0B\r\n") != std::string::npos; });
+  EXPECT_NE(text.find("TX: 01 03 00 00 00 02 C4 0B\r\n"), std::string::npos);
 }
 
 TEST_F(CardTest, LedLinesDrawOnTheScreen) {

@@ -53,6 +53,13 @@ class CardSimTest : public ::testing::Test {
   // "query all_in_struct_tcp \n" with the tool's 500 ms pause (scaled), then
   // LocateRecord; fails the test when no record comes.
   card::DeviceStatusRecord QueryRecord(card::Channel& link);
+  // Sends line inside one exchange and gathers the reply until it holds
+  // `expected` bytes or timeoutMs passed: a reading helper for tests, which
+  // must not depend on how fast a loaded machine serves the card.
+  std::string ExchangeUntil(card::Channel& link, const std::string& line, std::size_t expected, int timeoutMs = 3000);
+  // Receives until done(bytes so far) holds or timeoutMs passed.
+  static std::string ReceiveUntil(card::Channel& link, const std::function<bool(const std::string&)>& done,
+                                  int timeoutMs = 3000);
   // The set line with its checksum announcement before it, as the tool sends
   // them: the change is made to *mirror first, then announced.
   void AnnounceAndSend(card::Channel& link, card::DeviceStatusRecord* mirror, const std::string& line);
@@ -73,7 +80,7 @@ class CardSimTest : public ::testing::Test {
 
   std::shared_ptr<card::DriverLibrary> lib_;
   // The tool's pauses, shortened in proportion; CARD_CLOCK_SCALE overrides the scale.
-  platform::ScaledClock fast_{platform::ClockScaleFromEnvironment(0.02)};
+  platform::ScaledClock fast_{platform::ClockScaleFromEnvironment(0.05)};
   platform::RealClock real_;
 
  private:
