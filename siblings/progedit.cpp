@@ -2,6 +2,7 @@
 // SysCfg.ini (card address, program number, panel size), edits that slot's
 // working file and saves it; "保存并更新" also asks the tool to upload it.
 #include <QApplication>
+#include <QTimer>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,6 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWidget>
+
+#include <cstdlib>
 
 #include "core/syscfg.h"
 #include "platform/tooldir.h"
@@ -65,5 +68,8 @@ int main(int argc, char** argv) {
   layout->addLayout(buttons);
   window.resize(520, 420);
   window.show();
+  // CARD_SHOT=<png>: render the window, save it and end (screenshots).
+  if (const char* shot = std::getenv("CARD_SHOT"))
+    QTimer::singleShot(100, &window, [&window, shot] { QApplication::exit(window.grab().save(shot) ? 0 : 1); });
   return app.exec();
 }

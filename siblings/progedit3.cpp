@@ -1,11 +1,14 @@
 // Stand-in for the synchronised-display program: it starts and shows the
 // card address the tool handed it through SysCfg.ini.
 #include <QApplication>
+#include <QTimer>
 #include <QFormLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 #include <QWidget>
+
+#include <cstdlib>
 
 #include "core/syscfg.h"
 #include "platform/tooldir.h"
@@ -27,5 +30,8 @@ int main(int argc, char** argv) {
   layout->addWidget(close);
   window.resize(360, 140);
   window.show();
+  // CARD_SHOT=<png>: render the window, save it and end (screenshots).
+  if (const char* shot = std::getenv("CARD_SHOT"))
+    QTimer::singleShot(100, &window, [&window, shot] { QApplication::exit(window.grab().save(shot) ? 0 : 1); });
   return app.exec();
 }
