@@ -158,7 +158,9 @@ TEST_F(ProgramsE2E, TheEditorsSaveIsUploadedToTheSlotItWasGiven) {
   const std::string gbk = platform::Utf8ToGbk(text);
   EXPECT_EQ(SlotArea(3, gbk.size()), gbk);
   EXPECT_EQ(SlotArea(0, 4), std::string(4, '\xFF'));
-  EXPECT_NE(Received(kCard0, card::kFilePort).find(platform::Format("file cmd 3 %zu ", gbk.size())), std::string::npos);
+  EXPECT_TRUE(Eventually([&] {
+    return Received(kCard0, card::kFilePort).find(platform::Format("file cmd 3 %zu ", gbk.size())) != std::string::npos;
+  }));
 }
 
 TEST_F(ProgramsE2E, DeleteAndFormatEmptyTheSlots) {
@@ -174,7 +176,7 @@ TEST_F(ProgramsE2E, DeleteAndFormatEmptyTheSlots) {
 
   ASSERT_TRUE(card::DeleteProgram(ctx, 0));
   EXPECT_EQ(user_.texts(), (std::vector<std::string>{"成功删除节目1"}));
-  EXPECT_NE(Received(kCard0, card::kCommandPort).find("file cmdremove 0\n"), std::string::npos);
+  EXPECT_TRUE(Eventually([&] { return Received(kCard0, card::kCommandPort).find("file cmdremove 0\n") != std::string::npos; }));
   ASSERT_EQ(card::ReadBackProgram(ctx, Choice(0)), card::ReadBackOutcome::Written);
   EXPECT_EQ(ReadFile(WorkingFile(1)), "");
   ASSERT_EQ(card::ReadBackProgram(ctx, Choice(1)), card::ReadBackOutcome::Written);
