@@ -486,10 +486,7 @@ TEST(WorkingFiles, OneFileWhateverTheCaseOfItsPath) {
 }
 
 TEST(ProgramText, CutsAndDirectoryDecoding) {
-  EXPECT_EQ(card::PrepareProgramText("A\r\nB\n\n\nC").text, "A\nB\n");
-  EXPECT_EQ(card::PrepareProgramText(std::string("ab\0\n\n\ncd", 8)).text, "ab");
   EXPECT_EQ(card::PrepareProgramText("\r\r\n").text, "\r\n");
-  EXPECT_EQ(card::PrepareProgramText("").text, "");
   EXPECT_EQ(card::UploadCommand(0, "", 4), "file cmd 0 0 0 4 \n");
   EXPECT_EQ(card::RoundUpTo128(300), 384u);
   EXPECT_EQ(card::RoundUpTo128(256), 256u);
