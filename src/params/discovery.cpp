@@ -102,8 +102,9 @@ void CheckSubnet(MainState& state, UserPort& user, const std::function<void()>& 
 
 namespace {
 
-void ReadDirect(PanelContext& ctx) {
+bool ReadDirect(PanelContext& ctx) {
   Channel& ch = ctx.command;
+  bool read = false;
   if (ConnectSelectedCard(ctx, ch)) {
     std::vector<std::uint8_t> buf(kDirectReadCapacity);
     std::optional<DeviceStatusRecord> found;
@@ -125,12 +126,14 @@ void ReadDirect(PanelContext& ctx) {
       ctx.user.Message(anyBytes ? kMsgShortRecord : kMsgNoRecord, kTitleError, Icon::Error);
     ctx.clock.sleepMs(500);
     ch.Disconnect();
+    read = found.has_value();
   }
   ctx.panel.EnableCardAddressField();
+  return read;
 }
 
-void ReadByBroadcast(PanelContext& ctx, Channel* search) {
-  if (!search || !search->exists()) return;
+bool ReadByBroadcast(PanelContext& ctx, Channel* search) {
+  if (!search || !search->exists()) return false;
   Channel& s = *search;
   // The card compares the serial with its own bytes, which are GBK.
   const std::string serial = platform::Utf8ToGbk(ctx.state.selectedSerial());
@@ -158,15 +161,14 @@ void ReadByBroadcast(PanelContext& ctx, Channel* search) {
     FillParameterPanel(ctx, *answer, FillVariant::Broadcast);
   else
     ctx.user.Message(shortAnswer ? kMsgShortRecord : kMsgNoBroadcastAnswer, kTitleError, Icon::Error);
+  return answer.has_value();
 }
 
 }  // namespace
 
-void ReadRecord(PanelContext& ctx, OpenContext& open) {
-  if (ctx.panel.Read().broadcast)
-    ReadByBroadcast(ctx, open.search);
-  else
-    ReadDirect(ctx);
+bool ReadRecord(PanelContext& ctx, OpenContext& open) {
+  if (ctx.panel.Read().broadcast) return ReadByBroadcast(ctx, open.search);
+  return ReadDirect(ctx);
 }
 
 void ProbeCard(PanelContext& ctx, OpenContext& open) {

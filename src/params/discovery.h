@@ -50,8 +50,9 @@ void SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, Devi
 void CheckSubnet(MainState& state, UserPort& user, const std::function<void()>& onFirstOpen);
 
 // Reads the selected card's record into the WorkingRecord and the panel,
-// directly over the command link or, with "广播" ticked, by broadcast.
-void ReadRecord(PanelContext& ctx, OpenContext& open);
+// directly over the command link or, with "广播" ticked, by broadcast. True
+// when a whole record was read; otherwise the user was told why.
+bool ReadRecord(PanelContext& ctx, OpenContext& open);
 
 // Probes the command port; lists the card first when it is new. A card that
 // answers only on port 1000 is handed to the firmware loader.
