@@ -7,7 +7,7 @@ cmake_minimum_required(VERSION 3.25)
 # C++: they never include a Qt header.
 # Usage: cmake -DSRC=<src dir> -P check_layers.cmake
 
-set(feature_folders params wizard programs modbus storage)
+set(feature_folders params wizard programs modbus storage cardctl)
 
 function(layer_of relpath out)
   string(REGEX MATCH "^[^/]+" folder "${relpath}")

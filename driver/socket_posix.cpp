@@ -69,8 +69,9 @@ int OpenUdp(std::uint32_t address, std::uint16_t port, Socket* out) {
   *out = kNoSocket;
   Socket s = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (s < 0) return errno ? errno : -1;
+  // No SO_REUSEADDR: with it another local program could bind the same
+  // port and take the cards' replies.
   int one = 1;
-  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   ::setsockopt(s, SOL_SOCKET, SO_BROADCAST, &one, sizeof one);
   // Fifty cards answer one search within a few milliseconds; keep room for all.
   int room = 512 * 1024;

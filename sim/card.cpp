@@ -5,7 +5,6 @@
 #include <ctime>
 
 #include "json.h"
-#include "link/command_channel.h"
 #include "link/crc32.h"
 #include "platform/files.h"
 #include "platform/text.h"
@@ -13,8 +12,6 @@
 
 namespace sim {
 namespace {
-
-namespace rec = card::rec;
 
 long Dec(const std::vector<std::string>& w, std::size_t i) {
   return i < w.size() ? std::strtol(w[i].c_str(), nullptr, 10) : 0;
@@ -30,13 +27,16 @@ std::uint32_t Length(const std::vector<std::string>& w, std::size_t i) {
   return n < 0 ? 0 : static_cast<std::uint32_t>(n);
 }
 
+bool ArrivesPaced(std::size_t commandBytes, int firmwareMajor) {
+  return commandBytes >= kPieceBytes && firmwareMajor > kPacedAboveMajor;
+}
+
 }  // namespace
 
 int PacedAcksDue(std::size_t commandBytes, std::size_t received, int firmwareMajor) {
-  if (!card::ShouldSendPaced(commandBytes, firmwareMajor)) return 0;
-  const std::size_t piece = card::kPacedPieceSize;
-  std::size_t total = commandBytes == piece ? 1 : (commandBytes - 1) / piece;
-  return static_cast<int>(std::min(received / piece, total));
+  if (!ArrivesPaced(commandBytes, firmwareMajor)) return 0;
+  std::size_t total = commandBytes == kPieceBytes ? 1 : (commandBytes - 1) / kPieceBytes;
+  return static_cast<int>(std::min(received / kPieceBytes, total));
 }
 
 Card::Card(int index, std::uint32_t address, const CardOptions& options, std::string stateDir)
@@ -48,8 +48,8 @@ Card::Card(int index, std::uint32_t address, const CardOptions& options, std::st
       registers_(kModbusRegisters) {
   for (std::size_t i = 0; i < registers_.size(); ++i) registers_[i] = static_cast<std::uint16_t>(i);
   Load();
-  flash_.Write(0, std::string_view(reinterpret_cast<const char*>(record_.data()), rec::kSize));
-  screen_.Resize(record_.u16(rec::kWidth), record_.u16(rec::kHeight));
+  flash_.Write(0, record_.bytes());
+  screen_.Resize(record_.u16(field::kScreenWidth), record_.u16(field::kScreenHeight));
 }
 
 void Card::Load() {
@@ -57,10 +57,7 @@ void Card::Load() {
   std::error_code ec;
   std::filesystem::create_directories(dir_, ec);
   std::string bytes;
-  if (platform::ReadWholeFile(dir_ + "/record.bin", &bytes) && bytes.size() == rec::kSize) {
-    std::copy(bytes.begin(), bytes.end(), record_.data());
-    recordDirty_ = false;
-  }
+  if (platform::ReadWholeFile(dir_ + "/record.bin", &bytes) && record_.assign(bytes)) recordDirty_ = false;
   if (platform::ReadWholeFile(dir_ + "/flash.bin", &bytes) && bytes.size() == kFlashSize)
     flash_.Assign(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
   else
@@ -74,7 +71,7 @@ void Card::Load() {
     auto at = bytes.find("\"clock_offset_s\":");
     if (at != std::string::npos) clockOffsetS_ = std::strtoll(bytes.c_str() + at + 17, nullptr, 10);
   }
-  address_ = RecordAddress(record_);
+  address_ = record_.ip();
 }
 
 void Card::GoDown() {
@@ -85,23 +82,37 @@ void Card::GoDown() {
 
 void Card::Boot(std::int64_t nowMs) {
   up_ = true;
-  address_ = RecordAddress(record_);
-  bootWindowEnd_ = record_.u8(rec::kFactoryByte) == 0x80 ? nowMs + options_.bootWindowMs : 0;
-  screen_.Resize(record_.u16(rec::kWidth), record_.u16(rec::kHeight));
-  screenDirty_ = statusDirty_ = true;
+  address_ = record_.ip();
+  bootWindowEnd_ = record_.u8(field::kFactoryFlag) == 0x80 ? nowMs + options_.bootWindowMs : 0;
+  screen_.Resize(record_.u16(field::kScreenWidth), record_.u16(field::kScreenHeight));
+  ScreenChanged();
 }
 
 bool Card::InBootWindow(std::int64_t nowMs) const {
-  return up_ && record_.u8(rec::kFactoryByte) == 0x80 && nowMs < bootWindowEnd_;
+  return up_ && record_.u8(field::kFactoryFlag) == 0x80 && nowMs < bootWindowEnd_;
 }
 
 void Card::RecordChanged() {
-  flash_.Write(0, std::string_view(reinterpret_cast<const char*>(record_.data()), rec::kSize));
-  recordDirty_ = statusDirty_ = true;
+  flash_.Write(0, record_.bytes());
+  recordDirty_ = statusDirty_ = panelStale_ = true;
+}
+
+void Card::ScreenChanged() { screenDirty_ = statusDirty_ = panelStale_ = true; }
+
+const PanelPicture& Card::panel() const {
+  if (panelStale_ && options_.moduleGiven) panel_ = ShowOnModule(screen_, DriveFromRecord(record_), options_.module);
+  panelStale_ = false;
+  return panel_;
+}
+
+void Card::Processed(std::size_t bytes) {
+  if (bytes == 0) return;
+  counters_.bytesProcessed += static_cast<std::int64_t>(bytes);
+  statusDirty_ = true;
 }
 
 void Card::ApplySet(const Command& c, Session* s, std::int64_t nowMs) {
-  const std::uint16_t oldW = record_.u16(rec::kWidth), oldH = record_.u16(rec::kHeight);
+  const std::uint16_t oldW = record_.u16(field::kScreenWidth), oldH = record_.u16(field::kScreenHeight);
   SetResult r = ApplySetLine(record_, c.words);
   if (!r.known) ++counters_.unknownLines;
   if (r.changed) RecordChanged();
@@ -111,7 +122,7 @@ void Card::ApplySet(const Command& c, Session* s, std::int64_t nowMs) {
     announced_ = r.announced;
   } else if (announced_) {
     ++counters_.crcChecks;
-    if (*announced_ != record_.computeChecksum()) ++counters_.crcMismatches;
+    if (*announced_ != record_.crc()) ++counters_.crcMismatches;
     announced_.reset();
   }
   if (r.moveAddress) restartDue_ = nowMs + kMoveDelayMs;
@@ -119,9 +130,9 @@ void Card::ApplySet(const Command& c, Session* s, std::int64_t nowMs) {
   if (r.rs485 >= 0 && s) s->rs485 = r.rs485;
   if (r.recognition) recognition_ = true;
   if (r.log) log_ = *r.log;
-  if (record_.u16(rec::kWidth) != oldW || record_.u16(rec::kHeight) != oldH) {
-    screen_.Resize(record_.u16(rec::kWidth), record_.u16(rec::kHeight));
-    screenDirty_ = true;
+  if (record_.u16(field::kScreenWidth) != oldW || record_.u16(field::kScreenHeight) != oldH) {
+    screen_.Resize(record_.u16(field::kScreenWidth), record_.u16(field::kScreenHeight));
+    ScreenChanged();
   }
   statusDirty_ = true;
 }
@@ -130,12 +141,9 @@ std::vector<Card::Reply> Card::Execute(const Command& c, Session& s, std::int64_
   std::vector<Reply> out;
   const auto& w = c.words;
   if (w.empty()) return out;
-  auto raw = [](const card::DeviceStatusRecord& r) {
-    return std::string(reinterpret_cast<const char*>(r.data()), rec::kSize);
-  };
   if (w[0] == "query" && w.size() >= 2 &&
       (w[1] == "all_in_struct_tcp" || w[1] == "all_in_strut" || w[1] == "all_in_boot")) {
-    out.push_back({raw(record_), true});
+    out.push_back({record_.bytes(), true});
   } else if (w[0] == "set") {
     ApplySet(c, &s, nowMs);
   } else if (w[0] == "reset") {
@@ -143,12 +151,12 @@ std::vector<Card::Reply> Card::Execute(const Command& c, Session& s, std::int64_
   } else if (Is(w, "file", "read_raw")) {
     out.push_back({flash_.Read(Hex(w, 2), std::min({Length(w, 3), kMaxReadLength, options_.maxRawReply}))});
   } else if (Is(w, "file", "read_modbus")) {
-    out.push_back({ReadModbus(Hex(w, 2), std::min(Length(w, 3), kMaxReadLength))});
+    out.push_back({ReadModbus(Hex(w, 2), std::min({Length(w, 3), kMaxReadLength, options_.maxModbusReply}))});
   } else if (Is(w, "file", "write_modbus")) {
     WriteModbus(Hex(w, 2), c.payload);
   } else if (Is(w, "file", "cmd")) {
     s.acksSent = 0;
-    if (card::ShouldSendPaced(c.wireBytes, record_.firmwareMajor())) {
+    if (ArrivesPaced(c.wireBytes, record_.major())) {
       // A paced program is complete only with its "file end".
       s.awaitingEnd = true;
       s.program = c;
@@ -194,7 +202,7 @@ void Card::ExecuteBroadcast(const Command& c, std::int64_t nowMs) {
 int Card::AcksOwed(const Command& partial, std::size_t wireBytes, Session& s) {
   if (!Is(partial.words, "file", "cmd")) return 0;
   std::size_t header = partial.wireBytes - partial.payload.size();
-  int due = PacedAcksDue(header + partial.declared, wireBytes, record_.firmwareMajor());
+  int due = PacedAcksDue(header + partial.declared, wireBytes, record_.major());
   int owed = due - s.acksSent;
   if (owed <= 0) return 0;
   s.acksSent = due;
@@ -243,7 +251,7 @@ void Card::Draw(const Command& c) {
   } else {
     ++counters_.unknownLines;
   }
-  screenDirty_ = statusDirty_ = true;
+  ScreenChanged();
 }
 
 std::string Card::ReadModbus(std::uint32_t start, std::uint32_t bytes) const {
@@ -289,7 +297,7 @@ std::string Card::StatusJson(std::int64_t nowMs) const {
              "{\n  \"address\": \"%u.%u.%u.%u\",\n  \"serial\": %s,\n  \"mac\": \"%s\",\n  \"firmware\": \"%s\",\n"
              "  \"up\": %s,\n  \"boot_window\": %s,\n  \"recognition\": %s,\n  \"log\": %d,\n",
              address_ >> 24, (address_ >> 16) & 0xFF, (address_ >> 8) & 0xFF, address_ & 0xFF,
-             JsonString(serial()).c_str(), card::MacText(record_).c_str(), card::FirmwareText(record_).c_str(),
+             JsonString(serial()).c_str(), record_.macText().c_str(), record_.versionText().c_str(),
              up_ ? "true" : "false", InBootWindow(nowMs) ? "true" : "false", recognition_ ? "true" : "false", log_) +
          platform::Format(
              "  \"crc_checks\": %d,\n  \"crc_mismatches\": %d,\n  \"programs_stored\": %d,\n"
@@ -298,9 +306,15 @@ std::string Card::StatusJson(std::int64_t nowMs) const {
              k.crcChecks, k.crcMismatches, k.programsStored, k.programMismatches, k.textsStored, k.textMismatches,
              k.acksSent, k.unknownLines, k.restarts) +
          platform::Format("  \"clock_offset_s\": %lld,\n  \"card_time\": \"%s\",\n  \"screen_lit\": %d,\n"
-                          "  \"last_text\": %s\n}\n",
+                          "  \"last_text\": %s,\n",
                           static_cast<long long>(clockOffsetS_), when, screen_.LitCount(),
-                          JsonString(lastText_).c_str());
+                          JsonString(lastText_).c_str()) +
+         (options_.moduleGiven ? platform::Format("  \"panel_lit\": %d,\n  \"panel_level\": %d,\n", panel().Lit(),
+                                                  panel().Level())
+                               : std::string()) +
+         // Last, so that a reader who sees it sees everything the card did
+         // with those bytes.
+         platform::Format("  \"bytes_processed\": %lld\n}\n", static_cast<long long>(k.bytesProcessed));
 }
 
 void Card::Persist(std::int64_t nowMs) {
@@ -308,7 +322,7 @@ void Card::Persist(std::int64_t nowMs) {
   auto write = [&](const char* name, const void* data, std::size_t n) {
     platform::WriteFileAtomic(dir_ + "/" + name, data, n);
   };
-  if (recordDirty_) write("record.bin", record_.data(), rec::kSize);
+  if (recordDirty_) write("record.bin", record_.data(), field::kBlockSize);
   if (flashDirty_) write("flash.bin", flash_.bytes().data(), flash_.bytes().size());
   if (registersDirty_) {
     std::string b;
@@ -321,6 +335,10 @@ void Card::Persist(std::int64_t nowMs) {
   if (screenDirty_) {
     std::string pgm = screen_.Pgm();
     write("screen.pgm", pgm.data(), pgm.size());
+  }
+  if (options_.moduleGiven && (screenDirty_ || recordDirty_)) {
+    std::string pgm = panel().Pgm();
+    write("panel.pgm", pgm.data(), pgm.size());
   }
   if (statusDirty_) {
     std::string s = StatusJson(nowMs);

@@ -12,7 +12,7 @@
 #include "command_stream.h"
 #include "flash.h"
 #include "framebuffer.h"
-#include "link/record.h"
+#include "module.h"
 
 namespace sim {
 
@@ -24,6 +24,11 @@ constexpr std::uint32_t kMaxReadLength = 64 * 1024;
 // "set local_ip" moves the card after this pause, so that the broadcast
 // lines sent right behind it still reach the card at its old address.
 constexpr int kMoveDelayMs = 200;
+
+// A program command ("file cmd", header and program together) of at least
+// this many bytes comes in pieces of this size to firmware above major 38:
+// the card acknowledges a piece before the tool sends the next one.
+constexpr std::size_t kPieceBytes = 1200;
 
 // Acknowledgements owed for a paced "file cmd" of commandBytes bytes (header
 // and program) once received of them have arrived: one after every full
@@ -37,6 +42,11 @@ struct CardOptions {
   int bootWindowMs = 5000;
   bool acknowledge = true;  // false: never acknowledge a paced piece
   std::uint32_t maxRawReply = kMaxReadLength;  // a "file read_raw" answers at most this much
+  std::uint32_t maxModbusReply = kMaxReadLength;  // a "file read_modbus" answers at most this much
+  // The module on the first output port; with moduleGiven and no module the
+  // port is unplugged. Without moduleGiven no panel is modelled.
+  bool moduleGiven = false;
+  std::optional<ModuleWiring> module;
 };
 
 // What one connection has going on with the card.
@@ -59,6 +69,7 @@ struct Counters {
   int acksSent = 0;
   int unknownLines = 0;
   int restarts = 0;
+  std::int64_t bytesProcessed = 0;  // command bytes from the TCP ports the card has acted on
 };
 
 class Card {
@@ -72,12 +83,14 @@ class Card {
 
   int index() const { return index_; }
   std::uint32_t address() const { return address_; }
-  const card::DeviceStatusRecord& record() const { return record_; }
+  const CardRecord& record() const { return record_; }
   const Flash& flash() const { return flash_; }
   const Framebuffer& screen() const { return screen_; }
+  // What a person sees on the first module (empty without a module option).
+  const PanelPicture& panel() const;
   const std::vector<std::uint16_t>& registers() const { return registers_; }
   const Counters& counters() const { return counters_; }
-  std::string serial() const { return record_.serialBytes(); }
+  std::string serial() const { return record_.name(); }
 
   bool up() const { return up_; }
   void GoDown();
@@ -97,6 +110,7 @@ class Card {
   void ExecuteBroadcast(const Command& c, std::int64_t nowMs);
   int AcksOwed(const Command& partial, std::size_t wireBytes, Session& s);
   void SessionClosed(Session& s);
+  void Processed(std::size_t bytes);
   // The next block of RS-485 traffic for a streaming connection.
   std::string Rs485Block(Session& s);
 
@@ -113,13 +127,14 @@ class Card {
   std::string ReadModbus(std::uint32_t start, std::uint32_t bytes) const;
   void WriteModbus(std::uint32_t start, const std::string& bytes);
   void RecordChanged();
+  void ScreenChanged();
   void Load();
 
   int index_;
   std::uint32_t address_;
   CardOptions options_;
   std::string dir_;
-  card::DeviceStatusRecord record_;
+  CardRecord record_;
   Flash flash_;
   Framebuffer screen_;
   std::vector<std::uint16_t> registers_;
@@ -132,6 +147,8 @@ class Card {
   bool recognition_ = false;
   int log_ = -1;
   std::string lastText_;
+  mutable PanelPicture panel_;
+  mutable bool panelStale_ = true;
   bool recordDirty_ = true, flashDirty_ = false, registersDirty_ = false, statusDirty_ = true, screenDirty_ = true;
 };
 

@@ -70,11 +70,13 @@ void CommandStream::FlushIdle() {
   std::size_t start = 0;
   while (start < buffer_.size() && IsBlank(buffer_[start])) ++start;
   if (start == buffer_.size()) {
-    buffer_.clear();
+    Erase(buffer_.size());
     return;
   }
   std::string line = buffer_.substr(start);
-  buffer_.clear();
+  Erase(start);
+  lineFrom_ = erased_;
+  Erase(buffer_.size());
   StartCommand(std::move(line));
   Drain();
 }
@@ -93,7 +95,7 @@ void CommandStream::Drain() {
       std::size_t take = std::min(want, buffer_.size());
       if (take == 0 && want > 0) return;
       current_.payload.append(buffer_, 0, take);
-      buffer_.erase(0, take);
+      Erase(take);
       current_.wireBytes += take;
       if (onProgress_ && take > 0) onProgress_(current_, current_.wireBytes);
       if (current_.payload.size() < current_.declared) return;
@@ -109,10 +111,11 @@ void CommandStream::Drain() {
 bool CommandStream::TakeLine() {
   std::size_t start = 0;
   while (start < buffer_.size() && IsBlank(buffer_[start])) ++start;
-  buffer_.erase(0, start);
+  Erase(start);
   if (buffer_.empty()) return false;
+  lineFrom_ = erased_;
   if (buffer_.compare(0, kFileEnd.size(), kFileEnd) == 0) {
-    buffer_.erase(0, kFileEnd.size());
+    Erase(kFileEnd.size());
     StartCommand(std::string(kFileEnd));
     return true;
   }
@@ -121,15 +124,20 @@ bool CommandStream::TakeLine() {
   std::size_t glued = GluedBrightnessEnd(pending);
   if (glued != std::string_view::npos) {
     std::string line = buffer_.substr(0, glued);
-    buffer_.erase(0, glued);
+    Erase(glued);
     StartCommand(std::move(line));
     return true;
   }
   if (nl == std::string::npos) return false;
   std::string line = buffer_.substr(0, nl);
-  buffer_.erase(0, nl + 1);
+  Erase(nl + 1);
   StartCommand(std::move(line));
   return true;
+}
+
+void CommandStream::Erase(std::size_t n) {
+  buffer_.erase(0, n);
+  erased_ += n;
 }
 
 void CommandStream::StartCommand(std::string line) {
@@ -144,6 +152,7 @@ void CommandStream::StartCommand(std::string line) {
   }
   c.hasPayload = true;
   c.declared = static_cast<std::size_t>(payload);
+  heldFrom_ = lineFrom_;
   current_ = std::move(c);
   inPayload_ = true;
   if (onProgress_) onProgress_(current_, current_.wireBytes);

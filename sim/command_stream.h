@@ -53,17 +53,25 @@ class CommandStream {
   void FlushIdle();
   bool HasPartialLine() const;
   bool InPayload() const { return inPayload_; }
+  // Bytes fed so far that belong to delivered commands (or were blanks
+  // between them): everything but a partial line and a payload command
+  // still waiting for its bytes.
+  std::size_t consumed() const { return inPayload_ ? heldFrom_ : erased_; }
 
  private:
   void Drain();
   bool TakeLine();
   void StartCommand(std::string line);
+  void Erase(std::size_t n);
 
   CommandFn onCommand_;
   ProgressFn onProgress_;
   std::string buffer_;
   bool inPayload_ = false;
   Command current_;
+  std::size_t erased_ = 0;    // bytes taken out of buffer_ so far
+  std::size_t lineFrom_ = 0;  // erased_ where the line being started began
+  std::size_t heldFrom_ = 0;  // erased_ where the pending payload command began
 };
 
 }  // namespace sim

@@ -21,13 +21,26 @@ bool ToInt(const char* text, int low, int high, int* out) {
 std::string Usage() {
   return "usage: cardsim [--cards N] [--address A]... [--firmware X.Y.Z] [--boot-ms MS]\n"
          "               [--boot-window-ms MS] [--rs485-period-ms MS] [--recovery]\n"
-         "               [--state DIR] [--wire-log FILE]\n"
+         "               [--state DIR] [--wire-log FILE] [--module WIRING|none]\n"
          "  faults: [--delay-ms MS] [--drop-replies] [--split-bytes N] [--split-gap-ms MS]\n"
-         "          [--short-reads N]\n"
+         "          [--short-reads N] [--short-modbus N] [--refuse-after N] [--refuse-after-ms MS]\n"
          "          [--stray-byte] [--refuse] [--no-ack] [--silent] [--no-search]\n"
          "Cards live on loopback addresses (127.0.0.10, .11, ... unless given) and\n"
          "answer searches on UDP 4400 and commands on TCP 1001/1002 (1000 with --recovery).\n"
-         "Prints \"ready\" once every socket listens.\n";
+         "Prints \"ready\" once every socket listens.\n"
+         "\n"
+         "--module WxH[:scan=S][:fold-rows=K][:fold-width=F][:snake=D][:data=P][:oe=O][:chip=C]\n"
+         "    puts a module wired this way on each card's first port (defaults: scan H/K,\n"
+         "    fold-rows 1, fold-width W, snake, data, oe and chip 0; data and oe are the\n"
+         "    polarity index the card must use, 0 \"正\" or 1 \"负\"). The card drives it by\n"
+         "    its record; what a person sees on it goes to panel.pgm in the state\n"
+         "    directory and to panel_lit and panel_level in status.json.\n"
+         "    --module none: nothing is plugged in, the panel stays dark.\n"
+         "--short-modbus N    \"file read_modbus\" answers at most N bytes\n"
+         "--refuse-after N    each card refuses new connections once it has accepted N\n"
+         "--refuse-after-ms MS  every card refuses new connections MS ms after the start\n"
+         "status.json ends with bytes_processed: the command bytes from the TCP ports\n"
+         "that the card has acted on.\n";
 }
 
 bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
@@ -60,6 +73,18 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     else if (a == "--split-bytes") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.splitBytes);
     else if (a == "--split-gap-ms") ok = value(&v) && ToInt(v, 0, 60000, &o->faults.splitGapMs);
     else if (a == "--short-reads") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.shortReads);
+    else if (a == "--short-modbus") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.shortModbus);
+    else if (a == "--refuse-after") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.refuseAfter);
+    else if (a == "--refuse-after-ms") ok = value(&v) && ToInt(v, 1, 24 * 3600 * 1000, &o->faults.refuseAfterMs);
+    else if (a == "--module") {
+      std::string why;
+      ok = value(&v) && ParseModule(v, &o->module, &why);
+      if (!ok && !why.empty()) {
+        *error = "--module: " + why;
+        return false;
+      }
+      o->moduleGiven = true;
+    }
     else if (a == "--stray-byte") o->faults.strayByte = true;
     else if (a == "--refuse") o->faults.refuse = true;
     else if (a == "--no-ack") o->faults.noAck = true;

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "card_record.h"
+#include "module.h"
 
 namespace sim {
 
@@ -16,6 +18,9 @@ struct Faults {
   int splitBytes = 0;      // --split-bytes N: replies go in N-byte segments ...
   int splitGapMs = 0;      // --split-gap-ms G: ... G ms apart
   int shortReads = 0;      // --short-reads N: "file read_raw" answers at most N bytes
+  int shortModbus = 0;     // --short-modbus N: "file read_modbus" answers at most N bytes
+  int refuseAfter = 0;     // --refuse-after N: a card refuses connections once it has accepted N
+  int refuseAfterMs = 0;   // --refuse-after-ms MS: every card refuses connections MS ms after the start
   bool strayByte = false;  // --stray-byte: one byte before every record sent over TCP
   bool refuse = false;     // --refuse: no TCP port listens
   bool noAck = false;      // --no-ack: paced pieces are never acknowledged
@@ -33,6 +38,8 @@ struct Options {
   bool recovery = false;
   std::string stateDir;
   std::string wireLog;
+  bool moduleGiven = false;             // --module
+  std::optional<ModuleWiring> module;   // empty with --module none
   Faults faults;
 };
 

@@ -81,14 +81,16 @@ std::string WithCrc(std::string body) {
   return body;
 }
 
-std::vector<RtuExchange> MasterTraffic(const card::DeviceStatusRecord& r, const std::vector<std::uint16_t>& registers,
+std::vector<RtuExchange> MasterTraffic(const CardRecord& r, const std::vector<std::uint16_t>& registers,
                                        std::uint32_t tick) {
   std::vector<RtuExchange> out;
-  for (std::size_t i = 0; i < card::rec::kModbusEntries; ++i) {
-    std::size_t e = card::rec::kModbusTable + i * card::rec::kModbusEntrySize;
-    unsigned fc = r.u8(e);
+  for (std::size_t i = 0; i < field::kRequestCount; ++i) {
+    std::size_t e = field::kRequests + i * field::kRequestSize;
+    unsigned fc = r.u8(e + request::kFunction);
     if (!((fc >= 1 && fc <= 6) || fc == 16)) continue;
-    out.push_back(Build({r.u8(e + 1), fc, r.u16(e + 2), r.u8(e + 4), r.u8(e + 9)}, registers, tick));
+    out.push_back(Build({r.u8(e + request::kSlave), fc, r.u16(e + request::kRegister), r.u8(e + request::kCount),
+                         r.u8(e + request::kMasterSlot)},
+                        registers, tick));
   }
   if (out.empty()) out.push_back(Build({1, 3, 0, 2, 0}, registers, tick));
   return out;

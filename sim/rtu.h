@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "link/record.h"
+#include "card_record.h"
 
 namespace sim {
 
@@ -25,7 +25,7 @@ struct RtuExchange {
 // The requests of the master table (entries whose function code is 1..6 or
 // 16) and plausible answers; values come from registers, moved by tick so the
 // traffic changes over time. An empty table polls slave 1 for two registers.
-std::vector<RtuExchange> MasterTraffic(const card::DeviceStatusRecord& r, const std::vector<std::uint16_t>& registers,
+std::vector<RtuExchange> MasterTraffic(const CardRecord& r, const std::vector<std::uint16_t>& registers,
                                        std::uint32_t tick);
 
 // The text view of one exchange: "TX: 01 03 ...\r\nRX: 01 03 ...\r\n".

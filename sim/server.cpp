@@ -68,6 +68,9 @@ bool Server::Start(std::string* error) {
   co.bootWindowMs = options_.bootWindowMs;
   co.acknowledge = !options_.faults.noAck;
   if (options_.faults.shortReads > 0) co.maxRawReply = static_cast<std::uint32_t>(options_.faults.shortReads);
+  if (options_.faults.shortModbus > 0) co.maxModbusReply = static_cast<std::uint32_t>(options_.faults.shortModbus);
+  co.moduleGiven = options_.moduleGiven;
+  co.module = options_.module;
   for (int i = 0; i < options_.cards; ++i) {
     std::string dir = options_.stateDir.empty() ? "" : platform::Format("%s/card%02d", options_.stateDir.c_str(), i);
     CardNet net;
@@ -85,7 +88,7 @@ bool Server::OpenCardSockets(CardNet& c, std::string* error) {
   c.udp = OpenSocket(SOCK_DGRAM, ip, kSearchPort, error);
   if (c.udp < 0) return false;
   std::vector<int> ports;
-  if (!options_.faults.refuse) ports = options_.recovery ? std::vector<int>{1000} : std::vector<int>{1001, 1002};
+  if (!options_.faults.refuse && !c.refusing) ports = options_.recovery ? std::vector<int>{1000} : std::vector<int>{1001, 1002};
   for (int port : ports) {
     int fd = OpenSocket(SOCK_STREAM, ip, port, error);
     if (fd < 0) {
@@ -97,17 +100,32 @@ bool Server::OpenCardSockets(CardNet& c, std::string* error) {
   return true;
 }
 
-void Server::CloseCardSockets(CardNet& c) {
+void Server::CloseListeners(CardNet& c) {
   for (auto& [fd, port] : c.listeners) ::close(fd);
   c.listeners.clear();
+}
+
+void Server::Refuse(CardNet& c) {
+  if (c.refusing) return;
+  c.refusing = true;
+  CloseListeners(c);
+  wire_.Event(Now(), AddressText(c.card->address()), 0, "refusing connections");
+}
+
+void Server::CloseCardSockets(CardNet& c) {
+  CloseListeners(c);
   if (c.udp >= 0) ::close(c.udp);
   c.udp = -1;
 }
 
 void Server::Accept(int card, int listenFd, int port) {
+  CardNet& net = cards_[static_cast<std::size_t>(card)];
   for (;;) {
+    if (net.refusing) return;
     int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) return;
+    // The last connection the card takes; later ones find its ports closed.
+    if (options_.faults.refuseAfter > 0 && ++net.accepted >= options_.faults.refuseAfter) Refuse(net);
     auto c = std::make_unique<Connection>();
     c->id = nextConnection_++;
     c->fd = fd;
@@ -161,15 +179,23 @@ void Server::ReadConnection(Connection& c) {
       wire_.Received(Now(), AddressText(card.address()), c.port, std::string_view(buf, static_cast<std::size_t>(n)));
       c.lastRx = Now();
       if (!options_.faults.silent) c.stream->Feed(std::string_view(buf, static_cast<std::size_t>(n)));
+      Account(c);
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     if (n < 0 && errno == EINTR) continue;
     // The tool closed: a line still waiting for its end is complete now.
     if (!options_.faults.silent) c.stream->Finish();
+    Account(c);
     CloseConnection(c, "close");
     return;
   }
+}
+
+void Server::Account(Connection& c) {
+  const std::size_t now = c.stream->consumed();
+  cards_[static_cast<std::size_t>(c.card)].card->Processed(now - c.consumed);
+  c.consumed = now;
 }
 
 void Server::WriteConnection(Connection& c) {
@@ -225,8 +251,7 @@ void Server::OnSearchCommand(const Command& cmd, const sockaddr_in& from, std::o
       bool answers = (w[1] == "all_in_strut" && (w.size() < 3 || w[2] == card.serial())) ||
                      (w[1] == "all_in_boot" && card.InBootWindow(now));
       if (!answers || options_.faults.dropReplies || options_.faults.noSearch) continue;
-      std::string bytes(reinterpret_cast<const char*>(card.record().data()), card::rec::kSize);
-      datagrams_.push_back({now + options_.faults.delayMs, static_cast<int>(i), from, std::move(bytes)});
+      datagrams_.push_back({now + options_.faults.delayMs, static_cast<int>(i), from, card.record().bytes()});
     } else {
       card.ExecuteBroadcast(cmd, now);
     }
@@ -249,13 +274,18 @@ void Server::SendDue() {
       Queue(*c, card.Rs485Block(c->session), false);
       c->next485 = now + options_.rs485PeriodMs;
     }
-    if (c->stream->HasPartialLine() && now - c->lastRx >= kIdleLineMs) c->stream->FlushIdle();
+    if (c->stream->HasPartialLine() && now - c->lastRx >= kIdleLineMs) {
+      c->stream->FlushIdle();
+      Account(*c);
+    }
     WriteConnection(*c);
   }
 }
 
 void Server::Housekeeping() {
   const std::int64_t now = Now();
+  if (options_.faults.refuseAfterMs > 0 && now >= options_.faults.refuseAfterMs)
+    for (auto& net : cards_) Refuse(net);
   for (std::size_t i = 0; i < cards_.size(); ++i) {
     CardNet& net = cards_[i];
     Card& card = *net.card;
@@ -305,6 +335,8 @@ int Server::PollTimeout() const {
     if (c->session.rs485 != 0) consider(c->next485);
     if (c->stream->HasPartialLine()) consider(c->lastRx + kIdleLineMs);
   }
+  if (options_.faults.refuseAfterMs > 0 && !cards_.empty() && !cards_.front().refusing)
+    consider(options_.faults.refuseAfterMs);
   for (const auto& net : cards_) {
     if (net.card->restartDue()) consider(*net.card->restartDue());
     if (net.bootAt) consider(*net.bootAt);

@@ -49,6 +49,7 @@ class Server {
     std::deque<Outgoing> out;
     std::int64_t lastRx = 0;
     std::int64_t next485 = 0;
+    std::size_t consumed = 0;  // of the stream, already counted as processed
     bool closing = false;
   };
   struct CardNet {
@@ -56,6 +57,8 @@ class Server {
     std::vector<std::pair<int, int>> listeners;  // fd, port
     int udp = -1;
     std::optional<std::int64_t> bootAt;
+    int accepted = 0;
+    bool refusing = false;  // --refuse-after: the TCP ports stay closed from now on
   };
   struct Datagram {
     std::int64_t due;
@@ -67,6 +70,9 @@ class Server {
   std::int64_t Now() const;
   bool OpenCardSockets(CardNet& c, std::string* error);
   void CloseCardSockets(CardNet& c);
+  void CloseListeners(CardNet& c);
+  void Refuse(CardNet& c);
+  void Account(Connection& c);
   void Accept(int card, int listenFd, int port);
   void ReadConnection(Connection& c);
   void WriteConnection(Connection& c);

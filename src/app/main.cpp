@@ -20,8 +20,10 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(ui::AppIcon());
 
   ui::MessagePort messages(nullptr, QStringLiteral("CardSetup"));
+  // Only another running instance stops the start; a lock that cannot be
+  // taken anywhere does not.
   platform::InstanceLock instance("MutexName");
-  if (!instance.acquired()) {
+  if (instance.heldElsewhere()) {
     messages.Message("CardTool已经在运行！！！", {}, card::Icon::Information);
     return 0;
   }

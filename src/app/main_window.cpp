@@ -85,7 +85,7 @@ CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::Cancellabl
   // only after a card was opened. A pending request stays pending until the
   // program upload takes it.
   poll_ = std::make_unique<TickThread>([this] {
-    if (SyncRequestPending(state_, cfg_)) QMetaObject::invokeMethod(this, [this] { OnSyncRequest(); }, Qt::QueuedConnection);
+    if (SyncRequestPending(state_, cfg_)) ui::PostToUi(this, [this] { OnSyncRequest(); });
   });
   syncTimer_ = new QTimer(this);
   syncTimer_->setInterval(100);
@@ -94,7 +94,7 @@ CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::Cancellabl
     cardIp_->setEnabled(true);
   });
   openCtx_ = std::make_unique<OpenContext>(OpenContext{links_.search.get(), *links_.recovery, *this, siblings_, [this] {
-    QMetaObject::invokeMethod(syncTimer_, [timer = syncTimer_] { timer->start(); }, Qt::QueuedConnection);
+    ui::PostToUi(syncTimer_, [timer = syncTimer_] { timer->start(); });
   }});
 
   BuildLayout();

@@ -79,6 +79,8 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   void RunRecordDialog(const std::function<void(DeviceStatusRecord& copy)>& show);
   const SysCfg& cfg() const { return cfg_; }
   UserPort& user() { return *user_; }
+  // Overrides the file dialogs of the window's own buttons (tests).
+  void setFilePort(FilePort* files) { files_ = files; }
   WorkerPool& workers() { return workers_; }
   bool busy() const { return busyDepth_ > 0; }
   // The controls disabled while a device operation runs, in their order.
@@ -161,6 +163,7 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   platform::CancellableClock& clock_;
   std::unique_ptr<ui::MessagePort> messages_;
   UserPort* user_;
+  FilePort* files_ = nullptr;
   MainState state_;
   Siblings siblings_;
   std::unique_ptr<PanelContext> panelCtx_;

@@ -70,7 +70,7 @@ void SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, Devi
   }
   if (broadcast) WaitForBootingCard(*search, clock, state);
   int dropped = 0;
-  ScanCards(*search, clock, broadcast ? kBootQuery : kSearchQuery, [&](const DeviceStatusRecord& r) {
+  const ScanResult scan = ScanCards(*search, clock, broadcast ? kBootQuery : kSearchQuery, [&](const DeviceStatusRecord& r) {
     const std::string mac = MacText(r);
     const int row = state.withDeviceTable([&](DeviceTable& t) { return t.add(mac) ? static_cast<int>(t.size()) : -1; });
     if (row < 0) {
@@ -82,6 +82,9 @@ void SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, Devi
     state.setSelectedSerial(SerialText(r));
   });
   if (dropped > 0) user.Message(kMsgTooManyCards, kTitleNotice, Icon::Information);
+  // The query never left: the adapter address in SysCfg.ini is not usable here.
+  if (scan.sendFailed)
+    user.Message(Format(kMsgSearchFailedFormat, state.localAddress().c_str()), kTitleError, Icon::Error);
 }
 
 void CheckSubnet(MainState& state, UserPort& user, const std::function<void()>& onFirstOpen) {
@@ -99,8 +102,9 @@ void CheckSubnet(MainState& state, UserPort& user, const std::function<void()>& 
 
 namespace {
 
-void ReadDirect(PanelContext& ctx) {
+bool ReadDirect(PanelContext& ctx) {
   Channel& ch = ctx.command;
+  bool read = false;
   if (ConnectSelectedCard(ctx, ch)) {
     std::vector<std::uint8_t> buf(kDirectReadCapacity);
     std::optional<DeviceStatusRecord> found;
@@ -122,12 +126,14 @@ void ReadDirect(PanelContext& ctx) {
       ctx.user.Message(anyBytes ? kMsgShortRecord : kMsgNoRecord, kTitleError, Icon::Error);
     ctx.clock.sleepMs(500);
     ch.Disconnect();
+    read = found.has_value();
   }
   ctx.panel.EnableCardAddressField();
+  return read;
 }
 
-void ReadByBroadcast(PanelContext& ctx, Channel* search) {
-  if (!search || !search->exists()) return;
+bool ReadByBroadcast(PanelContext& ctx, Channel* search) {
+  if (!search || !search->exists()) return false;
   Channel& s = *search;
   // The card compares the serial with its own bytes, which are GBK.
   const std::string serial = platform::Utf8ToGbk(ctx.state.selectedSerial());
@@ -155,15 +161,14 @@ void ReadByBroadcast(PanelContext& ctx, Channel* search) {
     FillParameterPanel(ctx, *answer, FillVariant::Broadcast);
   else
     ctx.user.Message(shortAnswer ? kMsgShortRecord : kMsgNoBroadcastAnswer, kTitleError, Icon::Error);
+  return answer.has_value();
 }
 
 }  // namespace
 
-void ReadRecord(PanelContext& ctx, OpenContext& open) {
-  if (ctx.panel.Read().broadcast)
-    ReadByBroadcast(ctx, open.search);
-  else
-    ReadDirect(ctx);
+bool ReadRecord(PanelContext& ctx, OpenContext& open) {
+  if (ctx.panel.Read().broadcast) return ReadByBroadcast(ctx, open.search);
+  return ReadDirect(ctx);
 }
 
 void ProbeCard(PanelContext& ctx, OpenContext& open) {

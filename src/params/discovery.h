@@ -19,6 +19,7 @@ inline constexpr const char* kMsgCrcError = "CRC ERROR!";
 inline constexpr const char* kMsgNoRecord = "设备未返回参数，请检查设备后重新双击列表中设备！";
 inline constexpr const char* kMsgShortRecord = "设备返回的参数不完整，请重新双击列表中设备读取！";
 inline constexpr const char* kMsgNoBroadcastAnswer = "未收到该设备的广播应答，请确认设备已上电后重试！";
+inline constexpr const char* kMsgSearchFailedFormat = "搜索失败，请确认本机网卡地址%s可用，或重新选择网卡！";
 inline constexpr const char* kMsgBusy = "设备操作正在进行，请等待完成后再操作！";
 
 constexpr int kBootQueryAttempts = 2000;
@@ -49,8 +50,9 @@ void SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, Devi
 void CheckSubnet(MainState& state, UserPort& user, const std::function<void()>& onFirstOpen);
 
 // Reads the selected card's record into the WorkingRecord and the panel,
-// directly over the command link or, with "广播" ticked, by broadcast.
-void ReadRecord(PanelContext& ctx, OpenContext& open);
+// directly over the command link or, with "广播" ticked, by broadcast. True
+// when a whole record was read; otherwise the user was told why.
+bool ReadRecord(PanelContext& ctx, OpenContext& open);
 
 // Probes the command port; lists the card first when it is new. A card that
 // answers only on port 1000 is handed to the firmware loader.

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,15 +50,45 @@ bool FileExists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+namespace {
+
+constexpr const char* kTempSuffix = ".tmp";
+// A temporary file this old was left by a write that was killed mid-way; a
+// younger one may belong to a write still under way in another process.
+constexpr std::time_t kStaleTempSeconds = 60;
+
+void RemoveStaleTemporaries(const std::string& path) {
+  const std::size_t cut = path.rfind('/');
+  const std::string dir = cut == std::string::npos ? "." : path.substr(0, cut == 0 ? 1 : cut);
+  const std::string prefix = (cut == std::string::npos ? path : path.substr(cut + 1)) + kTempSuffix;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  const std::time_t now = std::time(nullptr);
+  while (dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    // mkstemp's six characters follow the prefix.
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string full = dir + "/" + name;
+    struct stat st {};
+    if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        now - st.st_mtime > kStaleTempSeconds)
+      ::unlink(full.c_str());
+  }
+  ::closedir(d);
+}
+
+}  // namespace
+
 bool WriteFileAtomic(const std::string& path, const void* data, std::size_t length) {
   if (path.empty() || path.back() == '/') return false;
+  RemoveStaleTemporaries(path);
   mode_t mode = 0644;
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode)) return false;
     mode = st.st_mode & 07777;
   }
-  std::string tmpl = path + ".tmpXXXXXX";
+  std::string tmpl = path + kTempSuffix + "XXXXXX";
   int fd = ::mkstemp(tmpl.data());
   if (fd < 0) return false;
   const char* p = static_cast<const char*>(data);
@@ -73,6 +105,9 @@ bool WriteFileAtomic(const std::string& path, const void* data, std::size_t leng
     left -= static_cast<std::size_t>(n);
   }
   if (ok && ::fchmod(fd, mode) != 0) ok = false;
+  // On disk before it replaces the old file: a power cut leaves the old
+  // content or the new one, never an empty file.
+  if (ok && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
   if (!ok) ::unlink(tmpl.c_str());

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <cerrno>
 #include <string>
+#include <thread>
 
 #include "platform/files.h"
 
@@ -69,22 +70,23 @@ bool SystemProcesses::IsRunning(std::string_view executableName) {
 }
 
 bool SystemProcesses::Start(const std::string& path) {
-  // Spawn through a short-lived child that starts the program in its own
-  // session and exits at once: the program outlives us and never becomes our
-  // zombie.
-  pid_t child = ::fork();
-  if (child < 0) return false;
-  if (child == 0) {
-    ::setsid();
-    pid_t grandchild;
-    char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-    int rc = ::posix_spawn(&grandchild, path.c_str(), nullptr, nullptr, argv, environ);
-    ::_exit(rc == 0 ? 0 : 1);
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  // Spawned directly (no fork of this threaded process) in a session of its
+  // own, so it outlives us; a detached thread reaps it so it never lingers
+  // as our zombie.
+  posix_spawnattr_t attr;
+  if (::posix_spawnattr_init(&attr) != 0) return false;
+  ::posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+  pid_t pid = -1;
+  char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+  const int rc = ::posix_spawn(&pid, path.c_str(), nullptr, &attr, argv, environ);
+  ::posix_spawnattr_destroy(&attr);
+  if (rc != 0) return false;
+  std::thread([pid] {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return true;
 }
 
 }  // namespace platform

@@ -14,6 +14,7 @@
 
 #include "ui/file_port.h"
 #include "ui/message_port.h"
+#include "ui/ui_thread.h"
 
 namespace ui {
 
@@ -31,18 +32,18 @@ class ToolDialog::ProgressSink : public card::ProgressPort {
  public:
   explicit ProgressSink(ToolDialog* dialog) : dialog_(dialog) {}
   void Progress(int percent) override {
-    QMetaObject::invokeMethod(dialog_, [d = dialog_, percent] {
-      if (d && d->bar_) d->bar_->setValue(percent);
-    }, Qt::QueuedConnection);
+    PostToUi(dialog_, [d = dialog_, percent] {
+      if (d->bar_) d->bar_->setValue(percent);
+    });
   }
   void Status(const std::string& text) override {
-    QMetaObject::invokeMethod(dialog_, [d = dialog_, text = QString::fromStdString(text)] {
-      if (d && d->status_) d->status_->setText(text);
-    }, Qt::QueuedConnection);
+    PostToUi(dialog_, [d = dialog_, text] {
+      if (d->status_) d->status_->setText(QString::fromStdString(text));
+    });
   }
 
  private:
-  QPointer<ToolDialog> dialog_;
+  ToolDialog* dialog_;
 };
 
 ToolDialog::ToolDialog(const card::ToolEnv& env, QWidget* parent)
@@ -108,7 +109,7 @@ bool ToolDialog::RunOperation(std::function<void(platform::Clock&)> body, std::f
     } catch (const platform::OperationAborted&) {
       completed = false;
     }
-    QMetaObject::invokeMethod(this, [this, completed] { Finish(completed); }, Qt::QueuedConnection);
+    PostToUi(this, [this, completed] { Finish(completed); });
   });
   return true;
 }

@@ -1,14 +1,23 @@
-// Reaching widgets from worker threads: the call runs on the object's own
-// (UI) thread and the worker waits for it; on that thread it runs at once.
+// Reaching widgets from worker threads. Work for the UI thread goes through
+// one queue guarded by a standard mutex, so the hand-over is ordered for
+// every tool that checks threads (ThreadSanitizer cannot see Qt's own
+// locks), and the UI thread runs it after the current event.
 #pragma once
 
-#include <QMetaObject>
 #include <QObject>
 #include <QThread>
 
+#include <functional>
 #include <utility>
 
 namespace ui {
+
+// Runs f on the UI thread later, unless context is gone by then.
+void PostToUi(QObject* context, std::function<void()> f);
+
+// Runs f on the UI thread and waits until it has run; on the UI thread it
+// runs at once. When context goes away first, f is not run and the wait ends.
+void RunOnUiThread(QObject* context, const std::function<void()>& f);
 
 template <typename F>
 void RunOnObjectThread(QObject* object, F&& f) {
@@ -16,7 +25,7 @@ void RunOnObjectThread(QObject* object, F&& f) {
     f();
     return;
   }
-  QMetaObject::invokeMethod(object, std::forward<F>(f), Qt::BlockingQueuedConnection);
+  RunOnUiThread(object, std::function<void()>(std::forward<F>(f)));
 }
 
 }  // namespace ui

@@ -9,6 +9,7 @@
 #include "link/crc32.h"
 #include "platform/text.h"
 #include "rtu.h"
+#include "support/panel_observer.h"
 
 namespace e2e {
 namespace {
@@ -19,10 +20,7 @@ using testing_support::ReadFile;
 class CardTest : public CardSimTest {
  protected:
   std::string ReadFlash(card::Channel& link, std::uint32_t at, int length) {
-    std::vector<char> buf(65536);
-    auto reply = card::ReadRaw(link, fast_, at, length, 300, buf.data(), buf.size());
-    EXPECT_TRUE(reply.ok());
-    return std::string(buf.data(), reply.count);
+    return ExchangeUntil(link, card::ReadRawLine(at, length), static_cast<std::size_t>(length));
   }
   std::uint32_t U32(const std::string& s, std::size_t at) {
     std::uint32_t v = 0;
@@ -116,6 +114,10 @@ TEST_F(CardTest, SetLinesChangeTheRecordAsTheToolExpects) {
   ASSERT_TRUE(Eventually([&] { return StatusValue(0, "crc_checks") == 10; }));
   EXPECT_EQ(StatusValue(0, "crc_mismatches"), 0);
   EXPECT_EQ(StatusValue(0, "unknown_lines"), 0);
+  // What the card keeps, read as raw bytes from its state file.
+  ASSERT_TRUE(Eventually([&] {
+    return ReadFile(StateFile(0, "record.bin")) == std::string(reinterpret_cast<const char*>(mirror.data()), rec::kSize);
+  }));
 
   // An announcement that does not match what the line makes of the record.
   card::SendLine(*link, "set Sys_Crc 1234 \n");
@@ -133,8 +135,9 @@ TEST_F(CardTest, BrightnessWithoutLineEndTakesEffectWhenTheLinkCloses) {
     card::SendLine(*link, "set ld 23");
     link->Disconnect();
   }
-  auto link = Connected();
-  EXPECT_EQ(QueryRecord(*link).u8(rec::kBrightness), 23);
+  // The card takes the line once it sees the close, which may come after a
+  // new connection's first query.
+  EXPECT_TRUE(Eventually([&] { return QueryRecord(*Connected()).u8(rec::kBrightness) == 23; }));
 }
 
 TEST_F(CardTest, ChunkedReadsEqualTheFlash) {
@@ -274,14 +277,8 @@ TEST_F(CardTest, Rs485TrafficStreamsWithValidFrames) {
   StartSim({"--rs485-period-ms", "50"});
   auto link = Connected(kCard0, card::kFilePort);
   card::SendLine(*link, "set get485 1 \n");
-  std::string got;
-  ASSERT_TRUE(Eventually([&] {
-    char buf[4096];
-    std::size_t n = 0;
-    link->Receive(buf, sizeof buf, &n);
-    got.append(buf, n);
-    return got.size() >= 3 * 32;
-  }));
+  std::string got = ReceiveUntil(*link, [](const std::string& g) { return g.size() >= 3 * 32; });
+  ASSERT_GE(got.size(), 3u * 32);
   // The default table polls slave 1 (2 registers) and slave 2 (1 register):
   // request 8 bytes, answers 9 and 7 bytes, 32 bytes a round.
   for (std::size_t round = 0; round + 32 <= got.size(); round += 32) {
@@ -293,14 +290,9 @@ TEST_F(CardTest, Rs485TrafficStreamsWithValidFrames) {
     EXPECT_EQ(got.substr(round, 6), std::string("\x01\x03\x00\x00\x00\x02", 6));
   }
   card::SendLine(*link, "set get485ascii 1 \n");
-  std::string text;
-  ASSERT_TRUE(Eventually([&] {
-    char buf[4096];
-    std::size_t n = 0;
-    link->Receive(buf, sizeof buf, &n);
-    text.append(buf, n);
-    return text.find("TX: 01 03 00 00 00 02 C4 0B\r\n") != std::string::npos;
-  }));
+  std::string text = ReceiveUntil(
+      *link, [](const std::string& t) { return t.find("TX: 01 03 00 00 00 02 C4 0B\r\n") != std::string::npos; });
+  EXPECT_NE(text.find("TX: 01 03 00 00 00 02 C4 0B\r\n"), std::string::npos);
 }
 
 TEST_F(CardTest, LedLinesDrawOnTheScreen) {
@@ -350,6 +342,58 @@ TEST_F(CardTest, SettingsAndClockSurviveARestartOfCardsim) {
   auto link = Connected();
   EXPECT_EQ(QueryRecord(*link).u8(rec::kBrightness), 9);
   EXPECT_NE(ReadFile(StateFile(0, "status.json")).find("\"card_time\": \"2030-01-02 03:0"), std::string::npos);
+}
+
+TEST_F(CardTest, TheModuleOnTheFirstPortShowsWhatTheCardDrives) {
+  StartSim({"--module", "32x16:scan=4:fold-rows=4:fold-width=8:data=1"});
+  StartSim({"--module", "none", "--address", "127.0.0.20"});
+  auto look = [&](int sim) {
+    return testing_support::PanelObserver(testing_support::LoadPgm(StateFile(0, "panel.pgm", sim)).value());
+  };
+  std::size_t sent[2] = {0, 0};
+  auto send = [&](card::Channel& link, int sim, std::string_view line) {
+    card::SendLine(link, line);
+    sent[sim] += line.size();
+  };
+  auto link = Connected(kCard0, card::kFilePort);
+  send(*link, 0, "set ledpara  32 16 16 8 4 4 0 0 0 0 0 0 1 \n");
+  send(*link, 0, "set soft 32 16 \n");
+  send(*link, 0, "led clearall\n  led r 6 1 1 14 14 \n");
+  ASSERT_TRUE(WaitProcessed(0, sent[0]));
+  EXPECT_TRUE(look(0).SquareShown());
+  EXPECT_EQ(StatusValue(0, "panel_lit"), 52);
+  EXPECT_GT(StatusValue(0, "panel_level"), 0);
+  std::string status = ReadFile(StateFile(0, "status.json"));
+  EXPECT_LT(status.find("\"panel_lit\""), status.find("\"bytes_processed\"")) << "bytes_processed comes last";
+
+  send(*link, 0, "set LED_DATP 0 \n");
+  send(*link, 0, "led clearall\n");
+  ASSERT_TRUE(WaitProcessed(0, sent[0]));
+  EXPECT_TRUE(look(0).WholeAreaLit()) << "the wrong data polarity lights a cleared module";
+
+  auto unplugged = Connected("127.0.0.20", card::kFilePort);
+  send(*unplugged, 1, "led clearall\n  led r 6 1 1 14 14 \n");
+  ASSERT_TRUE(WaitProcessed(0, sent[1], 1));
+  EXPECT_EQ(look(1).PointsLit(), 0);
+  EXPECT_EQ(StatusValue(0, "screen_lit", 1), 52) << "the card drew it all the same";
+}
+
+TEST_F(CardTest, ShortModbusRepliesAndACardThatStopsTakingConnections) {
+  StartSim({"--short-modbus", "10", "--refuse-after", "2"});
+  auto file = Connected(kCard0, card::kFilePort);
+  char page[128] = {};
+  EXPECT_EQ(card::Exchange(*file, fast_, "file read_modbus 0x40 128\n", 100, page, sizeof page).count, 10u);
+  auto command = Connected(kCard0, card::kCommandPort);
+  // The kernel completes a connection before cardsim accepts it: wait for
+  // the card to have taken the second one.
+  ASSERT_TRUE(Eventually([&] { return WireLog().find("refusing connections") != std::string::npos; }));
+  EXPECT_NE(Link(card::kCommandPort)->Connect(kCard0), 0) << "the third connection is refused";
+  EXPECT_NE(Link(card::kFilePort)->Connect(kCard0), 0);
+  EXPECT_TRUE(card::CheckRecord(QueryRecord(*command))) << "connections already open keep working";
+
+  StartSim({"--refuse-after-ms", "1500", "--address", "127.0.0.20"});
+  EXPECT_TRUE(card::CheckRecord(QueryRecord(*Connected("127.0.0.20"))));
+  EXPECT_TRUE(Eventually([&] { return Link()->Connect("127.0.0.20") != 0; }, 5000));
 }
 
 }  // namespace

@@ -85,15 +85,38 @@ std::unique_ptr<card::Channel> CardSimTest::Search() {
   return ch;
 }
 
+std::string CardSimTest::ReceiveUntil(card::Channel& link, const std::function<bool(const std::string&)>& done,
+                                      int timeoutMs) {
+  std::string got;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!done(got) && std::chrono::steady_clock::now() < deadline) {
+    char buf[8192];
+    std::size_t n = 0;
+    if (link.Receive(buf, sizeof buf, &n) != 0) break;
+    got.append(buf, n);
+  }
+  return got;
+}
+
+std::string CardSimTest::ExchangeUntil(card::Channel& link, const std::string& line, std::size_t expected,
+                                       int timeoutMs) {
+  card::ExchangeScope exchange(link);
+  EXPECT_EQ(link.Send(line), 0) << line;
+  return ReceiveUntil(link, [&](const std::string& got) { return got.size() >= expected; }, timeoutMs);
+}
+
 card::DeviceStatusRecord CardSimTest::QueryRecord(card::Channel& link) {
-  std::vector<std::uint8_t> buf(8192);
-  auto reply = card::Exchange(link, fast_, "query all_in_struct_tcp \n", 500, buf.data(), buf.size());
-  EXPECT_TRUE(reply.ok());
-  auto at = card::LocateRecord(buf.data(), reply.count);
-  EXPECT_TRUE(at.has_value()) << "no record in " << reply.count << " bytes";
+  // A stray byte may come first: one more than the record.
+  const std::string got = ExchangeUntil(link, "query all_in_struct_tcp \n", card::rec::kSize, 3000);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(got.data());
+  auto at = card::LocateRecord(bytes, got.size());
+  EXPECT_TRUE(at.has_value()) << "no record in " << got.size() << " bytes";
   if (!at) return {};
-  EXPECT_GE(reply.count, *at + card::rec::kSize) << "the record came back cut";
-  return card::CopyRecord(buf.data(), reply.count, *at);
+  std::string whole = got;
+  if (whole.size() < *at + card::rec::kSize)
+    whole += ReceiveUntil(link, [&](const std::string& more) { return got.size() + more.size() >= *at + card::rec::kSize; });
+  EXPECT_GE(whole.size(), *at + card::rec::kSize) << "the record came back cut";
+  return card::CopyRecord(reinterpret_cast<const std::uint8_t*>(whole.data()), whole.size(), *at);
 }
 
 void CardSimTest::AnnounceAndSend(card::Channel& link, card::DeviceStatusRecord* mirror, const std::string& line) {
@@ -156,6 +179,10 @@ long CardSimTest::StatusValue(int card, const std::string& key, int sim) const {
   auto at = s.find("\"" + key + "\": ");
   if (at == std::string::npos) return -1;
   return std::strtol(s.c_str() + at + key.size() + 4, nullptr, 10);
+}
+
+bool CardSimTest::WaitProcessed(int card, std::size_t bytes, int sim) {
+  return Eventually([&] { return StatusValue(card, "bytes_processed", sim) == static_cast<long>(bytes); });
 }
 
 }  // namespace e2e

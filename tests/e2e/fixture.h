@@ -53,6 +53,13 @@ class CardSimTest : public ::testing::Test {
   // "query all_in_struct_tcp \n" with the tool's 500 ms pause (scaled), then
   // LocateRecord; fails the test when no record comes.
   card::DeviceStatusRecord QueryRecord(card::Channel& link);
+  // Sends line inside one exchange and gathers the reply until it holds
+  // `expected` bytes or timeoutMs passed: a reading helper for tests, which
+  // must not depend on how fast a loaded machine serves the card.
+  std::string ExchangeUntil(card::Channel& link, const std::string& line, std::size_t expected, int timeoutMs = 3000);
+  // Receives until done(bytes so far) holds or timeoutMs passed.
+  static std::string ReceiveUntil(card::Channel& link, const std::function<bool(const std::string&)>& done,
+                                  int timeoutMs = 3000);
   // The set line with its checksum announcement before it, as the tool sends
   // them: the change is made to *mirror first, then announced.
   void AnnounceAndSend(card::Channel& link, card::DeviceStatusRecord* mirror, const std::string& line);
@@ -67,10 +74,13 @@ class CardSimTest : public ::testing::Test {
   std::string StateFile(int card, const std::string& name, int sim = 0) const;
   // A number from a card's status.json ("crc_checks" and so on), -1 if missing.
   long StatusValue(int card, const std::string& key, int sim = 0) const;
+  // Waits until card has acted on bytes bytes from its TCP ports in all (its
+  // status.json says bytes_processed); its state files are current then.
+  bool WaitProcessed(int card, std::size_t bytes, int sim = 0);
 
   std::shared_ptr<card::DriverLibrary> lib_;
   // The tool's pauses, shortened in proportion; CARD_CLOCK_SCALE overrides the scale.
-  platform::ScaledClock fast_{platform::ClockScaleFromEnvironment(0.02)};
+  platform::ScaledClock fast_{platform::ClockScaleFromEnvironment(0.05)};
   platform::RealClock real_;
 
  private:

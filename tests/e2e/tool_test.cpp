@@ -11,6 +11,7 @@
 #include "platform/ini.h"
 #include "platform/text.h"
 #include "support/fake_ports.h"
+#include "support/main_fixture.h"
 
 namespace e2e {
 namespace {
@@ -23,8 +24,7 @@ class ToolTest : public CardSimTest {
   void SetUp() override {
     CardSimTest::SetUp();
     if (IsSkipped()) return;
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
+    testing_support::UseUtc();
     search_ = lib_->CreateSearch();
     command_ = lib_->CreateLink(card::kCommandPort);
     recovery_ = lib_->CreateLink(card::kRecoveryPort);
@@ -46,22 +46,14 @@ class ToolTest : public CardSimTest {
   // The command lines with their checksum announcements left out, checking
   // that each one had its announcement right before it.
   static std::vector<std::string> FieldLines(const std::string& received) {
-    std::vector<std::string> lines, out;
-    std::size_t start = 0;
-    while (start < received.size()) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0; start < received.size();) {
       std::size_t nl = received.find('\n', start);
       if (nl == std::string::npos) nl = received.size() - 1;
       lines.push_back(received.substr(start, nl + 1 - start));
       start = nl + 1;
     }
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].rfind("set Sys_Crc ", 0) == 0) continue;
-      if (lines[i].rfind("set ", 0) == 0 && lines[i].rfind("set time ", 0) != 0) {
-        EXPECT_TRUE(i > 0 && lines[i - 1].rfind("set Sys_Crc ", 0) == 0) << "no announcement before " << lines[i];
-      }
-      out.push_back(lines[i]);
-    }
-    return out;
+    return testing_support::FieldLinesOf(lines);
   }
   std::string ini(const char* section, const char* key) {
     return platform::ReadIniKey(cfg_.path(), section, key, "<none>", 260);

@@ -132,6 +132,7 @@ TEST_F(Discovery, SearchWithoutHandleOrWithAFailingSend) {
   Search();
   EXPECT_EQ(search.events().back().kind, ChannelEvent::End);  // the exchange is closed on every path
   EXPECT_TRUE(list.rows().empty());
+  EXPECT_EQ(user.texts().back(), platform::Format(card::kMsgSearchFailedFormat, "192.168.1.5"));
 }
 
 TEST_F(Discovery, BroadcastSearchAnnouncesOnTheSearchLinkAndWaitsForABootingCard) {

@@ -15,19 +15,7 @@ using card::NetworkOutcome;
 
 namespace {
 
-class Network : public testing_support::MainFixture {
- protected:
-  Network() {
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-  }
-  std::vector<std::string> FieldLines() {
-    std::vector<std::string> out;
-    for (const auto& s : command.sent())
-      if (s.rfind("set Sys_Crc ", 0) != 0) out.push_back(s);
-    return out;
-  }
-};
+using Network = testing_support::MainFixture;
 
 }  // namespace
 

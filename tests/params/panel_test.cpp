@@ -20,22 +20,6 @@ namespace {
 
 class Panel : public testing_support::MainFixture {
  protected:
-  Panel() {
-    ::setenv("TZ", "UTC", 1);
-    ::tzset();
-  }
-  // The lines SubmitParameters sent, without the checksum announcements,
-  // each paired with whether an announcement came right before it.
-  std::vector<std::string> FieldLines() {
-    std::vector<std::string> out;
-    auto sent = command.sent();
-    for (std::size_t i = 0; i < sent.size(); ++i) {
-      if (sent[i].rfind("set Sys_Crc ", 0) == 0) continue;
-      EXPECT_TRUE(i > 0 && sent[i - 1].rfind("set Sys_Crc ", 0) == 0) << "no announcement before " << sent[i];
-      out.push_back(sent[i]);
-    }
-    return out;
-  }
   static std::string Announce(const card::DeviceStatusRecord& r) {
     return Format("set Sys_Crc %x \n", card::Crc32(r.data(), 256));
   }

@@ -51,6 +51,21 @@ TEST(WriteFileMakingDirs, WritesAtomicallyAndKeepsTheMode) {
   EXPECT_EQ(entries, 1);
 }
 
+TEST(WriteFileMakingDirs, ClearsTemporariesThatAKilledWriteLeftBehind) {
+  TempDir dir;
+  std::string path = dir.file("SysCfg.ini");
+  const std::string stale = path + ".tmpAbC123", fresh = path + ".tmpXyZ789", other = dir.file("other.tmpAbC123");
+  for (const auto& f : {stale, fresh, other}) WriteFile(f, "half");
+  // The stale one is two minutes old; the fresh one may be a write under way.
+  auto old = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(2);
+  std::filesystem::last_write_time(stale, old);
+  std::filesystem::last_write_time(other, old);
+  ASSERT_EQ(WriteFileMakingDirs(path, "x", 1), 1);
+  EXPECT_FALSE(std::filesystem::exists(stale));
+  EXPECT_TRUE(std::filesystem::exists(fresh));
+  EXPECT_TRUE(std::filesystem::exists(other)) << "another file's temporaries are not ours";
+}
+
 TEST(WriteFileMakingDirs, PlainFileNameInTheCurrentDirectory) {
   TempDir dir;
   auto old = std::filesystem::current_path();

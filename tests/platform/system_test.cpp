@@ -19,18 +19,28 @@ using testing_support::ReadFile;
 using testing_support::TempDir;
 using testing_support::WriteFile;
 
-TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstLetsGo) {
+TEST(InstanceLock, SecondHolderIsRefusedAndAnUnopenablePlaceIsSkipped) {
   TempDir dir;
+  const std::string blocked = dir.file("blocked"), own = dir.file("own");
+  ::mkdir(blocked.c_str(), 0700);
+  ::mkdir(own.c_str(), 0700);
+  // Another user's lock file, or a planted link, where ours would go.
+  ASSERT_EQ(::symlink("/etc/passwd", (blocked + "/MutexName.lock").c_str()), 0);
   {
-    platform::InstanceLock first("MutexName", dir.path());
+    platform::InstanceLock first("MutexName", {blocked, own});
     ASSERT_TRUE(first.acquired());
-    platform::InstanceLock second("MutexName", dir.path());
-    EXPECT_FALSE(second.acquired());
-    platform::InstanceLock other("OtherName", dir.path());
+    EXPECT_TRUE(platform::FileExists(own + "/MutexName.lock"));
+    platform::InstanceLock second("MutexName", {blocked, own});
+    EXPECT_TRUE(second.heldElsewhere());
+    platform::InstanceLock other("OtherName", {blocked, own});
     EXPECT_TRUE(other.acquired());
   }
-  platform::InstanceLock again("MutexName", dir.path());
+  platform::InstanceLock again("MutexName", {blocked, own});
   EXPECT_TRUE(again.acquired());
+  // Nowhere to put it: the tool starts all the same.
+  platform::InstanceLock nowhere("MutexName", {blocked, dir.file("missing")});
+  EXPECT_EQ(nowhere.state(), platform::InstanceLock::State::Unavailable);
+  EXPECT_FALSE(nowhere.heldElsewhere());
 }
 
 TEST(Processes, FindsARunningProgramWhateverTheCaseOfItsName) {
@@ -54,11 +64,15 @@ TEST(Processes, FindsARunningProgramWhateverTheCaseOfItsName) {
 TEST(Processes, StartsAProgramWithoutWaitingForIt) {
   TempDir dir;
   std::string script = dir.file("sibling.sh");
-  WriteFile(script, "#!/bin/sh\nsleep 0.2\necho started > \"$(dirname \"$0\")/out.txt\"\n");
+  WriteFile(script, "#!/bin/sh\nsleep 2\necho started > \"$(dirname \"$0\")/out.txt\"\n");
   ::chmod(script.c_str(), 0755);
   platform::SystemProcesses procs;
+  auto t0 = std::chrono::steady_clock::now();
   ASSERT_TRUE(procs.Start(script));
-  // The program runs on after Start returned; wait for its trace (bounded).
+  // Start returned while the program still sleeps: nothing is written yet.
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1500));
+  EXPECT_FALSE(platform::FileExists(dir.file("out.txt")));
+  // It runs on to its end on its own (bounded wait for its trace).
   for (int i = 0; i < 100 && !platform::FileExists(dir.file("out.txt")); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(ReadFile(dir.file("out.txt")), "started\n");

@@ -104,4 +104,19 @@ TEST(CommandStream, AnOversizedPayloadHeaderIsAPlainLine) {
   EXPECT_FALSE(c.commands[0].hasPayload);
 }
 
+TEST(CommandStream, CountsOnlyTheBytesOfDeliveredCommands) {
+  Collected c;
+  c.stream.Feed("  led clearall\n  led p 6");
+  EXPECT_EQ(c.stream.consumed(), 17u) << "the first line and the blanks around it, not the half line";
+  c.stream.Feed(" 0 0\nfile cmd 0 3 352441c2 4 \nab");
+  EXPECT_EQ(c.stream.consumed(), 29u) << "a payload command counts once its payload is complete";
+  c.stream.Feed("cfile e");
+  EXPECT_EQ(c.stream.consumed(), 29u + 28u);
+  c.stream.Feed("ndset ld 9");
+  EXPECT_EQ(c.stream.consumed(), 29u + 28u + 8u);
+  c.stream.FlushIdle();
+  EXPECT_EQ(c.stream.consumed(), 29u + 28u + 8u + 8u);
+  EXPECT_EQ(c.lines().back(), "set ld 9");
+}
+
 }  // namespace

@@ -1,12 +1,34 @@
 #include "support/main_fixture.h"
 
+#include <cstdlib>
+#include <ctime>
+
 #include "link/record.h"
 #include "params/panel.h"
 #include "platform/ini.h"
 
 namespace testing_support {
 
+void UseUtc() {
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+}
+
+std::vector<std::string> FieldLinesOf(const std::vector<std::string>& sent) {
+  std::vector<std::string> out;
+  auto isAnnouncement = [](const std::string& line) { return line.rfind("set Sys_Crc ", 0) == 0; };
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    if (isAnnouncement(sent[i])) continue;
+    if (sent[i].rfind("set ", 0) == 0 && sent[i].rfind("set time ", 0) != 0) {
+      EXPECT_TRUE(i > 0 && isAnnouncement(sent[i - 1])) << "no announcement before " << sent[i];
+    }
+    out.push_back(sent[i]);
+  }
+  return out;
+}
+
 MainFixture::MainFixture() {
+  UseUtc();
   search.setDatagrams(true);
   search.Connect("192.168.1.5");
   search.clearEvents();

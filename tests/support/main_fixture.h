@@ -22,6 +22,13 @@ card::DeviceStatusRecord CardRecord(const std::string& address, int firmwareMajo
 // The record as the card sends it: the 908 bytes as a string.
 std::string Bytes(const card::DeviceStatusRecord& r);
 
+// Lines that carry the PC's local time are checked in UTC.
+void UseUtc();
+
+// The lines sent, without the checksum announcements; every "set" line that
+// changes a record field must have had its announcement right before it.
+std::vector<std::string> FieldLinesOf(const std::vector<std::string>& sent);
+
 class MainFixture : public ::testing::Test {
  public:
   static card::DeviceStatusRecord CardRecord(const std::string& address, int firmwareMajor = 39, int macTail = 1) {
@@ -35,6 +42,7 @@ class MainFixture : public ::testing::Test {
   // and selects its address.
   void OpenWith(const card::DeviceStatusRecord& r);
   std::string ini(const std::string& section, const std::string& key) const;
+  std::vector<std::string> FieldLines() const { return FieldLinesOf(command.sent()); }
 
   platform::VirtualClock clock{1765258109000};  // 2025-12-09 05:28:29 UTC
   FakeChannel search{&clock};

@@ -1,0 +1,312 @@
+#include "programs/program_slots.h"
+
+#include <vector>
+
+#include "link/command_channel.h"
+#include "platform/files.h"
+#include "platform/ini.h"
+#include "platform/text.h"
+#include "programs/editor_files.h"
+
+namespace card {
+namespace {
+
+using platform::Format;
+
+bool ValidSlot(int slot) { return slot >= 0 && slot < kProgramSlots; }
+
+// Disconnects a link the operation connected, on every path out of it (a
+// cancel of the clock too).
+class Connection {
+ public:
+  explicit Connection(Channel& ch) : ch_(ch) {}
+  ~Connection() { Close(); }
+  bool Open(ProgramContext& ctx) {
+    const std::string address = ctx.state.selectedAddress();
+    open_ = !address.empty() && ch_.Connect(address) == 0;
+    if (!open_) ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
+    return open_;
+  }
+  void Close() {
+    if (open_) ch_.Disconnect();
+    open_ = false;
+  }
+
+ private:
+  Channel& ch_;
+  bool open_ = false;
+};
+
+bool RequireCard(ProgramContext& ctx) {
+  if (ctx.state.cardOpened()) return true;
+  ctx.user.Message(kMsgNotConnected, kTitleError, Icon::Error);
+  return false;
+}
+
+bool RequireSlot(ProgramContext& ctx, int slot) {
+  if (ValidSlot(slot)) return true;
+  ctx.user.Message(kMsgNoProgramSelected, kTitleNotice, Icon::Warning);
+  return false;
+}
+
+// Receives into buf from at on while a reply is still arriving: up to want
+// bytes, further Receives kLateReplyPollMs apart for as long as they bring
+// bytes. Returns the bytes now held, or nothing after a failed Receive.
+std::optional<std::size_t> Collect(Channel& ch, platform::Clock& clock, std::uint8_t* buf, std::size_t at,
+                                   std::size_t want, std::size_t capacity) {
+  const std::size_t start = at;
+  for (int poll = 0; at < want && poll <= kLateReplyPolls; ++poll) {
+    if (poll > 0) clock.sleepMs(kLateReplyPollMs);
+    std::size_t count = 0;
+    if (ch.Receive(buf + at, capacity - at, &count) != 0) return std::nullopt;
+    // A reply that has begun and then stops is all there is; one that has
+    // not begun yet may still be on its way.
+    if (count == 0 && at > start) break;
+    at += count;
+  }
+  return at;
+}
+
+// The directory block; nullopt after telling the user what went wrong.
+std::optional<ProgramDirectory> ReadDirectory(ProgramContext& ctx) {
+  Channel& link = ctx.file;
+  std::vector<std::uint8_t> buf(kDirectoryReplyCapacity, 0);
+  std::optional<std::size_t> got;
+  {
+    ExchangeScope exchange(link);
+    if (link.Send(ReadRawLine(kProgramDirectoryAddress, static_cast<int>(kProgramDirectorySize))) != 0) {
+      ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
+      return std::nullopt;
+    }
+    ctx.clock.sleepMs(kDirectoryPauseMs);
+    got = Collect(link, ctx.clock, buf.data(), 0, kProgramDirectorySize, buf.size());
+  }
+  if (!got || *got == 0) {
+    ctx.user.Message(kMsgDirectoryMissing, kTitleError, Icon::Error);
+    return std::nullopt;
+  }
+  if (*got < kProgramDirectorySize) {
+    ctx.user.Message(kMsgDirectoryShort, kTitleError, Icon::Error);
+    return std::nullopt;
+  }
+  return ProgramDirectory::Decode(buf.data(), *got);
+}
+
+// The program of a used entry, length bytes of it; nullopt after telling the
+// user. A reply that stops short is completed by asking again from the first
+// missing byte.
+std::optional<std::string> ReadProgram(ProgramContext& ctx, const DirectoryEntry& e) {
+  Channel& link = ctx.file;
+  const std::size_t length = static_cast<std::size_t>(e.length);
+  const std::uint32_t rounded = RoundUpTo128(static_cast<std::uint32_t>(e.length));
+  std::vector<std::uint8_t> buf(kProgramReadBuffer, 0);
+  std::size_t held = 0;
+  int emptyInARow = 0;
+  for (int request = 0; held < length && request <= kMaxProgramRerequests && emptyInARow < 2; ++request) {
+    ExchangeScope exchange(link);
+    const std::uint32_t from = static_cast<std::uint32_t>(held);
+    if (link.Send(ReadRawLine(e.address + from, static_cast<int>(rounded - from))) != 0) {
+      ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
+      return std::nullopt;
+    }
+    ctx.clock.sleepMs(kProgramPauseMs);
+    // Never more than this request asked for, and never past the buffer.
+    std::optional<std::size_t> now = Collect(link, ctx.clock, buf.data(), held, length, rounded);
+    if (!now) {
+      ctx.user.Message(kMsgProgramMissing, kTitleError, Icon::Error);
+      return std::nullopt;
+    }
+    emptyInARow = *now == held ? emptyInARow + 1 : 0;
+    held = *now;
+  }
+  if (held < length) {
+    ctx.user.Message(held == 0 ? kMsgProgramMissing : kMsgProgramShort, kTitleError, Icon::Error);
+    return std::nullopt;
+  }
+  return std::string(reinterpret_cast<const char*>(buf.data()), length);
+}
+
+bool WriteWorkingFile(ProgramContext& ctx, const std::string& path, const std::string& bytes) {
+  if (platform::WriteFileMakingDirs(path, bytes.data(), bytes.size()) == 1) return true;
+  ctx.user.Message(Format(kMsgWorkingFileFailed, path.c_str()), kTitleError, Icon::Error);
+  return false;
+}
+
+// The slot's working file as "更新" sends it; nullopt after telling the user.
+std::optional<std::string> ProgramTextOf(ProgramContext& ctx, int slot) {
+  const std::string path = WorkingFilePath(ctx.subsysDir(), slot + 1);
+  std::string bytes;
+  if (!platform::FileExists(path) || !platform::ReadWholeFile(path, &bytes, kProgramFileReadLimit)) {
+    ctx.user.Message(Format(kMsgProgramFileMissing, slot + 1), kTitleError, Icon::Error);
+    return std::nullopt;
+  }
+  ProgramText text = PrepareProgramText(bytes);
+  if (text.tooLong) {
+    ctx.user.Message(kMsgStorageLimited, kTitleNotice, Icon::Error);
+    return std::nullopt;
+  }
+  return std::move(text.text);
+}
+
+}  // namespace
+
+ReadBackOutcome ReadBackProgram(ProgramContext& ctx, const ProgramChoice& choice) {
+  if (!choice.readBack) return ReadBackOutcome::Skipped;
+  if (!RequireCard(ctx) || !RequireSlot(ctx, choice.slot)) return ReadBackOutcome::Failed;
+  // Slots 7 and 8 have no directory entry: the card cannot say what they
+  // hold, so their working file is kept rather than emptied.
+  if (choice.slot >= kDirectorySlots) return ReadBackOutcome::LeftAsIs;
+  Connection connection(ctx.file);
+  if (!connection.Open(ctx)) return ReadBackOutcome::Failed;
+  std::optional<ProgramDirectory> directory = ReadDirectory(ctx);
+  if (!directory) return ReadBackOutcome::Failed;
+  std::string program;
+  if (std::optional<DirectoryEntry> entry = directory->Used(choice.slot)) {
+    switch (CheckEntry(*entry)) {
+      case EntryCheck::TooLong:
+        ctx.user.Message(kMsgProgramTooLong, kTitleError, Icon::Error);
+        return ReadBackOutcome::Failed;
+      case EntryCheck::Corrupt:
+        ctx.user.Message(kMsgDirectoryCorrupt, kTitleError, Icon::Error);
+        return ReadBackOutcome::Failed;
+      case EntryCheck::Ok:
+        break;
+    }
+    std::optional<std::string> read = ReadProgram(ctx, *entry);
+    if (!read) return ReadBackOutcome::Failed;
+    program = std::move(*read);
+  }
+  connection.Close();
+  // An empty slot leaves an empty working file: the editor starts afresh.
+  const std::string path = WorkingFilePath(ctx.subsysDir(), choice.slot + 1, "cmd.txt");
+  return WriteWorkingFile(ctx, path, program) ? ReadBackOutcome::Written : ReadBackOutcome::Failed;
+}
+
+bool EditProgram(ProgramContext& ctx, const ProgramChoice& choice, bool cardCheck) {
+  if (cardCheck && !RequireCard(ctx)) return false;
+  if (!RequireSlot(ctx, choice.slot)) return false;
+  ctx.cfg.setRemoteIp(choice.cardIp);
+  ctx.cfg.setProgramId(choice.slot + 1);
+  if (ctx.siblings.StartIfNotRunning(kProgramEditor) == SiblingStart::Failed) {
+    ctx.user.Message(SiblingStartFailedText(kProgramEditor), kTitleError, Icon::Error);
+    return false;
+  }
+  return true;
+}
+
+void EditBody(ProgramContext& ctx, const ProgramChoice& choice) {
+  if (!RequireCard(ctx) || !RequireSlot(ctx, choice.slot)) return;
+  ReadBackProgram(ctx, choice);
+  EditProgram(ctx, choice, true);
+}
+
+bool UploadProgram(ProgramContext& ctx, int slot, int dwell) {
+  if (!RequireCard(ctx) || !RequireSlot(ctx, slot)) return false;
+  // A missing file is said before the card is touched: an empty program
+  // would wipe the slot.
+  if (!platform::FileExists(WorkingFilePath(ctx.subsysDir(), slot + 1))) {
+    ctx.user.Message(Format(kMsgProgramFileMissing, slot + 1), kTitleError, Icon::Error);
+    return false;
+  }
+  Connection connection(ctx.file);
+  if (!connection.Open(ctx)) return false;
+  std::optional<std::string> text = ProgramTextOf(ctx, slot);
+  if (!text) return false;
+  const std::string command = UploadCommand(slot, *text, dwell);
+  Channel& link = ctx.file;
+  if (ShouldSendPaced(command.size(), ctx.state.record().firmwareMajor())) {
+    const PacedStatus status = SendPaced(link, ctx.clock, command);
+    if (status != PacedStatus::Sent) {
+      // Without the whole program the card must not restart into it.
+      ctx.user.Message(status == PacedStatus::NoAcknowledgement ? kMsgUploadNoAck : kMsgUploadSendFailed, kTitleError,
+                       Icon::Error);
+      return false;
+    }
+  } else if (SendLine(link, command) != 0) {
+    ctx.user.Message(kMsgUploadSendFailed, kTitleError, Icon::Error);
+    return false;
+  }
+  ctx.clock.sleepMs(kBeforeResetMs);
+  {
+    ExchangeScope exchange(link);
+    if (link.Send(std::string_view("reset \n")) != 0) {
+      ctx.user.Message(kMsgResetAfterUploadFailed, kTitleError, Icon::Error);
+      return false;
+    }
+    ctx.clock.sleepMs(kAfterResetMs);
+  }
+  return true;
+}
+
+bool DeleteProgram(ProgramContext& ctx, int slot) {
+  if (!RequireCard(ctx) || !RequireSlot(ctx, slot)) return false;
+  Connection connection(ctx.command);
+  if (!connection.Open(ctx)) return false;
+  const bool sent = SendLine(ctx.command, Format("file cmdremove %d\n", slot)) == 0;
+  connection.Close();
+  if (!sent) {
+    ctx.user.Message(kMsgDeleteFailed, kTitleError, Icon::Error);
+    return false;
+  }
+  ctx.user.Message(Format(kMsgDeleted, slot + 1), kTitleNotice, Icon::Information);
+  return true;
+}
+
+bool FormatPrograms(ProgramContext& ctx) {
+  if (!RequireCard(ctx)) return false;
+  if (!ctx.user.Ask(kMsgFormatQuestion, kTitleNotice)) return false;
+  Connection connection(ctx.file);
+  if (!connection.Open(ctx)) return false;
+  {
+    ExchangeScope exchange(ctx.file);
+    if (ctx.file.Send(std::string_view("file cmdformat \n")) != 0) {
+      ctx.user.Message(kMsgFormatFailed, kTitleError, Icon::Error);
+      return false;
+    }
+    char reply[kFormatReplyCapacity] = {};
+    std::size_t count = 0;
+    ctx.file.Receive(reply, sizeof reply, &count);
+  }
+  ctx.clock.sleepMs(kAfterFormatMs);
+  return true;
+}
+
+bool ImportProgramFile(ProgramContext& ctx, int slot, const std::string& source) {
+  if (!RequireSlot(ctx, slot)) return false;
+  std::string bytes;
+  if (!platform::ReadWholeFile(source, &bytes)) {
+    ctx.user.Message(Format(kMsgImportFailed, source.c_str()), kTitleError, Icon::Error);
+    return false;
+  }
+  const std::string target = WorkingFilePath(ctx.subsysDir(), slot + 1);
+  if (platform::WriteFileMakingDirs(target, bytes.data(), bytes.size()) != 1) {
+    ctx.user.Message(Format(kMsgImportFailed, target.c_str()), kTitleError, Icon::Error);
+    return false;
+  }
+  return true;
+}
+
+void ImportBody(ProgramContext& ctx, const ProgramChoice& choice, const std::optional<std::string>& source) {
+  if (!RequireSlot(ctx, choice.slot)) return;
+  ctx.cfg.setPanelSize(choice.widthText, choice.heightText);
+  if (source) ImportProgramFile(ctx, choice.slot, *source);
+  EditProgram(ctx, choice, false);
+}
+
+bool ExportProgramFile(ProgramContext& ctx, int slot, const std::string& target) {
+  if (!RequireSlot(ctx, slot)) return false;
+  std::optional<std::string> text = ProgramTextOf(ctx, slot);
+  if (!text) return false;
+  if (!platform::WriteFileAtomic(target, text->data(), text->size())) {
+    ctx.user.Message(Format(kMsgExportFailed, target.c_str()), kTitleError, Icon::Error);
+    return false;
+  }
+  return true;
+}
+
+int EditorSlot(const SysCfg& cfg, int fallback) {
+  const int number = HandedProgramNumber(cfg);
+  return number > 0 ? number - 1 : fallback;
+}
+
+}  // namespace card

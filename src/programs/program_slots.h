@@ -1,0 +1,135 @@
+// The "节目" group: reading a slot back into its working file, handing the
+// file to the program editor, uploading it, deleting a slot, formatting the
+// card's program storage, importing and exporting working files. Every
+// operation runs on a worker; file choices are made by the window, which
+// passes the chosen paths.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "core/main_state.h"
+#include "core/ports.h"
+#include "core/siblings.h"
+#include "core/syscfg.h"
+#include "link/channel.h"
+#include "platform/clock.h"
+#include "programs/program_files.h"
+
+namespace card {
+
+inline constexpr const char* kMsgStorageLimited = "控制卡存储有限，请升级控制卡";
+inline constexpr const char* kMsgNoProgramSelected = "请先在“当前节目”中选择一个节目！";
+inline constexpr const char* kMsgProgramFileMissing = "节目%d的文件不存在，请先编辑节目或打开文件！";
+inline constexpr const char* kMsgDirectoryMissing = "设备未返回节目目录，请检查设备后重试！";
+inline constexpr const char* kMsgDirectoryShort = "设备返回的节目目录不完整，请重试！";
+inline constexpr const char* kMsgDirectoryCorrupt = "设备返回的节目目录有误，未回读节目！";
+inline constexpr const char* kMsgProgramTooLong = "节目长度超过回读缓冲区（40960字节），未回读节目！";
+inline constexpr const char* kMsgProgramMissing = "设备未返回节目内容，请检查设备后重试！";
+inline constexpr const char* kMsgProgramShort = "设备返回的节目不完整，请重试！";
+inline constexpr const char* kMsgWorkingFileFailed = "写入节目文件失败：%s";
+inline constexpr const char* kMsgUploadNoAck = "控制卡未应答，节目更新失败！";
+inline constexpr const char* kMsgUploadSendFailed = "节目发送失败，请检查连接后重试！";
+inline constexpr const char* kMsgResetAfterUploadFailed = "节目已发送，但控制卡复位失败，请重启设备！";
+inline constexpr const char* kMsgDeleted = "成功删除节目%d";
+inline constexpr const char* kMsgDeleteFailed = "删除节目失败，请检查连接后重试！";
+inline constexpr const char* kMsgFormatQuestion = "格式化将删除控制卡中的全部节目，确定要格式化吗？";
+inline constexpr const char* kMsgFormatFailed = "格式化失败，请检查连接后重试！";
+inline constexpr const char* kMsgImportFailed = "复制节目文件失败：%s";
+inline constexpr const char* kMsgExportFailed = "保存文件失败：%s";
+
+// Pauses the card needs.
+constexpr int kDirectoryPauseMs = 300;
+constexpr int kProgramPauseMs = 1000;
+constexpr int kBeforeResetMs = 300;
+constexpr int kAfterResetMs = 3000;
+constexpr int kAfterFormatMs = 1000;
+// A reply that comes in parts: further Receives, kLateReplyPollMs apart,
+// collect what is still arriving (at most kLateReplyPolls, and only while
+// bytes keep coming) before a reply counts as short.
+constexpr int kLateReplyPollMs = 100;
+constexpr int kLateReplyPolls = 5;
+// A short program reply is completed by asking again from the first missing
+// byte, at most this many times; two requests in a row that bring nothing
+// end it early.
+constexpr int kMaxProgramRerequests = 40;
+constexpr std::size_t kDirectoryReplyCapacity = 1024;
+constexpr int kFormatReplyCapacity = 100;
+
+// The program editors and what the editor poll reads.
+inline constexpr const char* kProgramEditor = "progedit";
+
+// What the operations work with: the window's file link (port 1002) and
+// command link (port 1001), the clock, the user, the shared state, SysCfg.ini
+// and the sibling programs (whose folder holds the working files).
+struct ProgramContext {
+  Channel& file;
+  Channel& command;
+  platform::Clock& clock;
+  UserPort& user;
+  MainState& state;
+  SysCfg cfg;
+  Siblings& siblings;
+
+  std::string subsysDir() const { return siblings.subsysDir(); }
+};
+
+// What the program group showed when the button was pressed. slot is the
+// index of "当前节目" (-1 without a selection), dwell that of "停留时长".
+struct ProgramChoice {
+  int slot = -1;
+  int dwell = -1;
+  bool readBack = true;
+  std::string cardIp;      // "控制卡IP" as shown
+  std::string widthText;   // "像素宽点数"
+  std::string heightText;  // "像素高点数"
+};
+
+enum class ReadBackOutcome {
+  Skipped,   // "是否回读" not ticked
+  Written,   // the working file holds what the card has (empty when the slot is empty)
+  LeftAsIs,  // a slot without a directory entry (7 and 8): the file stays
+  Failed,    // told the user; the working file is untouched
+};
+
+// Reads the slot's program from the card into its working file (first half
+// of "编辑"). The file is written only from a whole directory and a whole
+// program.
+ReadBackOutcome ReadBackProgram(ProgramContext& ctx, const ProgramChoice& choice);
+
+// Hands the slot to the program editor: "RemotIP" and "PROGRAMID", then
+// starts progedit when it is not running. With cardCheck, refuses while no
+// card was opened. False when it told the user why it stopped.
+bool EditProgram(ProgramContext& ctx, const ProgramChoice& choice, bool cardCheck);
+
+// The worker body of "编辑": read back, then the hand-over; a missing card
+// or slot is said once.
+void EditBody(ProgramContext& ctx, const ProgramChoice& choice);
+
+// "更新" and the editor's request: sends the slot's working file to the
+// card, paced for cards that pace uploads, then restarts the card. The
+// restart goes only after a whole upload. True when it went out.
+bool UploadProgram(ProgramContext& ctx, int slot, int dwell);
+
+// "删除": "file cmdremove %d\n" on the command link, which it connects.
+bool DeleteProgram(ProgramContext& ctx, int slot);
+
+// "格式化": asks first, then "file cmdformat \n" on the file link.
+bool FormatPrograms(ProgramContext& ctx);
+
+// "打开文件" after the choice: copies source over the slot's working file
+// (creating its folder). The editor hand-over follows in ImportBody.
+bool ImportProgramFile(ProgramContext& ctx, int slot, const std::string& source);
+// The worker body of "打开文件": the copy when a file was chosen, then the
+// hand-over without the card check.
+void ImportBody(ProgramContext& ctx, const ProgramChoice& choice, const std::optional<std::string>& source);
+
+// "另存文件" after the choice: the slot's program text, as "更新" would send
+// it, written to target.
+bool ExportProgramFile(ProgramContext& ctx, int slot, const std::string& target);
+
+// The slot the editor was handed ("PROGRAMID", 1..8) as an index; fallback
+// when the key holds no slot number.
+int EditorSlot(const SysCfg& cfg, int fallback);
+
+}  // namespace card

@@ -1,0 +1,62 @@
+// Renders the windows off-screen to PNG files, for a person to look at:
+//   ui_shots <folder>   (QT_SCALE_FACTOR=1.5 for the 150 % rendering)
+// Not a test: it checks nothing, it only draws.
+#include <QApplication>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/main_window.h"
+#include "support/fake_channel.h"
+#include "support/fake_ports.h"
+#include "support/main_fixture.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+void Save(QWidget& w, const QString& folder, const QString& name) {
+  w.show();
+  QApplication::processEvents();
+  const QString path = folder + "/" + name + ".png";
+  w.grab().save(path);
+  std::printf("%s\n", path.toLocal8Bit().constData());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+  testing_support::TempDir dir;
+  platform::VirtualClock clock{1765258109000};
+  platform::CancellableClock cancellable{clock};
+  testing_support::FakeUser user{&clock};
+  testing_support::FakeProcesses processes;
+  card::WindowLinks links;
+  auto record = testing_support::CardRecord("192.168.1.20");
+  auto search = std::make_unique<testing_support::FakeChannel>(&clock);
+  auto command = std::make_unique<testing_support::FakeChannel>(&clock);
+  search->setDatagrams(true);
+  auto* s = search.get();
+  auto* c = command.get();
+  s->onSend([s, record](const std::string& line) {
+    if (line == "query all_in_strut \n") s->queueReply(testing_support::Bytes(record));
+  });
+  c->onSend([c, record](const std::string& line) {
+    if (line == "query all_in_struct_tcp \n") c->queueReply(testing_support::Bytes(record));
+  });
+  links.search = std::move(search);
+  links.command = std::move(command);
+  links.file = std::make_unique<testing_support::FakeChannel>(&clock);
+  links.recovery = std::make_unique<testing_support::FakeChannel>(&clock);
+  card::SysCfg cfg(dir.file("SysCfg.ini"));
+  cfg.setServerIp("192.168.1.5");
+  card::CCardSetupDlg window(std::move(links), cfg, cancellable, processes, &user);
+  window.show();
+  window.Start();
+  while (window.workers().running() > 0 || window.busy()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+  Save(window, folder, "main_window");
+  return 0;
+}
