@@ -8,6 +8,8 @@
 #include <cstdlib>
 
 #include "app/main_window.h"
+#include "params/advanced_dialog.h"
+#include "params/panel_driver_dialog.h"
 #include "support/fake_channel.h"
 #include "support/fake_ports.h"
 #include "support/main_fixture.h"
@@ -58,5 +60,12 @@ int main(int argc, char** argv) {
   window.Start();
   while (window.workers().running() > 0 || window.busy()) QApplication::processEvents(QEventLoop::AllEvents, 20);
   Save(window, folder, "main_window");
+  // The parameter dialogs over the opened card's record.
+  card::CELL_PARA driver(window.toolEnv(), window.state().record(),
+                         std::make_unique<testing_support::FakeChannel>(&clock), &window);
+  Save(driver, folder, "panel_driver");
+  card::MoreSetting advanced(window.toolEnv(), window.state().record(),
+                             std::make_unique<testing_support::FakeChannel>(&clock), &window);
+  Save(advanced, folder, "advanced");
   return 0;
 }
