@@ -1,13 +1,16 @@
 // The tool's own operations over the real driver against virtual cards: the
 // search, opening a card, submitting the panel, the network and clock steps,
-// restarts and opening a card by its address.
+// restarts, opening a card by its address, and the parameter dialogs.
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 #include "e2e/fixture.h"
+#include "params/advanced.h"
 #include "params/discovery.h"
 #include "params/network.h"
 #include "params/panel.h"
+#include "params/panel_driver.h"
 #include "platform/ini.h"
 #include "platform/text.h"
 #include "support/fake_ports.h"
@@ -292,6 +295,104 @@ TEST_F(ToolTest, BroadcastSearchBootsTheCardAndBroadcastReadFindsItBySerial) {
   state_.setSelectedSerial(serial);
   card::ReadRecord(*ctx_, *open_);
   EXPECT_EQ(panel_.values.cardIp, kCard0);
+}
+
+// The parameter dialogs' operations on their own link (port 1002): afterwards
+// the card keeps exactly the WorkingRecord and every announced checksum
+// matched; a cancelled run sends nothing more.
+class ParamsDialogsTest : public ToolTest {
+ protected:
+  void SetUp() override {
+    ToolTest::SetUp();
+    if (IsSkipped()) return;
+    StartSim({"--cards", "1", "--firmware", "39.2.1"});
+    SearchAndOpen();
+    ASSERT_EQ(state_.record(), StoredRecord());
+  }
+  card::DeviceStatusRecord StoredRecord() { return CardRecord(0); }
+  void ExpectCardHoldsTheWorkingRecord() {
+    EXPECT_TRUE(Eventually([&] { return StoredRecord() == state_.record(); }));
+    EXPECT_EQ(StatusValue(0, "crc_mismatches"), 0);
+  }
+  std::string DialogWire() { return Received(kCard0, card::kFilePort); }
+  static card::AdvancedValues ManyChanges(const card::DeviceStatusRecord& r) {
+    card::AdvancedValues v = card::AdvancedFromRecord(r);
+    v = {.dataBits = 1, .stopBits = 0, .parity = 2, .rs485Heartbeat = 1, .rs485Interval = 45, .dailyRestart = true,
+         .hour = 4, .minute = 30, .second = 0, .fixedAllowed = true, .fixedNetwork = true, .gateway = "127.0.0.254",
+         .mask = "255.255.255.0", .dns = v.dns, .startDelay = 1, .startDelaySeconds = 8, .serverHeartbeat = 1,
+         .serverInterval = 20, .modbusStorage = 1, .counterDirection = 1, .counterStart = {"12", "0", "499", "0", "0"},
+         .mac = {v.mac[0], v.mac[1], v.mac[2], v.mac[3], v.mac[4], "7E"}, .deviceName = "2023显示屏一号0000000000",
+         .blue = 1, .voice = 1, .script = 1, .role = 1, .splitX = 2, .splitY = 3};
+    return v;
+  }
+};
+
+TEST_F(ParamsDialogsTest, AdvancedOkLeavesTheCardWithTheToolsRecord) {
+  card::DeviceStatusRecord copy = state_.record();
+  auto link = Link(card::kFilePort);
+  ASSERT_EQ(card::SaveAdvanced(*link, fast_, user_, nullptr, state_.selectedAddress(), &copy, ManyChanges(copy)),
+            card::AdvancedOutcome::Confirmed);
+  EXPECT_TRUE(user_.shown().empty());
+  state_.setRecord(copy);  // the hand-over when the dialog closes
+  ExpectCardHoldsTheWorkingRecord();
+  EXPECT_EQ(StoredRecord().u16(rec::kServerHeartbeatInterval), 2000);
+  EXPECT_EQ(StatusValue(0, "crc_checks"), 20) << "one check per line";
+
+  // "启用固定设置" at its click, on a link of its own connection.
+  ASSERT_TRUE(card::SwitchFixedNetwork(*link, fast_, user_, state_.selectedAddress(), &copy, false));
+  state_.setRecord(copy);
+  ExpectCardHoldsTheWorkingRecord();
+  EXPECT_EQ(StoredRecord().u8(rec::kFixedNetwork), 0);
+  // The card answers searches under its new name.
+  card::SearchBody(*ctx_, *open_, false);
+  ASSERT_EQ(list_.rows().size(), 1u);
+  EXPECT_EQ(list_.rows()[0].serial, "2023显示屏一号0000000000");
+}
+
+TEST_F(ParamsDialogsTest, PanelDriverSaveAndTheFollowOnSubmitLeaveTheCardWithTheToolsRecord) {
+  card::DeviceStatusRecord copy = state_.record();
+  const card::PanelDriverValues v{.width = 8, .height = 8, .scan = 6, .chip = 5, .foldWidth = 4, .uFold = 1,
+                                  .dzFold = 0, .snake = 1, .foldRows = 2, .conversion = 1};
+  auto link = Link(card::kFilePort);
+  ASSERT_TRUE(card::SaveLedPara(*link, fast_, user_, state_.selectedAddress(), &copy, v));
+  EXPECT_NE(DialogWire().find("set ledpara  64 32 16 64 4 16 1 1 1 5 0 0 0 \n"), std::string::npos) << DialogWire();
+
+  // What the main window does once the dialog closed.
+  state_.setRecord(copy);
+  panel_.values = card::PanelAfterPanelDriver(panel_.values, copy);
+  panel_.values.target = 22;
+  const std::string before = Received(kCard0, card::kCommandPort);
+  card::SubmitAll(*ctx_);
+  EXPECT_TRUE(user_.shown().empty());
+  EXPECT_NE(Received(kCard0, card::kCommandPort).find("set chrct machine 88ff \n", before.size()), std::string::npos);
+  ExpectCardHoldsTheWorkingRecord();
+  EXPECT_EQ(StoredRecord().u16(rec::kCodeWord), 0x88FF);
+}
+
+TEST_F(ParamsDialogsTest, ACancelledAdvancedRunSendsNothingMore) {
+  card::DeviceStatusRecord copy = state_.record();
+  auto link = Link(card::kFilePort);
+  platform::CancellableClock clock(fast_);
+  bool aborted = false;
+  std::thread run([&] {
+    try {
+      card::SaveAdvanced(*link, clock, user_, nullptr, state_.selectedAddress(), &copy, ManyChanges(copy));
+    } catch (const platform::OperationAborted&) {
+      aborted = true;
+    }
+  });
+  ASSERT_TRUE(Eventually([&] { return DialogWire().find("set Mac ") != std::string::npos; }, 10000));
+  clock.cancel();
+  run.join();
+  EXPECT_TRUE(aborted);
+  const std::string atCancel = DialogWire();
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(DialogWire(), atCancel);
+  EXPECT_EQ(atCancel.find("set SFE_Disable"), std::string::npos);
+  // The copy holds what went out, and the card agrees with it.
+  state_.setRecord(copy);
+  ExpectCardHoldsTheWorkingRecord();
+  EXPECT_EQ(StoredRecord().u16(rec::kMac + 10), 0x7E);
 }
 
 }  // namespace

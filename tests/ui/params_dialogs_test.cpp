@@ -107,112 +107,9 @@ card::DeviceStatusRecord Opened() {
   return r;
 }
 
-class DialogTest : public ::testing::Test {
+class ParamsDialogs : public ::testing::Test {
  protected:
-  DialogTest() { state.setSelectedAddress("192.168.1.20"); }
-  platform::ScaledClock clock{0.02};  // 2500 ms pass in 50
-  testing_support::TempDir dir;
-  card::MainState state;
-  testing_support::FakeProcesses processes;
-  card::Siblings siblings{processes, dir.path() + "/"};
-  platform::VirtualClock stamps;
-  testing_support::FakeUser user{&stamps};
-  card::ToolEnv env{{}, clock, state, card::SysCfg(dir.file("SysCfg.ini")), siblings, &user, nullptr};
-  FakeChannel wire{&stamps};
-};
-
-}  // namespace
-
-TEST_F(DialogTest, EveryControlUnderItsLabelLaidOutWholeAndUnusedOnesDisabled) {
-  card::CELL_PARA driver(env, Opened(), std::make_unique<Forward>(wire));
-  for (const auto& [label, count] : {std::pair<const char*, int>{"单元板长点数", 18}, {"单元板高点数", 18},
-                                     {"扫描行数", 10}, {"扫描芯片", 24}, {"折线点数", 6}, {"U型折线", 2},
-                                     {"DZ型折线", 6}, {"蛇形方向", 2}, {"折线行数", 4}, {"行列转换点数", 5}}) {
-    ASSERT_NE(Combo(&driver, label), nullptr) << label;
-    EXPECT_EQ(Combo(&driver, label)->count(), count) << label;
-  }
-  EXPECT_EQ(Combo(&driver, "单元板长点数")->currentText(), QStringLiteral("32"));
-  EXPECT_NE(ByText<QLabel>(&driver, QString::fromUtf8(card::kPanelDriverNote)), nullptr);
-  ExpectLaidOutWhole(&driver);
-
-  card::MoreSetting advanced(env, Opened(), std::make_unique<Forward>(wire));
-  for (const auto& [label, count] : {std::pair<const char*, int>{"数据位", 2}, {"停止位", 3}, {"校验位", 5},
-                                     {"是否监测心跳", 2}, {"心跳间隔(秒）", 60}, {"小时", 24}, {"分钟", 60},
-                                     {"秒数", 60}, {"服务请求间隔", 0}, {"启动是否延时", 2}, {"启动延时(秒)", 60},
-                                     {"是否启动心跳", 2}, {"心跳包间隔(秒)", 60}, {"modbus存储", 2}, {"正反向选择", 2},
-                                     {"蓝色开关", 2}, {"语音开关", 2}, {"脚本启动", 2}, {"主从模式", 3},
-                                     {"主X分割线", 60}, {"主Y分割线", 60}, {"开启时间", 0}, {"关闭时间 秒", 0}}) {
-    ASSERT_NE(Combo(&advanced, label), nullptr) << label;
-    EXPECT_EQ(Combo(&advanced, label)->count(), count) << label;
-  }
-  for (const char* name : {"网关", "子网掩码", "DNS", "起始计数值1", "起始计数值5", "MAC设置 1", "MAC设置 6",
-                           "设备名设置", "启用日重启", "启用固定设置", "启用开关屏", "确定", "取消"})
-    EXPECT_NE(Find(&advanced, name), nullptr) << name;
-  EXPECT_EQ(qobject_cast<QLineEdit*>(Find(&advanced, "设备名设置"))->text(), QStringLiteral(u"2023显示屏一号0000000000"));
-  for (const char* unused : {"服务请求间隔", "启用开关屏", "开启时间"}) EXPECT_FALSE(Find(&advanced, unused)->isEnabled());
-  ExpectLaidOutWhole(&advanced);
-
-  // A card that takes its address automatically cannot use fixed settings.
-  auto automatic = Opened();
-  automatic.setU8(rec::kIpMode, 2);
-  card::MoreSetting d(env, automatic, std::make_unique<Forward>(wire));
-  EXPECT_FALSE(Find(&d, "启用固定设置")->isEnabled());
-  EXPECT_FALSE(Find(&d, "网关")->isEnabled());
-}
-
-TEST_F(DialogTest, RecognitionWaitsForItsHook) {
-  card::CELL_PARA d(env, Opened(), std::make_unique<Forward>(wire));
-  EXPECT_FALSE(Button(&d, "智能识别")->isEnabled());
-  int calls = 0;
-  d.SetRecognitionHook([&](card::CELL_PARA& dialog) { calls += dialog.values().width == 4; });
-  QTest::mouseClick(Button(&d, "智能识别"), Qt::LeftButton);
-  EXPECT_EQ(calls, 1);
-}
-
-TEST_F(DialogTest, AdvancedOkHoldsTheFormAndARefusedNameKeepsItOpen) {
-  card::MoreSetting d(env, Opened(), std::make_unique<Forward>(wire));
-  d.show();
-  Combo(&d, "蓝色开关")->setCurrentIndex(1);
-  auto* name = qobject_cast<QLineEdit*>(Find(&d, "设备名设置"));
-  name->setText(QStringLiteral("2023short"));
-  QTest::mouseClick(Button(&d, "确定"), Qt::LeftButton);
-  for (const char* held : {"数据位", "起始计数值1", "确定"}) EXPECT_FALSE(Find(&d, held)->isEnabled()) << held;
-  EXPECT_TRUE(Button(&d, "取消")->isEnabled());
-  d.WaitForOperation();
-  EXPECT_TRUE(d.isVisible());
-  EXPECT_EQ(user.texts(), (std::vector<std::string>{"提示:设备名长度为9,长度必须24个字节，以2023开头！！\n"}));
-  EXPECT_EQ(d.record().u8(rec::kBlueSwitch), 85);
-  EXPECT_TRUE(Find(&d, "数据位")->isEnabled());
-  name->setText(QStringLiteral("2023ABCDEFGHIJKLMNOPQRST"));
-  QTest::mouseClick(Button(&d, "确定"), Qt::LeftButton);
-  QTRY_VERIFY_WITH_TIMEOUT(!d.isVisible(), 3000);
-  EXPECT_EQ(d.result(), QDialog::Accepted);
-  EXPECT_EQ(d.record().serialBytes(), "2023ABCDEFGHIJKLMNOPQRST");
-}
-
-TEST_F(DialogTest, FixedSettingsClickGoesToTheCardOrComesBack) {
-  card::MoreSetting d(env, Opened(), std::make_unique<Forward>(wire));
-  d.show();
-  auto* fixed = qobject_cast<QCheckBox*>(Find(&d, "启用固定设置"));
-  QTest::mouseClick(fixed, Qt::LeftButton);
-  d.WaitForOperation();
-  ASSERT_FALSE(wire.sent().empty());
-  EXPECT_EQ(wire.sent().back(), "set local_ip_user  0  \n");
-  EXPECT_EQ(d.record().u8(rec::kFixedNetwork), 0);
-  wire.queueConnectResult(-1);
-  QTest::mouseClick(fixed, Qt::LeftButton);
-  d.WaitForOperation();
-  EXPECT_FALSE(fixed->isChecked()) << "the box goes back";
-  EXPECT_EQ(d.record().u8(rec::kFixedNetwork), 0);
-  EXPECT_EQ(user.texts(), (std::vector<std::string>{"连接设备失败"}));
-  EXPECT_FALSE(Find(&d, "网关")->isEnabled());
-}
-
-namespace {
-
-class WindowDialogs : public ::testing::Test {
- protected:
-  WindowDialogs() {
+  ParamsDialogs() {
     card::WindowLinks links;
     auto command = std::make_unique<FakeChannel>(&clock);
     command_ = command.get();
@@ -222,12 +119,13 @@ class WindowDialogs : public ::testing::Test {
     links.recovery = std::make_unique<FakeChannel>(&clock);
     links.makeLink = [this](int port) {
       ports.push_back(port);
-      return std::make_unique<Forward>(dialogLink);
+      return std::make_unique<Forward>(wire);
     };
     window = std::make_unique<card::CCardSetupDlg>(std::move(links), card::SysCfg(dir.file("SysCfg.ini")), cancellable,
                                                    processes, &user);
     window->show();
   }
+  // The panel shows the card's record; opened: the card passed the checks.
   void Fill(bool opened) {
     if (opened) {
       window->state().setSelectedAddress("192.168.1.20");
@@ -237,6 +135,13 @@ class WindowDialogs : public ::testing::Test {
     window->state().setRecord(Opened());
     std::vector<std::string> messages;
     window->Write(card::FilledPanel(Opened(), window->Read(), card::FillVariant::Direct, &messages));
+  }
+  template <typename D>
+  std::unique_ptr<D> Dialog() {
+    Fill(true);
+    auto d = std::make_unique<D>(window->toolEnv(), Opened(), std::make_unique<Forward>(wire), window.get());
+    d->show();
+    return d;
   }
   // Runs what on the modal dialog D once it is up.
   template <typename D>
@@ -259,6 +164,7 @@ class WindowDialogs : public ::testing::Test {
   void ChooseTarget(int index) {
     Combo(window.get(), "显示目标")->setCurrentIndex(index);
     emit Combo(window.get(), "显示目标")->activated(index);
+    QCoreApplication::processEvents();
   }
 
   platform::VirtualClock clock{1765258109000};
@@ -267,57 +173,129 @@ class WindowDialogs : public ::testing::Test {
   testing_support::FakeUser user{&clock};
   testing_support::FakeProcesses processes;
   FakeChannel* command_ = nullptr;
-  FakeChannel dialogLink{&clock};
+  FakeChannel wire{&clock};  // what the dialogs' links send
   std::vector<int> ports;
   std::unique_ptr<card::CCardSetupDlg> window;
 };
 
 }  // namespace
 
-TEST_F(WindowDialogs, MoreTargetsCancelledStillHandsBackAndSubmitsTheTarget) {
+TEST_F(ParamsDialogs, EveryControlUnderItsLabelLaidOutWholeAndUnusedOnesDisabled) {
+  auto driver = Dialog<card::CELL_PARA>();
+  for (const auto& [label, count] : {std::pair<const char*, int>{"单元板长点数", 18}, {"单元板高点数", 18},
+                                     {"扫描行数", 10}, {"扫描芯片", 24}, {"折线点数", 6}, {"U型折线", 2},
+                                     {"DZ型折线", 6}, {"蛇形方向", 2}, {"折线行数", 4}, {"行列转换点数", 5}}) {
+    ASSERT_NE(Combo(driver.get(), label), nullptr) << label;
+    EXPECT_EQ(Combo(driver.get(), label)->count(), count) << label;
+  }
+  EXPECT_EQ(Combo(driver.get(), "单元板长点数")->currentText(), QStringLiteral("32"));
+  EXPECT_NE(ByText<QLabel>(driver.get(), QString::fromUtf8(card::kPanelDriverNote)), nullptr);
+  ExpectLaidOutWhole(driver.get());
+  // "智能识别" waits for the recognition wizard to be plugged in.
+  EXPECT_FALSE(Button(driver.get(), "智能识别")->isEnabled());
+  int calls = 0;
+  driver->SetRecognitionHook([&](card::CELL_PARA& d) { calls += d.values().width == 4; });
+  QTest::mouseClick(Button(driver.get(), "智能识别"), Qt::LeftButton);
+  EXPECT_EQ(calls, 1);
+
+  auto advanced = Dialog<card::MoreSetting>();
+  for (const auto& [label, count] : {std::pair<const char*, int>{"数据位", 2}, {"停止位", 3}, {"校验位", 5},
+                                     {"是否监测心跳", 2}, {"心跳间隔(秒）", 60}, {"小时", 24}, {"分钟", 60},
+                                     {"秒数", 60}, {"服务请求间隔", 0}, {"启动是否延时", 2}, {"启动延时(秒)", 60},
+                                     {"是否启动心跳", 2}, {"心跳包间隔(秒)", 60}, {"modbus存储", 2}, {"正反向选择", 2},
+                                     {"蓝色开关", 2}, {"语音开关", 2}, {"脚本启动", 2}, {"主从模式", 3},
+                                     {"主X分割线", 60}, {"主Y分割线", 60}, {"开启时间", 0}, {"关闭时间 秒", 0}}) {
+    ASSERT_NE(Combo(advanced.get(), label), nullptr) << label;
+    EXPECT_EQ(Combo(advanced.get(), label)->count(), count) << label;
+  }
+  for (const char* name : {"网关", "子网掩码", "DNS", "起始计数值1", "起始计数值5", "MAC设置 1", "MAC设置 6",
+                           "设备名设置", "启用日重启", "启用固定设置", "启用开关屏", "确定", "取消"})
+    EXPECT_NE(Find(advanced.get(), name), nullptr) << name;
+  EXPECT_EQ(qobject_cast<QLineEdit*>(Find(advanced.get(), "设备名设置"))->text(),
+            QStringLiteral(u"2023显示屏一号0000000000"));
+  for (const char* unused : {"服务请求间隔", "启用开关屏", "开启时间"})
+    EXPECT_FALSE(Find(advanced.get(), unused)->isEnabled()) << unused;
+  ExpectLaidOutWhole(advanced.get());
+}
+
+TEST_F(ParamsDialogs, AdvancedOkHoldsTheFormAndARefusedNameKeepsItOpen) {
+  auto d = Dialog<card::MoreSetting>();
+  Combo(d.get(), "蓝色开关")->setCurrentIndex(1);
+  auto* name = qobject_cast<QLineEdit*>(Find(d.get(), "设备名设置"));
+  name->setText(QStringLiteral("2023short"));
+  QTest::mouseClick(Button(d.get(), "确定"), Qt::LeftButton);
+  for (const char* held : {"数据位", "起始计数值1", "确定"}) EXPECT_FALSE(Find(d.get(), held)->isEnabled()) << held;
+  EXPECT_TRUE(Button(d.get(), "取消")->isEnabled());
+  d->WaitForOperation();
+  EXPECT_TRUE(d->isVisible());
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{"提示:设备名长度为9,长度必须24个字节，以2023开头！！\n"}));
+  EXPECT_EQ(d->record().u8(rec::kBlueSwitch), 85);
+  EXPECT_TRUE(Find(d.get(), "数据位")->isEnabled());
+  name->setText(QStringLiteral("2023ABCDEFGHIJKLMNOPQRST"));
+  QTest::mouseClick(Button(d.get(), "确定"), Qt::LeftButton);
+  QTRY_VERIFY_WITH_TIMEOUT(!d->isVisible(), 3000);
+  EXPECT_EQ(d->result(), QDialog::Accepted);
+  EXPECT_EQ(d->record().serialBytes(), "2023ABCDEFGHIJKLMNOPQRST");
+}
+
+TEST_F(ParamsDialogs, FixedSettingsClickGoesToTheCardOrComesBack) {
+  auto d = Dialog<card::MoreSetting>();
+  auto* fixed = qobject_cast<QCheckBox*>(Find(d.get(), "启用固定设置"));
+  QTest::mouseClick(fixed, Qt::LeftButton);
+  d->WaitForOperation();
+  ASSERT_FALSE(wire.sent().empty());
+  EXPECT_EQ(wire.sent().back(), "set local_ip_user  0  \n");
+  wire.queueConnectResult(-1);
+  QTest::mouseClick(fixed, Qt::LeftButton);
+  d->WaitForOperation();
+  EXPECT_FALSE(fixed->isChecked()) << "the box goes back";
+  EXPECT_EQ(d->record().u8(rec::kFixedNetwork), 0);
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{"连接设备失败"}));
+  EXPECT_FALSE(Find(d.get(), "网关")->isEnabled());
+}
+
+TEST_F(ParamsDialogs, MoreTargetsCancelledStillHandsBackAndSubmitsTheTarget) {
   Fill(true);
   qobject_cast<QLineEdit*>(Find(window.get(), "像素宽点数"))->setText(QStringLiteral("999"));
   WhenShown<card::CELL_PARA>([](card::CELL_PARA* d) { QTest::mouseClick(Button(d, "取消"), Qt::LeftButton); });
   ChooseTarget(22);
   EXPECT_EQ(ports, (std::vector<int>{1002}));
   QTRY_VERIFY(window->workers().WaitIdle(0));
-  EXPECT_TRUE(dialogLink.sent().empty());
+  EXPECT_TRUE(wire.sent().empty());
   // The panel took the record's size back; only the target's code word differs.
   EXPECT_EQ(window->Read().widthText, "128");
   auto sent = command_->sent();
-  ASSERT_GE(sent.size(), 2u);
+  ASSERT_EQ(sent.size(), 3u);
   EXPECT_EQ(sent[1], "set chrct machine 88ff \n");
   EXPECT_EQ(sent[2].rfind("set time ", 0), 0u) << "then the network and clock steps";
   EXPECT_EQ(window->state().record().u16(rec::kCodeWord), 0x88FF);
 }
 
-TEST_F(WindowDialogs, MoreTargetsWhileBusyOrBeforeACardIsIgnoredAndTheListGoesBack) {
+TEST_F(ParamsDialogs, MoreTargetsWhileBusyOrBeforeACardIsIgnoredAndTheListGoesBack) {
   Fill(false);
   ChooseTarget(5);  // the user picks another target first
   RefuseAnyDialog();
   ChooseTarget(22);
-  QCoreApplication::processEvents();
   EXPECT_EQ(Combo(window.get(), "显示目标")->currentIndex(), 5);
   EXPECT_EQ(user.texts(), (std::vector<std::string>{"设备未连接,请搜卡后双击列表中设备"}));
   Fill(true);
   window->EnterBusy();
   RefuseAnyDialog();
   ChooseTarget(22);
-  QCoreApplication::processEvents();
   EXPECT_EQ(Combo(window.get(), "显示目标")->currentIndex(), 0);
   EXPECT_TRUE(ports.empty());
   window->LeaveBusy();
 }
 
-TEST_F(WindowDialogs, AdvancedSettingsHandTheCopyBackAfterOk) {
+TEST_F(ParamsDialogs, AdvancedSettingsHandTheCopyBackAfterOk) {
   Fill(true);
   WhenShown<card::MoreSetting>([](card::MoreSetting* d) {
     Combo(d, "语音开关")->setCurrentIndex(1);
     QTest::mouseClick(Button(d, "确定"), Qt::LeftButton);
   });
   QTest::mouseClick(Button(window.get(), "高级设置"), Qt::LeftButton);
-  EXPECT_EQ(dialogLink.events().front().bytes, "192.168.1.20");
-  EXPECT_EQ(dialogLink.sent().back(), "set SFE_Disable  85    \n");
+  EXPECT_EQ(wire.events().front().bytes, "192.168.1.20");
+  EXPECT_EQ(wire.sent().back(), "set SFE_Disable  85    \n");
   EXPECT_EQ(window->state().record().u8(rec::kVoiceSwitch), 85);
   EXPECT_FALSE(window->busy());
 }
