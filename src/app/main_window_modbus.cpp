@@ -2,6 +2,8 @@
 #include "app/main_window.h"
 #include "link/driver_binding.h"
 #include "modbus/master_table_dialog.h"
+#include "modbus/monitor_dialog.h"
+#include "modbus/register_view_dialog.h"
 #include "ui/tool_dialog.h"
 
 namespace card {
@@ -20,7 +22,28 @@ void CCardSetupDlg::OnModbusTable() {
   });
 }
 
-void CCardSetupDlg::OnModbusDebug() { RequireOpenedCard(); }
-void CCardSetupDlg::OnMonitor() { RequireOpenedCard(); }
+// The register view and the monitor talk to the card over links of their
+// own on the file port.
+void CCardSetupDlg::OnModbusDebug() {
+  if (!RequireOpenedCard()) return;
+  const ToolEnv env = toolEnv();
+  std::unique_ptr<Channel> link = ui::MakeDialogLink(env, *user_, kFilePort);
+  if (!link) return;
+  EnterBusy();
+  {
+    modbus::RegisterViewDialog dialog(env, std::move(link), this);
+    dialog.exec();
+  }
+  LeaveBusy();
+}
+
+void CCardSetupDlg::OnMonitor() {
+  if (!RequireOpenedCard()) return;
+  const ToolEnv env = toolEnv();
+  std::unique_ptr<Channel> link = ui::MakeDialogLink(env, *user_, kFilePort);
+  if (!link) return;
+  modbus::MonitorDialog dialog(env, std::move(link), this);
+  dialog.exec();
+}
 
 }  // namespace card
