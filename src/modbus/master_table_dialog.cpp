@@ -14,7 +14,6 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include "link/driver_binding.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "ui/editable_list.h"

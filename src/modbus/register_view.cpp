@@ -1,6 +1,5 @@
 #include "modbus/register_view.h"
 
-#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -145,7 +144,6 @@ std::optional<std::uint32_t> ParseInteger(int type, std::string_view text, std::
 
 std::optional<std::uint32_t> ParseFloatBits(std::string_view text, std::string* error) {
   const std::string t = Trim(text);
-  errno = 0;
   char* end = nullptr;
   const double d = std::strtod(t.c_str(), &end);
   if (t.empty() || *end != '\0' || !std::isfinite(d) || std::fabs(d) > FLT_MAX) {

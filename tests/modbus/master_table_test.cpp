@@ -42,79 +42,48 @@ mb::EntryTable EmptyTable() {
 }  // namespace
 
 TEST(MasterTable, EntryRecordFileAndRowConvertBothWaysKeepingTheLowerLimitsSign) {
+  // Entry 29, the last one, as the card stores it: it ends with the record.
+  const std::string raw("\x03\x11\x34\x12\x0A\x45\x23\x56\x34\x21\x67\x45\x78\x56\xC8\x89\x67\xFB\xFF", 19);
   card::DeviceStatusRecord r;
-  mb::RequestEntry e;
-  e.function = 3;
-  e.slave = 0x11;
-  e.address = 0x1234;
-  e.count = 0x0A;
-  e.divisor = 0x2345;
-  e.multiplier = 0x3456;
-  e.master = 0x21;
-  e.calPlus = 0x4567;
-  e.calMinus = 0x5678;
-  e.delay = 0xC8;
-  e.upper = 0x6789;
-  e.lower = -5;
-  mb::WriteEntry(&r, 29, e);
-  const std::size_t b = kTable + 29 * kEntry;
-  const std::uint8_t expected[19] = {3,    0x11, 0x34, 0x12, 0x0A, 0x45, 0x23, 0x56, 0x34, 0x21,
-                                     0x67, 0x45, 0x78, 0x56, 0xC8, 0x89, 0x67, 0xFB, 0xFF};
-  for (std::size_t k = 0; k < 19; ++k) EXPECT_EQ(r.u8(b + k), expected[k]) << k;
-  EXPECT_EQ(b + 19, card::DeviceStatusRecord::size());
-  EXPECT_EQ(mb::ReadEntry(r, 29), e);
+  std::copy(raw.begin(), raw.end(), r.data() + kTable + 29 * kEntry);
+  const mb::RequestEntry e = mb::ReadEntry(r, 29);
+  EXPECT_EQ(e.lower, -5);
+  card::DeviceStatusRecord back;
+  mb::WriteEntry(&back, 29, e);
+  EXPECT_EQ(back, r);
 
-  // Widened: the lower limit sign-extended; back: the same entry.
+  // Widened: the row shows every field in its column, the lower limit signed.
   const mb::RequestRecord rec = mb::ToRecord(e);
-  EXPECT_EQ(rec.lower, -5);
-  EXPECT_EQ(rec.upper, 0x6789);
   EXPECT_EQ(mb::ToEntry(rec), e);
-  const mb::RowTexts row = mb::ToRow(rec);
-  EXPECT_EQ(row, (mb::RowTexts{"17", "4660", "3", "10", "9029", "13398", "17767", "22136", "33", "200", "26505", "-5"}));
+  EXPECT_EQ(mb::ToRow(rec),
+            (mb::RowTexts{"17", "4660", "3", "10", "9029", "13398", "17767", "22136", "33", "200", "26505", "-5"}));
   // A table saved with the lower limit as its unsigned pattern shows signed too.
   mb::RequestRecord old = rec;
   old.lower = 65531;
   EXPECT_EQ(mb::ToRow(old)[11], "-5");
   EXPECT_EQ(mb::ToEntry(old).lower, -5);
 
-  // The file record: little-endian fields at 0, 4, ... 32, the delay at 36,
-  // the limits at 37 and 41; 30 of them, 1350 bytes.
+  // The file record: master, slave, register, function, count, divisor,
+  // cal+, cal-, multiplier as 32-bit, the delay byte, the limits.
+  auto le32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+  std::string expected;
+  for (std::uint32_t v : {0x21u, 0x11u, 0x1234u, 3u, 0x0Au, 0x2345u, 0x4567u, 0x5678u, 0x3456u}) expected += le32(v);
+  expected += std::string("\xC8") + le32(0x6789) + le32(0xFFFFFFFB);
   mb::RecordTable table{};
   table[1] = rec;
   const std::string file = mb::EncodeTableFile(table);
   ASSERT_EQ(file.size(), 1350u);
-  const std::string r1 = file.substr(45, 45);
-  auto i32 = [&](std::size_t at) {
-    return static_cast<std::int32_t>(static_cast<std::uint8_t>(r1[at]) | static_cast<std::uint8_t>(r1[at + 1]) << 8 |
-                                     static_cast<std::uint8_t>(r1[at + 2]) << 16 |
-                                     static_cast<std::uint32_t>(static_cast<std::uint8_t>(r1[at + 3])) << 24);
-  };
-  EXPECT_EQ(i32(0), 0x21);      // master storage
-  EXPECT_EQ(i32(4), 0x11);      // slave
-  EXPECT_EQ(i32(8), 0x1234);    // register
-  EXPECT_EQ(i32(12), 3);        // function
-  EXPECT_EQ(i32(16), 0x0A);     // count
-  EXPECT_EQ(i32(20), 0x2345);   // divisor
-  EXPECT_EQ(i32(24), 0x4567);   // calibration +
-  EXPECT_EQ(i32(28), 0x5678);   // calibration -
-  EXPECT_EQ(i32(32), 0x3456);   // multiplier
-  EXPECT_EQ(static_cast<std::uint8_t>(r1[36]), 0xC8);
-  EXPECT_EQ(i32(37), 0x6789);
-  EXPECT_EQ(i32(41), -5);
+  EXPECT_EQ(file.substr(45, 45), expected);
+  EXPECT_EQ(file.substr(0, 45), std::string(45, '\0'));
   EXPECT_EQ(mb::DecodeTableFile(file, {}).records, table);
 
   // No request: function 0 gives zeros and an empty row; an empty row
-  // stores the empty entry.
+  // stores the empty entry (38, divisor, multiplier and delay 1).
   mb::RequestEntry zero = e;
   zero.function = 0;
   EXPECT_EQ(mb::ToRecord(zero), mb::RequestRecord{});
   EXPECT_EQ(mb::ToRow(mb::ToRecord(zero)), mb::RowTexts{});
-  const mb::RequestEntry empty = mb::ToEntry(mb::RequestRecord{});
-  EXPECT_EQ(empty.function, 38);
-  EXPECT_EQ(empty.divisor, 1);
-  EXPECT_EQ(empty.multiplier, 1);
-  EXPECT_EQ(empty.delay, 1);
-  EXPECT_EQ(empty.slave + empty.address + empty.count + empty.master + empty.upper + empty.lower, 0);
+  EXPECT_EQ(mb::CddLine(5, mb::ToEntry(mb::RequestRecord{})), "set C_DD 5 38 0 0 0 1 0 0 0 1 1 0 0\n");
 }
 
 TEST(MasterTable, RowIHoldsEntryIForTheRecordAndForFilesAndStoresBackUnmoved) {
