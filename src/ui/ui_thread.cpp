@@ -12,6 +12,7 @@ namespace ui {
 namespace {
 
 class Dispatcher : public QObject {
+  Q_OBJECT
  public:
   static Dispatcher& Instance() {
     static Dispatcher* d = [] {
@@ -27,16 +28,12 @@ class Dispatcher : public QObject {
       std::lock_guard<std::mutex> lock(mutex_);
       queue_.push_back({QPointer<QObject>(context), std::move(f)});
     }
-    // The event carries nothing: the work itself stays in the queue above.
-    QMetaObject::invokeMethod(this, &Dispatcher::Drain, Qt::QueuedConnection);
+    // The event carries nothing: the work itself stays in the queue above,
+    // and Qt allocates the event inside its own code.
+    QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection);
   }
 
- private:
-  struct Task {
-    QPointer<QObject> context;
-    std::function<void()> f;
-  };
-
+ private slots:
   void Drain() {
     std::deque<Task> batch;
     {
@@ -46,6 +43,12 @@ class Dispatcher : public QObject {
     for (Task& t : batch)
       if (t.context) t.f();
   }
+
+ private:
+  struct Task {
+    QPointer<QObject> context;
+    std::function<void()> f;
+  };
 
   std::mutex mutex_;
   std::deque<Task> queue_;
@@ -97,3 +100,5 @@ void RunOnUiThread(QObject* context, const std::function<void()>& f) {
 }
 
 }  // namespace ui
+
+#include "ui_thread.moc"

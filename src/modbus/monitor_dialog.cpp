@@ -1,0 +1,150 @@
+#include "modbus/monitor_dialog.h"
+
+#include <QComboBox>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "platform/codec.h"
+#include "platform/files.h"
+#include "platform/text.h"
+
+namespace card::modbus {
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// The log shows lines; the card's hex lines end with CR LF.
+QString LogText(const std::string& s) {
+  QString text = Q(s);
+  text.remove(QLatin1Char('\r'));
+  return text;
+}
+
+}  // namespace
+
+MonitorDialog::MonitorDialog(const ToolEnv& env, std::unique_ptr<Channel> link, QWidget* parent)
+    : ToolDialog(env, parent), link_(std::move(link)), address_(env.state.selectedAddress()) {
+  setWindowTitle(titleText());
+  typeList_ = new QComboBox;
+  for (const auto& item : MonitorTypeItems()) typeList_->addItem(Q(item));
+  typeList_->setCurrentIndex(kMonitorAscii);
+  auto* typeLabel = new QLabel(QStringLiteral(u"显示类型"));
+  typeLabel->setBuddy(typeList_);
+  auto* clear = new QPushButton(QStringLiteral(u"清除"));
+  pause_ = new QPushButton(QStringLiteral(u"暂停"));
+  auto* save = new QPushButton(QStringLiteral(u"保存日志"));
+  for (QPushButton* b : {clear, pause_, save}) b->setAutoDefault(false);
+  log_ = new QPlainTextEdit;
+  log_->setReadOnly(true);
+  log_->setAccessibleName(titleText());
+  log_->setMaximumBlockCount(kLogLines);
+  log_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  log_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  count_ = new QLabel;
+
+  auto* top = new QHBoxLayout;
+  top->addWidget(typeLabel);
+  top->addWidget(typeList_);
+  top->addStretch();
+  for (QPushButton* b : {clear, pause_, save}) top->addWidget(b);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(log_, 1);
+  layout->addWidget(count_);
+  resize(900, 600);
+  ShowCount();
+
+  // Monitoring runs for as long as the dialog is open: its controls stay usable.
+  for (QWidget* w : std::initializer_list<QWidget*>{typeList_, clear, pause_, save, log_}) KeepEnabledWhileRunning(w);
+  connect(typeList_, &QComboBox::currentIndexChanged, this, [this](int index) { type_.store(index); });
+  connect(clear, &QPushButton::clicked, this, &MonitorDialog::Clear);
+  connect(pause_, &QPushButton::clicked, this, &MonitorDialog::TogglePause);
+  connect(save, &QPushButton::clicked, this, &MonitorDialog::SaveLog);
+  timer_ = new QTimer(this);
+  timer_->setInterval(kDrainIntervalMs);
+  connect(timer_, &QTimer::timeout, this, &MonitorDialog::Drain);
+  QTimer::singleShot(0, this, [this] { Start(); });
+}
+
+MonitorDialog::~MonitorDialog() { StopOperation(); }
+
+void MonitorDialog::Start() {
+  if (started_) return;
+  started_ = true;
+  timer_->start();
+  RunOperation([this](platform::Clock& clock) { end_ = RunMonitor(*link_, clock, address_, type_, queue_); },
+               [this](bool completed) {
+                 if (!completed) return;  // the dialog closes
+                 Drain();
+                 if (end_ == MonitorEnd::ConnectFailed) {
+                   Append(QStringLiteral("\n") + Q(kMsgMonitorNoConnect) + QStringLiteral("\n"));
+                   user().Message(kMsgConnectFailed, kTitleError, Icon::Error);
+                 } else {
+                   Append(QStringLiteral("\n") + Q(kMsgMonitorLinkClosed) + QStringLiteral("\n"));
+                 }
+               });
+}
+
+void MonitorDialog::Drain() {
+  if (paused_) return;
+  BlockQueue::Drained d = queue_.Drain();
+  if (d.dropped > 0) Append(Q(platform::Format("\n（有%zu个数据块来不及显示，已丢弃）\n", d.dropped)));
+  for (const MonitorBlock& b : d.blocks) {
+    received_ += b.bytes.size();
+    if (b.type == kMonitorRtu) {
+      Append(LogText(FormatRtuBlock(b, framer_)));
+    } else {
+      framer_.Reset();
+      Append(LogText(FormatBlock(b)));
+    }
+  }
+  if (!d.blocks.empty()) ShowCount();
+}
+
+void MonitorDialog::Append(const QString& text) {
+  QTextCursor cursor(log_->document());
+  cursor.movePosition(QTextCursor::End);
+  cursor.insertText(text);
+  log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
+}
+
+void MonitorDialog::ShowCount() {
+  QString text = QStringLiteral(u"已接收 %1 字节").arg(received_);
+  if (paused_) text += QStringLiteral(u"（已暂停显示）");
+  count_->setText(text);
+}
+
+void MonitorDialog::Clear() {
+  log_->clear();
+  received_ = 0;
+  ShowCount();
+}
+
+void MonitorDialog::TogglePause() {
+  paused_ = !paused_;
+  pause_->setText(paused_ ? QStringLiteral(u"继续") : QStringLiteral(u"暂停"));
+  ShowCount();
+  if (!paused_) Drain();
+}
+
+QString MonitorDialog::logText() const { return log_->toPlainText(); }
+
+void MonitorDialog::SaveLog() {
+  std::string dir = env().cfg.path();
+  dir = dir.substr(0, dir.rfind('/'));
+  dir = dir.substr(0, dir.rfind('/') + 1);
+  auto path = files().SaveFile({"保存日志", "Text Files (*.txt);;All Files (*)", dir, "485log.txt"});
+  if (!path) return;
+  const std::string text = platform::Utf8ToGbk(log_->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n")).toStdString());
+  if (!platform::WriteFileAtomic(*path, text.data(), text.size()))
+    user().Message("保存日志失败：文件不能写入。", kTitleError, Icon::Error);
+}
+
+}  // namespace card::modbus
