@@ -542,7 +542,10 @@ void CCardSetupDlg::ShutDown() {
   // Workers stop at their next pause; blocked calls to the window still get
   // served while we wait.
   clock_.cancel();
-  while (!workers_.WaitIdle(20)) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  while (!workers_.WaitIdle(20)) {
+    ui::RunPendingUiWork();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  }
   poll_.reset();
   links_.command->Disconnect();
   links_.search.reset();

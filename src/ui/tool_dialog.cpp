@@ -100,6 +100,7 @@ bool ToolDialog::RunOperation(std::function<void(platform::Clock&)> body, std::f
   running_ = true;
   finished_ = std::move(finished);
   runClock_ = std::make_shared<platform::CancellableClock>(env_.clock);
+  workerDone_ = false;
   HoldInputs();
   if (bar_) bar_->setValue(0);
   worker_ = std::thread([this, clock = runClock_, body = std::move(body)] {
@@ -109,6 +110,8 @@ bool ToolDialog::RunOperation(std::function<void(platform::Clock&)> body, std::f
     } catch (const platform::OperationAborted&) {
       completed = false;
     }
+    workerCompleted_ = completed;
+    workerDone_ = true;
     PostToUi(this, [this, completed] { Finish(completed); });
   });
   return true;
@@ -130,7 +133,15 @@ void ToolDialog::CancelOperation() {
 }
 
 void ToolDialog::WaitForOperation() {
-  while (running_) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+  while (running_) {
+    if (workerDone_) {
+      Finish(workerCompleted_);
+      break;
+    }
+    // The worker may be waiting for the UI thread (a message box).
+    RunPendingUiWork();
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 20);
+  }
 }
 
 void ToolDialog::StopOperation() {

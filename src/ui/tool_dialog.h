@@ -86,6 +86,10 @@ class ToolDialog : public QDialog {
   std::shared_ptr<platform::CancellableClock> runClock_;
   std::thread worker_;
   std::function<void(bool)> finished_;
+  // Set by the worker as its last act, so a wait need not rely on the
+  // posted Finish being delivered.
+  std::atomic<bool> workerDone_{false};
+  std::atomic<bool> workerCompleted_{false};
   bool running_ = false;
   bool closing_ = false;
 };

@@ -33,7 +33,7 @@ class Dispatcher : public QObject {
     QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection);
   }
 
- private slots:
+ public slots:
   void Drain() {
     std::deque<Task> batch;
     {
@@ -82,6 +82,8 @@ class FinishOnDestruction {
 }  // namespace
 
 void PostToUi(QObject* context, std::function<void()> f) { Dispatcher::Instance().Post(context, std::move(f)); }
+
+void RunPendingUiWork() { Dispatcher::Instance().Drain(); }
 
 void RunOnUiThread(QObject* context, const std::function<void()>& f) {
   if (QThread::currentThread() == QCoreApplication::instance()->thread()) {

@@ -19,6 +19,11 @@ void PostToUi(QObject* context, std::function<void()> f);
 // runs at once. When context goes away first, f is not run and the wait ends.
 void RunOnUiThread(QObject* context, const std::function<void()>& f);
 
+// Runs, on the UI thread, whatever work waits in the queue. A wait on the UI
+// thread (for a worker to end) calls it, because Qt does not deliver posted
+// events inside the handler of another posted event.
+void RunPendingUiWork();
+
 template <typename F>
 void RunOnObjectThread(QObject* object, F&& f) {
   if (QThread::currentThread() == object->thread()) {

@@ -2,6 +2,7 @@
 // progress on its bar, cancel through its own clock, and no close before the
 // worker has ended.
 #include "ui/tool_dialog.h"
+#include "ui/ui_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <atomic>
@@ -102,4 +104,28 @@ TEST_F(ToolDialogTest, CancelAndTheCloseBoxStopTheRunThenClose) {
     EXPECT_FALSE(afterPause);
     EXPECT_LT(t.elapsed(), 1500) << "the pause is cut short";
   }
+}
+
+TEST_F(ToolDialogTest, AStopFromInsideAPostedCallEndsEvenWhileTheWorkerWaitsForTheUi) {
+  Probe d(env);
+  d.show();
+  std::atomic<bool> asked{false};
+  std::optional<bool> completed;
+  d.RunOperation(
+      [&](platform::Clock& c) {
+        // A message box, say: the worker waits for the UI thread.
+        ui::RunOnObjectThread(&d, [&] { asked = true; });
+        c.sleepMs(60000);
+      },
+      [&](bool c) { completed = c; });
+  // Closing from inside a posted call, where Qt delivers no further posted
+  // events until the call returns.
+  bool closedInside = false;
+  QTimer::singleShot(0, &d, [&] {
+    d.reject();
+    closedInside = !d.operationRunning();
+  });
+  QTRY_VERIFY_WITH_TIMEOUT(closedInside, 3000);
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(completed, false);
 }
