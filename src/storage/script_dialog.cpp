@@ -31,6 +31,8 @@ Script_Edit::Script_Edit(const ToolEnv& env, std::unique_ptr<Channel> link, int 
   list_->setHorizontalHeaderLabels({QStringLiteral(u" 行数"), QStringLiteral(u" 代码 ")});
   list_->horizontalHeaderItem(1)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   list_->setAccessibleName(windowTitle());
+  // 256 one-line rows: as high as a line and its editor need, no more.
+  list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 10);
   QPalette cells = list_->palette();
   cells.setColor(QPalette::Base, QColor(187, 255, 255));
   list_->setPalette(cells);
