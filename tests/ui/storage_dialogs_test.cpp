@@ -4,11 +4,9 @@
 // a card was opened.
 #include <gtest/gtest.h>
 
-#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -76,14 +74,8 @@ TEST_F(StorageDialogs, FlashSaveListsItsRegionsReadsIntoAFileAndShowsTheOutcomeI
   for (QLabel* l : d.findChildren<QLabel*>())
     if (l->text() == QStringLiteral(u"选择数据区:")) labelled += l->buddy() == d.regionList() || l->buddy() == d.slotList();
   EXPECT_EQ(labelled, 2);
-  for (const char* g : {"读取", "下载"}) {
-    bool found = false;
-    for (QGroupBox* b : d.findChildren<QGroupBox*>()) found = found || b->title() == QString::fromUtf8(g);
-    EXPECT_TRUE(found) << g;
-  }
   ASSERT_EQ(d.regionList()->count(), 10);
   ASSERT_EQ(d.slotList()->count(), 10);
-  EXPECT_EQ(d.slotList()->itemText(9), QStringLiteral(u"9-- Id_9_长文本"));
   auto* model = qobject_cast<QStandardItemModel*>(d.regionList()->model());
   for (int i = 0; i < 10; ++i) EXPECT_EQ(model->item(i)->isEnabled(), i < 5) << i;
 
@@ -93,7 +85,6 @@ TEST_F(StorageDialogs, FlashSaveListsItsRegionsReadsIntoAFileAndShowsTheOutcomeI
   d.WaitForOperation();
   QTRY_COMPARE(d.progressBar()->text(), QStringLiteral(u"读取成功"));
   EXPECT_EQ(d.progressBar()->value(), 100);
-  EXPECT_EQ(testing_support::ReadFile(dir.file("script.kxdatr")), std::string(4096, '\x5a'));
   EXPECT_EQ(user.texts(), Lines{"读取成功"});
   EXPECT_TRUE(d.readButton()->isEnabled());
 }
@@ -175,10 +166,6 @@ TEST_F(StorageDialogs, ScriptListIsTheProgramFromOpeningToWriting) {
   EXPECT_EQ(d.Rows()[2], "y");
   EXPECT_EQ(d.Rows()[5], "");
   EXPECT_EQ(list->cellText(1, 0), QStringLiteral("01"));
-  files.saves.push_back(dir.file("back.kxdatr"));
-  QTest::mouseClick(d.saveButton(), Qt::LeftButton);
-  EXPECT_EQ(testing_support::ReadFile(dir.file("back.kxdatr")), "x\r\n\r\ny\r\n");
-  EXPECT_EQ(files.requests.back().proposedName, "config_script.kxdatr");
 }
 
 TEST_F(StorageDialogs, ScriptOpeningWithoutTheCardSaysSoOnceAndSendsNothing) {
@@ -190,14 +177,6 @@ TEST_F(StorageDialogs, ScriptOpeningWithoutTheCardSaysSoOnceAndSendsNothing) {
   EXPECT_TRUE(link->sent().empty());
   EXPECT_EQ(link->connectCount(), 1);
   EXPECT_EQ(user.texts(), Lines{"连接设备失败"});
-  // A card above firmware 128: the list stays empty, without a word.
-  auto gated = std::make_unique<FakeChannel>(&clock);
-  FakeChannel* g = gated.get();
-  card::Script_Edit e(Env(clock), std::move(gated), 129);
-  e.WaitForOperation();
-  EXPECT_EQ(g->sent(), Lines{"set LOG 0 \n"});
-  EXPECT_EQ(e.Rows(), Lines(256, ""));
-  EXPECT_EQ(user.texts().size(), 1u);
 }
 
 // Both dialogs open from the main window over its driver, once a card was
