@@ -100,34 +100,40 @@ void CheckSubnet(MainState& state, UserPort& user, const std::function<void()>& 
   }
 }
 
+std::optional<DeviceStatusRecord> ReadCardRecord(PanelContext& ctx,
+                                                const std::function<void(const DeviceStatusRecord&)>& onRead) {
+  Channel& ch = ctx.command;
+  if (!ConnectSelectedCard(ctx, ch)) return std::nullopt;
+  std::vector<std::uint8_t> buf(kDirectReadCapacity);
+  std::optional<DeviceStatusRecord> found;
+  bool anyBytes = false;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    Reply reply = Exchange(ch, ctx.clock, "query all_in_struct_tcp \n", 500, buf.data(), buf.size());
+    anyBytes = anyBytes || reply.count > 0;
+    auto at = LocateRecord(buf.data(), reply.count);
+    // A record cut short would read its missing bytes as zeros, and the
+    // dialogs would write those back: only a whole record is taken.
+    if (!at || reply.count - *at < rec::kSize) continue;
+    DeviceStatusRecord r = CopyRecord(buf.data(), reply.count, *at);
+    if (!VerifyChecksum(r)) ctx.user.Message(kMsgCrcError);
+    found = r;
+  }
+  if (found) {
+    if (onRead) onRead(*found);
+  } else {
+    ctx.user.Message(anyBytes ? kMsgShortRecord : kMsgNoRecord, kTitleError, Icon::Error);
+  }
+  ctx.clock.sleepMs(500);
+  ch.Disconnect();
+  return found;
+}
+
 namespace {
 
 bool ReadDirect(PanelContext& ctx) {
-  Channel& ch = ctx.command;
-  bool read = false;
-  if (ConnectSelectedCard(ctx, ch)) {
-    std::vector<std::uint8_t> buf(kDirectReadCapacity);
-    std::optional<DeviceStatusRecord> found;
-    bool anyBytes = false;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      Reply reply = Exchange(ch, ctx.clock, "query all_in_struct_tcp \n", 500, buf.data(), buf.size());
-      anyBytes = anyBytes || reply.count > 0;
-      auto at = LocateRecord(buf.data(), reply.count);
-      // A record cut short would read its missing bytes as zeros, and the
-      // dialogs would write those back: only a whole record is taken.
-      if (!at || reply.count - *at < rec::kSize) continue;
-      DeviceStatusRecord r = CopyRecord(buf.data(), reply.count, *at);
-      if (!VerifyChecksum(r)) ctx.user.Message(kMsgCrcError);
-      found = r;
-    }
-    if (found)
-      FillParameterPanel(ctx, *found, FillVariant::Direct);
-    else
-      ctx.user.Message(anyBytes ? kMsgShortRecord : kMsgNoRecord, kTitleError, Icon::Error);
-    ctx.clock.sleepMs(500);
-    ch.Disconnect();
-    read = found.has_value();
-  }
+  const bool read = ReadCardRecord(ctx, [&](const DeviceStatusRecord& r) {
+                      FillParameterPanel(ctx, r, FillVariant::Direct);
+                    }).has_value();
   ctx.panel.EnableCardAddressField();
   return read;
 }

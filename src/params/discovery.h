@@ -49,6 +49,13 @@ void SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, Devi
 // card as opened and calls onFirstOpen.
 void CheckSubnet(MainState& state, UserPort& user, const std::function<void()>& onFirstOpen);
 
+// The direct read of the selected card's record over the command link: two
+// attempts, whole records only, the checksum test; onRead runs with the
+// record while the link is still connected. Tells the user when no record
+// came.
+std::optional<DeviceStatusRecord> ReadCardRecord(PanelContext& ctx,
+                                                const std::function<void(const DeviceStatusRecord&)>& onRead = {});
+
 // Reads the selected card's record into the WorkingRecord and the panel,
 // directly over the command link or, with "广播" ticked, by broadcast. True
 // when a whole record was read; otherwise the user was told why.

@@ -182,6 +182,12 @@ ReadBackOutcome ReadBackProgram(ProgramContext& ctx, const ProgramChoice& choice
   return WriteWorkingFile(ctx, path, program) ? ReadBackOutcome::Written : ReadBackOutcome::Failed;
 }
 
+std::optional<ProgramDirectory> ReadProgramDirectory(ProgramContext& ctx) {
+  Connection connection(ctx.file);
+  if (!connection.Open(ctx)) return std::nullopt;
+  return ReadDirectory(ctx);
+}
+
 bool EditProgram(ProgramContext& ctx, const ProgramChoice& choice, bool cardCheck) {
   if (cardCheck && !RequireCard(ctx)) return false;
   if (!RequireSlot(ctx, choice.slot)) return false;

@@ -97,6 +97,10 @@ enum class ReadBackOutcome {
 // program.
 ReadBackOutcome ReadBackProgram(ProgramContext& ctx, const ProgramChoice& choice);
 
+// The card's program directory over the file link (connected for it); which
+// slots hold a program. nullopt after telling the user why not.
+std::optional<ProgramDirectory> ReadProgramDirectory(ProgramContext& ctx);
+
 // Hands the slot to the program editor: "RemotIP" and "PROGRAMID", then
 // starts progedit when it is not running. With cardCheck, refuses while no
 // card was opened. False when it told the user why it stopped.

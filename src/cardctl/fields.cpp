@@ -1,0 +1,262 @@
+#include "cardctl/fields.h"
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "params/network.h"
+#include "params/panel.h"
+#include "params/panel_lists.h"
+#include "platform/text.h"
+
+namespace card::cli {
+namespace {
+
+using platform::Format;
+using Show = std::function<std::string(const DeviceStatusRecord&)>;
+using Set = std::function<std::optional<std::string>(DeviceStatusRecord*, const std::string&)>;
+
+// The whole text as a decimal number within [lo, hi]; "12abc" is no number.
+std::optional<long long> Whole(const std::string& text, long long lo, long long hi) {
+  if (text.empty() || text.size() > 18) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  long long v = std::strtoll(text.c_str(), &end, 10);
+  if (errno != 0 || *end != '\0' || text[0] == ' ' || text[0] == '+' || v < lo || v > hi) return std::nullopt;
+  return v;
+}
+
+unsigned Read(const DeviceStatusRecord& r, std::size_t offset, int width) {
+  return width == 1 ? r.u8(offset) : r.u16(offset);
+}
+
+void Write(DeviceStatusRecord* r, std::size_t offset, int width, unsigned v) {
+  if (width == 1)
+    r->setU8(offset, static_cast<std::uint8_t>(v));
+  else
+    r->setU16(offset, static_cast<std::uint16_t>(v));
+}
+
+std::string ItemsText(const std::vector<std::string>& items) {
+  std::string out;
+  for (std::size_t i = 0; i < items.size() && i < 12; ++i) out += (i ? ", " : "") + Format("%zu=%s", i, items[i].c_str());
+  if (items.size() > 12) out += Format(", … %zu=%s", items.size() - 1, items.back().c_str());
+  return out;
+}
+
+// The position a user meant: a number within the list, or an item's text.
+std::optional<std::size_t> Position(const std::vector<std::string>& items, const std::string& value) {
+  for (std::size_t i = 0; i < items.size(); ++i)
+    if (items[i] == value) return i;
+  if (auto n = Whole(value, 0, static_cast<long long>(items.size()) - 1)) return static_cast<std::size_t>(*n);
+  return std::nullopt;
+}
+
+std::string Refused(const std::string& label, const std::string& value, const std::string& allowed) {
+  return Format("%s 的值 \"%s\" 无效，可选：%s", label.c_str(), value.c_str(), allowed.c_str());
+}
+
+// A list whose item i stores values[i] (its position when values is empty).
+Field ListField(std::string name, std::string label, Group group, std::size_t offset, int width,
+                std::vector<std::string> items, std::vector<unsigned> values = {}) {
+  if (values.empty())
+    for (std::size_t i = 0; i < items.size(); ++i) values.push_back(static_cast<unsigned>(i));
+  Show show = [=](const DeviceStatusRecord& r) {
+    const unsigned v = Read(r, offset, width);
+    for (std::size_t i = 0; i < values.size(); ++i)
+      if (values[i] == v) return items[i];
+    return Format("%u (不在列表中)", v);
+  };
+  Set set = [=](DeviceStatusRecord* r, const std::string& value) -> std::optional<std::string> {
+    auto at = Position(items, value);
+    if (!at) return Refused(label, value, ItemsText(items));
+    Write(r, offset, width, values[*at]);
+    return std::nullopt;
+  };
+  return {std::move(name), std::move(label), group, show, set};
+}
+
+Field NumberField(std::string name, std::string label, Group group, std::size_t offset, int width, long long lo,
+                  long long hi) {
+  Show show = [=](const DeviceStatusRecord& r) { return std::to_string(Read(r, offset, width)); };
+  Set set = [=](DeviceStatusRecord* r, const std::string& value) -> std::optional<std::string> {
+    auto v = Whole(value, lo, hi);
+    if (!v) return Refused(label, value, Format("%lld … %lld", lo, hi));
+    Write(r, offset, width, static_cast<unsigned>(*v));
+    return std::nullopt;
+  };
+  return {std::move(name), std::move(label), group, show, set};
+}
+
+std::optional<std::array<int, 4>> DottedAddress(const std::string& text) {
+  std::array<int, 4> out{};
+  std::size_t at = 0;
+  for (int i = 0; i < 4; ++i) {
+    std::size_t dot = i < 3 ? text.find('.', at) : text.size();
+    if (dot == std::string::npos) return std::nullopt;
+    auto v = Whole(text.substr(at, dot - at), 0, 255);
+    if (!v) return std::nullopt;
+    out[static_cast<std::size_t>(i)] = static_cast<int>(*v);
+    at = dot + 1;
+  }
+  return out;
+}
+
+Field AddressField(std::string name, std::string label, Group group, std::size_t offset) {
+  Show show = [=](const DeviceStatusRecord& r) { return Ipv4Text(r, offset); };
+  Set set = [=](DeviceStatusRecord* r, const std::string& value) -> std::optional<std::string> {
+    auto a = DottedAddress(value);
+    if (!a) return Refused(label, value, "a.b.c.d");
+    for (std::size_t i = 0; i < 4; ++i) r->setU8(offset + i, static_cast<std::uint8_t>((*a)[i]));
+    return std::nullopt;
+  };
+  return {std::move(name), std::move(label), group, show, set};
+}
+
+Field ReadOnly(std::string name, std::string label, Group group, Show show) {
+  return {std::move(name), std::move(label), group, std::move(show), {}};
+}
+
+const std::vector<std::string> kNoYes = {"否", "是"};
+
+// The panel as the window shows a record: the polarity and target lists
+// depend on the firmware and on each other.
+PanelValues PanelOf(const DeviceStatusRecord& r) {
+  std::vector<std::string> messages;
+  return FilledPanel(r, {}, FillVariant::Direct, &messages);
+}
+
+// Writes one of the three lists that make the code word, keeping the other two.
+std::optional<std::string> SetCodeWordList(DeviceStatusRecord* r, int target, int oe, int data) {
+  if (auto code = CodeWordFor(target, oe, data)) r->setU16(rec::kCodeWord, *code);
+  if (PolarityFromFields(*r)) {
+    if (oe >= 0) r->setU8(rec::kOePolarity, static_cast<std::uint8_t>(oe));
+    if (data >= 0) r->setU8(rec::kDataPolarity, static_cast<std::uint8_t>(data));
+  }
+  return std::nullopt;
+}
+
+std::vector<Field> Build() {
+  std::vector<Field> f;
+  // Who the card is: shown, never set here.
+  f.push_back(ReadOnly("address", "IP地址", Group::Identity, [](const DeviceStatusRecord& r) { return AddressText(r); }));
+  f.push_back(ReadOnly("mac", "MAC地址", Group::Identity, [](const DeviceStatusRecord& r) { return MacText(r); }));
+  f.push_back(ReadOnly("serial", "设备SN", Group::Identity, [](const DeviceStatusRecord& r) { return SerialText(r); }));
+  f.push_back(ReadOnly("firmware", "固件版本", Group::Identity, [](const DeviceStatusRecord& r) { return FirmwareText(r); }));
+  f.push_back(ReadOnly("platform", "平台", Group::Identity, [](const DeviceStatusRecord& r) {
+    return std::string(r.u16(rec::kPlatformStatus) == 0x55 ? "已连接" : "未连接");
+  }));
+
+  // The parameter panel.
+  f.push_back(NumberField("width", "像素宽点数", Group::Panel, rec::kWidth, 2, 0, kMaxPanelWidth));
+  f.push_back(NumberField("height", "像素高点数", Group::Panel, rec::kHeight, 2, 0, kMaxPanelHeight));
+  const auto polarity = PolarityItems();
+  f.push_back({"oe_polarity", "OE信号", Group::Panel,
+               [polarity](const DeviceStatusRecord& r) {
+                 int i = PanelOf(r).oe;
+                 return i >= 0 ? polarity[static_cast<std::size_t>(i)] : std::string("(不在列表中)");
+               },
+               [polarity](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
+                 auto at = Position(polarity, v);
+                 if (!at) return Refused("OE信号", v, ItemsText(polarity));
+                 PanelValues p = PanelOf(*r);
+                 return SetCodeWordList(r, p.target, static_cast<int>(*at), p.data);
+               }});
+  f.push_back({"data_polarity", "数据高低", Group::Panel,
+               [polarity](const DeviceStatusRecord& r) {
+                 int i = PanelOf(r).data;
+                 return i >= 0 ? polarity[static_cast<std::size_t>(i)] : std::string("(不在列表中)");
+               },
+               [polarity](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
+                 auto at = Position(polarity, v);
+                 if (!at) return Refused("数据高低", v, ItemsText(polarity));
+                 PanelValues p = PanelOf(*r);
+                 return SetCodeWordList(r, p.target, p.oe, static_cast<int>(*at));
+               }});
+  const auto targets = DisplayTargetItems();
+  f.push_back({"display_target", "显示目标", Group::Panel,
+               [targets](const DeviceStatusRecord& r) {
+                 int i = PanelOf(r).target;
+                 return i >= 0 ? targets[static_cast<std::size_t>(i)] : std::string("(不在列表中)");
+               },
+               [targets](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
+                 auto at = Position(targets, v);
+                 if (!at) return Refused("显示目标", v, ItemsText(targets));
+                 PanelValues p = PanelOf(*r);
+                 return SetCodeWordList(r, static_cast<int>(*at), p.oe, p.data);
+               }});
+  f.push_back(ListField("display_mode", "显示模式", Group::Panel, rec::kDisplayMode, 1, DisplayModeItems()));
+  f.push_back(ListField("refresh_rate", "刷屏率", Group::Panel, rec::kRefreshRate, 1, NumberItems(kRefreshItems)));
+  f.push_back(ListField("brightness", "亮度", Group::Panel, rec::kBrightness, 1, NumberItems(kBrightnessItems)));
+  f.push_back(ListField("modbus_address", "ModBus地址", Group::Panel, rec::kModbusAddress, 2, ModbusAddressItems()));
+  f.push_back(ListField("rs485_mode", "485模式", Group::Panel, rec::kRs485Mode, 1, Rs485ModeItems()));
+  {
+    std::vector<unsigned> rates;
+    for (int i = 0; i < static_cast<int>(BaudRateItems().size()); ++i)
+      rates.push_back(static_cast<unsigned>(BaudFor(i)->rate) & 0xFFFF);
+    f.push_back(ListField("baud_rate", "波特率", Group::Panel, rec::kBaudRate, 2, BaudRateItems(), rates));
+  }
+  f.push_back(ListField("development_no", "开发编号", Group::Panel, rec::kDevelopmentNo, 1, DevelopmentItems()));
+
+  // The network group.
+  f.push_back({"auto_ip", "自动获取IP", Group::Network,
+               [](const DeviceStatusRecord& r) { return std::string(r.u8(rec::kIpMode) != 1 ? "是" : "否"); },
+               [](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
+                 auto at = Position(kNoYes, v);
+                 if (!at) return Refused("自动获取IP", v, ItemsText(kNoYes));
+                 r->setU8(rec::kIpMode, *at == 1 ? 0 : 1);
+                 return std::nullopt;
+               }});
+  f.push_back(ListField("server_enable", "是否连接服务器", Group::Network, rec::kServerEnable, 1, kNoYes));
+  f.push_back(AddressField("card_ip", "控制卡IP", Group::Network, rec::kCardAddress));
+  f.push_back(AddressField("server_ip", "服务器IP", Group::Network, rec::kServerAddress));
+  f.push_back(NumberField("server_port", "服务器端口", Group::Network, rec::kServerPort, 2, 0, 65535));
+  f.push_back(ListField("service_type", " 服务类型", Group::Panel, rec::kServiceType, 1, ServiceTypeItems()));
+  f.push_back(ListField("double_sided", "双面", Group::Network, rec::kDoubleSided, 1, kNoYes));
+  f.push_back({"lock", "锁定", Group::Network,
+               [](const DeviceStatusRecord& r) { return std::string(r.u8(rec::kLock) != 0 ? "是" : "否"); },
+               [](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
+                 auto at = Position(kNoYes, v);
+                 if (!at) return Refused("锁定", v, ItemsText(kNoYes));
+                 if (*at == 1 && !LockCanBeSwitchedOn(*r)) return std::string(kMsgLockUnsupported);
+                 r->setU8(rec::kLock, static_cast<std::uint8_t>(*at));
+                 return std::nullopt;
+               }});
+  return f;
+}
+
+}  // namespace
+
+const char* GroupName(Group g) {
+  switch (g) {
+    case Group::Identity: return "identity";
+    case Group::Panel: return "panel";
+    case Group::Network: return "network";
+    case Group::Advanced: return "advanced";
+    case Group::Driver: return "driver";
+    case Group::Modbus: return "modbus";
+  }
+  return "";
+}
+
+const std::vector<Field>& Fields() {
+  static const std::vector<Field> fields = Build();
+  return fields;
+}
+
+const Field* FindField(const std::string& name) {
+  for (const Field& f : Fields())
+    if (f.name == name) return &f;
+  return nullptr;
+}
+
+std::optional<std::string> ApplyAssignment(DeviceStatusRecord* record, const std::string& assignment) {
+  const std::size_t eq = assignment.find('=');
+  if (eq == std::string::npos || eq == 0) return Format("\"%s\" 不是 名称=值 的形式", assignment.c_str());
+  const std::string name = assignment.substr(0, eq), value = assignment.substr(eq + 1);
+  const Field* f = FindField(name);
+  if (!f) return Format("没有名为 %s 的参数（cardctl show 列出全部名称）", name.c_str());
+  if (!f->set) return Format("%s 只能查看，不能修改", name.c_str());
+  return f->set(record, value);
+}
+
+}  // namespace card::cli
