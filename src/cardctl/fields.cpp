@@ -3,7 +3,10 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "modbus/master_table.h"
+#include "params/advanced.h"
 #include "params/network.h"
+#include "params/panel_driver.h"
 #include "params/panel.h"
 #include "params/panel_lists.h"
 #include "platform/text.h"
@@ -91,6 +94,7 @@ std::optional<std::array<int, 4>> DottedAddress(const std::string& text) {
   std::array<int, 4> out{};
   std::size_t at = 0;
   for (int i = 0; i < 4; ++i) {
+    if (at > text.size()) return std::nullopt;
     std::size_t dot = i < 3 ? text.find('.', at) : text.size();
     if (dot == std::string::npos) return std::nullopt;
     auto v = Whole(text.substr(at, dot - at), 0, 255);
@@ -221,6 +225,82 @@ std::vector<Field> Build() {
                  r->setU8(rec::kLock, static_cast<std::uint8_t>(*at));
                  return std::nullopt;
                }});
+
+  // "高级设置". Flags hold 85 for on.
+  const std::vector<unsigned> offOn = {0, kFlagOn};
+  f.push_back(ListField("data_bits", "数据位", Group::Advanced, rec::kDataBits, 1, DataBitsItems()));
+  f.push_back(ListField("stop_bits", "停止位", Group::Advanced, rec::kStopBits, 1, StopBitsItems()));
+  f.push_back(ListField("parity", "校验位", Group::Advanced, rec::kParity, 1, ParityItems()));
+  f.push_back(ListField("rs485_heartbeat", "是否监测心跳", Group::Advanced, rec::kRs485HeartbeatFlag, 2, OffOnItems(), offOn));
+  f.push_back(NumberField("rs485_heartbeat_interval", "心跳间隔(秒）", Group::Advanced, rec::kRs485HeartbeatInterval, 2, 0, 59));
+  f.push_back(ListField("daily_restart", "启用日重启", Group::Advanced, rec::kDailyRestart, 2, kNoYes, offOn));
+  f.push_back(NumberField("restart_hour", "小时", Group::Advanced, rec::kRestartHour, 2, 0, 23));
+  f.push_back(NumberField("restart_minute", "分钟", Group::Advanced, rec::kRestartMinute, 2, 0, 59));
+  f.push_back(NumberField("restart_second", "秒数", Group::Advanced, rec::kRestartSecond, 2, 0, 59));
+  f.push_back(ListField("fixed_network", "启用固定设置", Group::Network, rec::kFixedNetwork, 1, kNoYes, {0, kFlagOn}));
+  f.push_back(AddressField("gateway", "网关", Group::Network, rec::kGateway));
+  f.push_back(AddressField("subnet_mask", "子网掩码", Group::Network, rec::kSubnetMask));
+  f.push_back(AddressField("dns", "DNS", Group::Network, rec::kDns));
+  f.push_back(ListField("start_delay", "启动是否延时", Group::Advanced, rec::kStartDelayFlag, 2, OffOnItems(), offOn));
+  f.push_back(NumberField("start_delay_seconds", "启动延时(秒)", Group::Advanced, rec::kStartDelay, 2, 0, 59));
+  f.push_back(ListField("server_heartbeat", "是否启动心跳", Group::Advanced, rec::kServerHeartbeatFlag, 2, OffOnItems(), offOn));
+  // Kept in hundredths of a second.
+  f.push_back({"server_heartbeat_interval", "心跳包间隔(秒)", Group::Advanced,
+               [](const DeviceStatusRecord& r) { return std::to_string(r.u16(rec::kServerHeartbeatInterval) / 100); },
+               [](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
+                 auto n = Whole(v, 0, 59);
+                 if (!n) return Refused("心跳包间隔(秒)", v, "0 … 59");
+                 r->setU16(rec::kServerHeartbeatInterval, static_cast<std::uint16_t>(*n * 100));
+                 return std::nullopt;
+               }});
+  f.push_back(ListField("modbus_storage", "modbus存储", Group::Advanced, rec::kModbusStorage, 2, ModbusStorageItems(), offOn));
+  f.push_back({"counter_direction", "正反向选择", Group::Advanced,
+               [](const DeviceStatusRecord& r) { return DirectionItems()[r.u16(rec::kCounterDirection) != 0 ? 1 : 0]; },
+               [](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
+                 auto at = Position(DirectionItems(), v);
+                 if (!at) return Refused("正反向选择", v, ItemsText(DirectionItems()));
+                 r->setU16(rec::kCounterDirection, static_cast<std::uint16_t>(*at));
+                 return std::nullopt;
+               }});
+  for (int i = 0; i < kCounterCount; ++i)
+    f.push_back(NumberField(Format("counter_start_%d", i + 1), Format("起始计数值%d", i + 1), Group::Advanced,
+                            rec::kCounterStart + 2 * static_cast<std::size_t>(i), 2, 0, kMaxCounterStart));
+  f.push_back(ListField("card_role", "主从模式", Group::Advanced, rec::kCardRole, 1, RoleItems()));
+  f.push_back(ListField("split_x", "主X分割线", Group::Advanced, rec::kSplitX, 1, TwoDigitItems(kSplitItems, kSplitXStep)));
+  f.push_back(ListField("split_y", "主Y分割线", Group::Advanced, rec::kSplitY, 1, TwoDigitItems(kSplitItems, kSplitYStep)));
+  f.push_back(ListField("blue_switch", "蓝色开关", Group::Advanced, rec::kBlueSwitch, 1, BlueItems(), offOn));
+  f.push_back(ListField("voice_switch", "语音开关", Group::Advanced, rec::kVoiceSwitch, 1, OffOpenItems(), offOn));
+  f.push_back(ListField("script_start", "脚本启动", Group::Advanced, rec::kScriptStart, 1, OffOpenItems(), offOn));
+
+  // "更多目标设置".
+  auto steps = [](int count, unsigned step) {
+    std::vector<unsigned> v;
+    for (int i = 0; i < count; ++i) v.push_back(static_cast<unsigned>(i) * step);
+    return v;
+  };
+  f.push_back(ListField("module_width", "单元板长点数", Group::Driver, rec::kModuleWidth, 1, ModuleWidthItems(),
+                        steps(static_cast<int>(ModuleWidthItems().size()), 8)));
+  f.push_back(ListField("module_height", "单元板高点数", Group::Driver, rec::kModuleHeight, 1, ModuleHeightItems(),
+                        steps(static_cast<int>(ModuleHeightItems().size()), 4)));
+  f.push_back(ListField("scan", "扫描行数", Group::Driver, rec::kScan, 1, ScanItems(), {1, 2, 4, 8, 10, 13, 16, 20, 32, 64}));
+  f.push_back(ListField("row_scan_chip", "扫描芯片", Group::Driver, rec::kRowScanChip, 1, RowScanChipItems()));
+  f.push_back(ListField("fold_width", "折线点数", Group::Driver, rec::kFoldWidth, 1, FoldWidthItems(), {4, 8, 16, 32, 64, 128}));
+  f.push_back(ListField("u_fold", "U型折线", Group::Driver, rec::kUFold, 1, UFoldItems()));
+  f.push_back(ListField("snake_direction", "蛇形方向", Group::Driver, rec::kSnakeDirection, 1, SnakeItems()));
+  f.push_back(ListField("fold_rows", "折线行数", Group::Driver, rec::kFoldRows, 1, FoldRowsItems(), {1, 2, 4, 8}));
+  f.push_back(ListField("row_col_conversion", "行列转换点数", Group::Driver, rec::kRowColConversion, 1, ConversionItems()));
+  f.push_back(NumberField("dz_fold", "DZ型折线", Group::Driver, rec::kDzFold, 1, 0, 255));
+
+  // The Modbus master requests, shown; a restore carries them.
+  for (std::size_t i = 0; i < rec::kModbusEntries; ++i)
+    f.push_back(ReadOnly(Format("modbus_request_%zu", i + 1), Format("主站请求%zu", i + 1), Group::Modbus,
+                         [i](const DeviceStatusRecord& r) {
+                           const auto e = modbus::ReadEntry(r, i);
+                           if (e.empty()) return std::string("-");
+                           return Format("功能码%d 从站%d 地址%d 个数%d 除数%d 乘数%d 主站地址%d 校正+%d 校正-%d 延时%d 上限%d 下限%d",
+                                         e.function, e.slave, e.address, e.count, e.divisor, e.multiplier, e.master,
+                                         e.calPlus, e.calMinus, e.delay, e.upper, e.lower);
+                         }));
   return f;
 }
 
