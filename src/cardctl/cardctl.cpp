@@ -29,18 +29,25 @@ class NoPanel : public PanelPort {
 };
 NoPanel gNoPanel;
 
-// A card restarts after a program upload; the next step waits for it to take
-// connections again, at most this long.
-constexpr int kBackAfterRestartMs = 30000;
-constexpr int kBackPollMs = 500;
+// A card restarts after a program upload: the next step first sees it go
+// down (it may take a moment to act on the reset), then waits for it to take
+// connections again.
+constexpr int kDownWithinMs = 10000;
+constexpr int kBackWithinMs = 30000;
+constexpr int kRestartPollMs = 200;
 
-bool WaitUntilBack(Target& t) {
-  for (int waited = 0; waited <= kBackAfterRestartMs; waited += kBackPollMs) {
-    if (t.command().Connect(t.address()) == 0) {
-      t.command().Disconnect();
-      return true;
-    }
-    t.clock().sleepMs(kBackPollMs);
+bool Reachable(Target& t) {
+  if (t.command().Connect(t.address()) != 0) return false;
+  t.command().Disconnect();
+  return true;
+}
+
+bool WaitForRestart(Target& t) {
+  for (int waited = 0; waited < kDownWithinMs && Reachable(t); waited += kRestartPollMs)
+    t.clock().sleepMs(kRestartPollMs);
+  for (int waited = 0; waited <= kBackWithinMs; waited += kRestartPollMs) {
+    if (Reachable(t)) return true;
+    t.clock().sleepMs(kRestartPollMs);
   }
   t.user().Message(kMsgConnectFailed, kTitleError, Icon::Error);
   return false;
@@ -258,7 +265,7 @@ bool ApplyScriptAndPrograms(Target& t, const CardState& card, const Snapshot& s)
     }
     // The card keeps no dwell time; the window's default goes with the upload.
     if (!UploadProgram(t.programs(), slot, kDefaultDwell)) return false;
-    if (!WaitUntilBack(t)) return false;
+    if (!WaitForRestart(t)) return false;
   }
   return true;
 }

@@ -368,7 +368,8 @@ class Tool {
     if (!s) return 2;
     const std::vector<std::string> cards(args_.positional.begin() + 1, args_.positional.end());
     std::vector<std::string> results(cards.size());
-    std::vector<bool> ok(cards.size(), false);
+    // One byte per card: the cards' threads write their own entries at once.
+    std::vector<char> ok(cards.size(), 0);
     std::atomic<std::size_t> next{0}, finished{0};
     auto worker = [&] {
       for (std::size_t i; (i = next++) < cards.size();) {

@@ -75,6 +75,11 @@ class CardctlTest : public CardSimTest {
     return out;
   }
 
+  void TearDown() override {
+    if (HasFailure()) std::cerr << "operations said:\n" << log_.str();
+    CardSimTest::TearDown();
+  }
+
   std::mutex lock_;
   std::ostringstream log_;
   card::cli::ConsoleUser user_{log_, lock_, "", true};
@@ -131,12 +136,12 @@ TEST_F(CardctlTest, ACloneLeavesEachCardEqualToTheSourceButForItsIdentity) {
       const std::string address = platform::Format("127.0.0.%d", 10 + i);
       auto t = TargetFor(address);
       auto state = card::cli::ReadCardState(*t, true);
-      ok[static_cast<std::size_t>(i - 1)] = state && card::cli::ApplySnapshot(*t, *state, snap, {});
+      ok[static_cast<std::size_t>(i - 1)] = state ? (card::cli::ApplySnapshot(*t, *state, snap, {}) ? 1 : 2) : 3;
     });
   for (auto& j : jobs) j.join();
   for (int i = 1; i < 10; ++i) {
     SCOPED_TRACE(i);
-    EXPECT_TRUE(ok[static_cast<std::size_t>(i - 1)]);
+    EXPECT_EQ(ok[static_cast<std::size_t>(i - 1)], 1);
     const auto r = Stored(i);
     EXPECT_EQ(r, Settings(source.record, r));
     EXPECT_EQ(card::AddressText(r), platform::Format("127.0.0.%d", 10 + i)) << "its own address";
