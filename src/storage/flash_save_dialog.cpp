@@ -13,6 +13,7 @@
 
 #include "platform/tooldir.h"
 #include "storage/flash_save.h"
+#include "ui/ui_thread.h"
 
 namespace card {
 
@@ -26,19 +27,17 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 class FlashSave::BarPort : public ProgressPort {
  public:
   explicit BarPort(QProgressBar* bar) : bar_(bar) {}
+  // Posted through the tool's one queue to the UI thread; the bar is only
+  // touched there, and not at all once it is gone.
   void Progress(int percent) override {
-    QMetaObject::invokeMethod(bar_, [bar = bar_, percent] {
-      if (bar) bar->setValue(percent);
-    }, Qt::QueuedConnection);
+    ui::PostToUi(bar_, [bar = bar_, percent] { bar->setValue(percent); });
   }
   void Status(const std::string& text) override {
-    QMetaObject::invokeMethod(bar_, [bar = bar_, text = Q(text)] {
-      if (bar) bar->setFormat(text);
-    }, Qt::QueuedConnection);
+    ui::PostToUi(bar_, [bar = bar_, text] { bar->setFormat(Q(text)); });
   }
 
  private:
-  QPointer<QProgressBar> bar_;
+  QProgressBar* bar_;
 };
 
 FlashSave::FlashSave(const ToolEnv& env, std::unique_ptr<Channel> link, QWidget* parent)
