@@ -27,24 +27,18 @@
 #include "ui/ipv4_edit.h"
 #include "ui/message_port.h"
 #include "ui/ui_thread.h"
+#include "ui/text.h"
 
 namespace card {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
+using ui::Q;
+using ui::S;
+
 
 void FillCombo(QComboBox* combo, const std::vector<std::string>& items) {
   combo->clear();
   for (const auto& item : items) combo->addItem(Q(item));
-}
-
-// A label in front of its field; the buddy makes the field known to
-// assistive technology under the label's text.
-QLabel* Label(const QString& text, QWidget* field) {
-  auto* label = new QLabel(text);
-  label->setBuddy(field);
-  return label;
 }
 
 QComboBox* Combo() {
@@ -131,7 +125,7 @@ QGroupBox* CCardSetupDlg::BuildScreenGroup() {
   };
   for (int i = 0; i < 12; ++i) {
     int row = i / 2, col = (i % 2) * 2;
-    grid->addWidget(Label(fields[i].first, fields[i].second), row, col);
+    grid->addWidget(ui::BuddyLabel(fields[i].first, fields[i].second), row, col);
     grid->addWidget(fields[i].second, row, col + 1);
   }
   grid->setColumnStretch(1, 1);
@@ -150,13 +144,13 @@ QGroupBox* CCardSetupDlg::BuildIpGroup() {
   auto* grid = new QGridLayout(group);
   grid->addWidget(autoIp_, 0, 0, 1, 2);
   grid->addWidget(serverEnable_, 0, 2, 1, 2);
-  grid->addWidget(Label(QStringLiteral(u"控制卡IP"), cardIp_), 1, 0);
+  grid->addWidget(ui::BuddyLabel(QStringLiteral(u"控制卡IP"), cardIp_), 1, 0);
   grid->addWidget(cardIp_, 1, 1);
-  grid->addWidget(Label(QStringLiteral(u"服务器IP"), serverIp_), 1, 2);
+  grid->addWidget(ui::BuddyLabel(QStringLiteral(u"服务器IP"), serverIp_), 1, 2);
   grid->addWidget(serverIp_, 1, 3);
-  grid->addWidget(Label(QStringLiteral(u"服务器端口"), serverPort_), 2, 0);
+  grid->addWidget(ui::BuddyLabel(QStringLiteral(u"服务器端口"), serverPort_), 2, 0);
   grid->addWidget(serverPort_, 2, 1);
-  grid->addWidget(Label(QStringLiteral(u" 服务类型"), service_), 2, 2);
+  grid->addWidget(ui::BuddyLabel(QStringLiteral(u" 服务类型"), service_), 2, 2);
   grid->addWidget(service_, 2, 3);
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(3, 1);
@@ -190,9 +184,9 @@ QGroupBox* CCardSetupDlg::BuildProgramGroup() {
   format_ = new QPushButton(QStringLiteral(u"格式化"));
   auto* group = new QGroupBox(QStringLiteral(u"节目"));
   auto* grid = new QGridLayout(group);
-  grid->addWidget(Label(QStringLiteral(u"当前节目"), program_), 0, 0);
+  grid->addWidget(ui::BuddyLabel(QStringLiteral(u"当前节目"), program_), 0, 0);
   grid->addWidget(program_, 0, 1);
-  grid->addWidget(Label(QStringLiteral(u"停留时长"), dwell_), 0, 2);
+  grid->addWidget(ui::BuddyLabel(QStringLiteral(u"停留时长"), dwell_), 0, 2);
   grid->addWidget(dwell_, 0, 3);
   grid->addWidget(readBack_, 0, 4, 1, 2);
   QPushButton* buttons[] = {edit_, update_, remove_, openFile_, saveFile_, format_};

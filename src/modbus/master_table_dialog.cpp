@@ -17,12 +17,14 @@
 #include "platform/files.h"
 #include "platform/text.h"
 #include "ui/editable_list.h"
+#include "ui/text.h"
 
 namespace card::modbus {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
+using ui::Q;
+using ui::S;
+
 
 const QColor kCellBackground(187, 255, 255);
 const char* const kFilter = "Bin Files (*.datr);;All Files (*)";

@@ -14,11 +14,13 @@
 #include "platform/codec.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "ui/text.h"
 
 namespace card::modbus {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+using ui::Q;
+
 
 // The log shows lines; the card's hex lines end with CR LF.
 QString LogText(const std::string& s) {

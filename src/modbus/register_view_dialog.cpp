@@ -16,23 +16,20 @@
 
 #include "platform/text.h"
 #include "ui/editable_list.h"
+#include "ui/text.h"
 
 namespace card::modbus {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
+using ui::Q;
+using ui::S;
+
 
 const QColor kCellBackground(187, 255, 255);
 const char* const kHeaders[kGridColumns] = {" 01 ", " 02 ", " 03 ", " 04 ", " 05 ", " 06 ", " 07 ", " 08 ",
                                             " 09 ", " 0A ", " 0B", " 0C", " 0D", " 0E", " 0F", " 10"};
 constexpr std::size_t kErrorsShown = 12;
 
-QLabel* Buddy(const QString& text, QWidget* field) {
-  auto* label = new QLabel(text);
-  label->setBuddy(field);
-  return label;
-}
 
 }  // namespace
 
@@ -128,10 +125,10 @@ RegisterViewDialog::RegisterViewDialog(const ToolEnv& env, std::unique_ptr<Chann
   SetStatusLabel(status_);
 
   auto* top = new QHBoxLayout;
-  top->addWidget(Buddy(QStringLiteral(u"数据类型"), type_));
+  top->addWidget(ui::BuddyLabel(QStringLiteral(u"数据类型"), type_));
   top->addWidget(type_);
   top->addSpacing(16);
-  top->addWidget(Buddy(QStringLiteral(u"起始地址"), start_));
+  top->addWidget(ui::BuddyLabel(QStringLiteral(u"起始地址"), start_));
   top->addWidget(start_);
   top->addStretch();
   for (QPushButton* b : {read, write, single}) top->addWidget(b);

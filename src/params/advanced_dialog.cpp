@@ -13,12 +13,14 @@
 #include <QVBoxLayout>
 
 #include "ui/ipv4_edit.h"
+#include "ui/text.h"
 
 namespace card {
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
-std::string S(const QString& s) { return s.toStdString(); }
+using ui::Q;
+using ui::S;
+
 
 QComboBox* List(const std::vector<std::string>& items = {}) {
   auto* combo = new QComboBox;

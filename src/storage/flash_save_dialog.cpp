@@ -14,11 +14,13 @@
 #include "platform/tooldir.h"
 #include "storage/flash_save.h"
 #include "ui/ui_thread.h"
+#include "ui/text.h"
 
 namespace card {
 
 namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+using ui::Q;
 }  // namespace
 
 // The read's progress from the worker: the position and the status text

@@ -10,12 +10,14 @@
 #include "platform/tooldir.h"
 #include "storage/script.h"
 #include "ui/editable_list.h"
+#include "ui/text.h"
 
 namespace card {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+using ui::Q;
+
 QString RowNumber(int row) { return Q(platform::Format("%02d", row)); }
 
 }  // namespace
