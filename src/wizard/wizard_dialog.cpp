@@ -60,7 +60,6 @@ void WizardWindows::ShowCountdown(int seconds) {
     CCountdownDlg* c = Countdown();
     c->Start(seconds);
     c->show();
-    c->raise();
   });
 }
 
