@@ -78,8 +78,10 @@ class Run {
       End();
       return outcome;
     } catch (const Stop& stop) {
-      if (stop.outcome == WizardOutcome::Failed) port_.Message(kMsgConnectFailed, kTitleError, Icon::Error);
+      // The brightness first: the message may be the last the run gets to
+      // do when the dialog is closing.
       End();
+      if (stop.outcome == WizardOutcome::Failed) port_.Message(kMsgConnectFailed, kTitleError, Icon::Error);
       return stop.outcome;
     } catch (const platform::OperationAborted&) {
       End();
@@ -124,7 +126,7 @@ class Run {
       }
       port_.Message(kMsgRememberBrightness, kTitleNotice, Icon::Information);
       Send(Format(kLineBright, kBrightBrightness),
-               [](DeviceStatusRecord& r) { r.setU8(rec::kBrightness, kBrightBrightness); });
+           [](DeviceStatusRecord& r) { r.setU8(rec::kBrightness, kBrightBrightness); });
       if (!Answer(WizardWindow::Screen, kAskBrighter)) {
         guess_.oe = 0;
         Push();
@@ -316,9 +318,8 @@ DeviceStatusRecord WithGuess(DeviceStatusRecord r, const ModuleGuess& g) {
   return r;
 }
 
-WizardOutcome RunRecognitionWizard(Channel& link, platform::Clock& clock, WizardPort& port,
-                                   const std::string& address, DeviceStatusRecord* copy,
-                                   const PanelDriverValues& lists) {
+WizardOutcome RunRecognitionWizard(Channel& link, platform::Clock& clock, WizardPort& port, const std::string& address,
+                                   DeviceStatusRecord* copy, const PanelDriverValues& lists) {
   const std::optional<ModuleGuess> start = StartGuess(lists);
   if (!start) {
     port.Message(kMsgChooseModuleFirst, kTitleNotice, Icon::Warning);

@@ -31,8 +31,7 @@ inline constexpr const char* kMsgCheckCable = "失败:请检查LED端口1排线�
 inline constexpr const char* kMsgTryAgain = "失败:请重新开始智能识别，再试一次过程中仔细观察做出正确的判断！！！";
 inline constexpr const char* kMsgRecognised =
     "目标显示板已识别成功,下一步断电重启设备搜卡根据屏像素情况配置屏参数！！！";
-inline constexpr const char* kMsgChooseModuleFirst =
-    "智能识别前请先选择单元板长点数、单元板高点数和扫描芯片！！！";
+inline constexpr const char* kMsgChooseModuleFirst = "智能识别前请先选择单元板长点数、单元板高点数和扫描芯片！！！";
 
 // The items of "折线行数识别", in order.
 std::vector<std::string> PointCountItems();
@@ -50,9 +49,9 @@ constexpr int kMaxFoldWidth = 255;
 
 // The three question windows with "是" and "否".
 enum class WizardWindow {
-  Screen,      // "屏幕参数识别": fully lit, brighter, number of lines
-  PointLine,   // "观察区域的亮点是否连续"
-  Square,      // "蛇形方向识别"
+  Screen,     // "屏幕参数识别": fully lit, brighter, number of lines
+  PointLine,  // "观察区域的亮点是否连续"
+  Square,     // "蛇形方向识别"
 };
 
 // Closed: the person closed the window instead of answering; the run stops.
@@ -82,14 +81,14 @@ class WizardPort {
 
 // The driver parameters as the run has worked them out so far.
 struct ModuleGuess {
-  int width = 0;       // dots
-  int height = 0;      // dots
+  int width = 0;   // dots
+  int height = 0;  // dots
   int chip = 0;
-  int data = 0;        // data polarity index
-  int oe = 1;          // OE polarity index
+  int data = 0;  // data polarity index
+  int oe = 1;    // OE polarity index
   int foldRows = 1;
-  int foldWidth = 0;   // dots
-  int scan = 32;       // row groups
+  int foldWidth = 0;  // dots
+  int scan = 32;      // row groups
   int snake = 0;
   bool operator==(const ModuleGuess&) const = default;
 };
@@ -115,8 +114,7 @@ enum class WizardOutcome {
 // follows every line the card was sent, so every checksum announced matches
 // the card; the brightness is restored before the run ends whatever ends
 // it. A cancelled clock still restores the brightness, then rethrows.
-WizardOutcome RunRecognitionWizard(Channel& link, platform::Clock& clock, WizardPort& port,
-                                   const std::string& address, DeviceStatusRecord* copy,
-                                   const PanelDriverValues& lists);
+WizardOutcome RunRecognitionWizard(Channel& link, platform::Clock& clock, WizardPort& port, const std::string& address,
+                                   DeviceStatusRecord* copy, const PanelDriverValues& lists);
 
 }  // namespace card

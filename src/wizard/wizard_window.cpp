@@ -174,9 +174,7 @@ void CCountdownDlg::Update(int remaining, int percent) {
   if (remaining < 1) hide();
 }
 
-void CCountdownDlg::ShowRemaining() {
-  seconds_->setText(QStringLiteral(u"倒计时：%1秒").arg(remaining_));
-}
+void CCountdownDlg::ShowRemaining() { seconds_->setText(QStringLiteral(u"倒计时：%1秒").arg(remaining_)); }
 
 // The close box and Escape both end up here (QDialog's close handling
 // rejects); the countdown's own end only hides the window.

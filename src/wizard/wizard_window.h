@@ -4,7 +4,6 @@
 
 #include <QDialog>
 #include <QWidget>
-
 #include <functional>
 #include <optional>
 
