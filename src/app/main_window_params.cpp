@@ -1,5 +1,5 @@
 // The main window's device-parameter tools: "高级设置" and the panel driver
-// dialog behind "23--更多目标设置".
+// dialog behind "23--更多目标设置" with its recognition wizard.
 #include <QComboBox>
 
 #include "app/main_window.h"
@@ -8,6 +8,7 @@
 #include "params/panel_driver.h"
 #include "params/panel_driver_dialog.h"
 #include "params/panel_lists.h"
+#include "wizard/wizard_dialog.h"
 
 namespace card {
 
@@ -40,6 +41,9 @@ void CCardSetupDlg::OnTargetActivated(int index) {
   targetBefore_ = index;
   RunRecordDialog([&](DeviceStatusRecord& copy) {
     CELL_PARA dialog(env, copy, std::move(link), this);
+    // "智能识别": recognised, the dialog closes as confirmed and the submit
+    // below follows.
+    dialog.SetRecognitionHook(&StartRecognition);
     dialog.exec();
     copy = dialog.record();
   });

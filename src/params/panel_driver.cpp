@@ -68,6 +68,13 @@ std::vector<std::string> SnakeItems() { return {"S型", "反S型"}; }
 std::vector<std::string> FoldRowsItems() { return {"无折线", "2行折", "4行折", "8行折"}; }
 std::vector<std::string> ConversionItems() { return {"0", "64", "128", "256", "512"}; }
 
+int ScanItemOf(int rowGroups) { return PositionOf(kScanValues, rowGroups); }
+int FoldWidthItemOf(int dots) { return PositionOf(kFoldWidthValues, dots); }
+int FoldRowsOfItem(int item) {
+  return item >= 0 && item < static_cast<int>(kFoldRowsValues.size()) ? kFoldRowsValues[static_cast<std::size_t>(item)]
+                                                                      : -1;
+}
+
 PanelDriverValues PanelDriverFromRecord(const DeviceStatusRecord& r) {
   PanelDriverValues v;
   v.width = SizePosition(r.u8(rec::kModuleWidth), 8, kUnsetWidthShows);

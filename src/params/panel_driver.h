@@ -48,6 +48,14 @@ std::vector<std::string> SnakeItems();         // "S型", "反S型"
 std::vector<std::string> FoldRowsItems();      // "无折线" … "8行折"
 std::vector<std::string> ConversionItems();    // "0" … "512"
 
+// The list items that stand for a value: the position in "扫描行数" of a
+// scan, in "折线点数" of a fold width; -1 when no item does (no default is
+// put in its place). FoldRowsOfItem: the fold rows an item of "折线行数"
+// stands for, -1 for a position without an item.
+int ScanItemOf(int rowGroups);
+int FoldWidthItemOf(int dots);
+int FoldRowsOfItem(int item);
+
 // How the lists show a record. A module never set (width or height 0) shows
 // 64 × 32 dots, a scan or fold width of 0 shows "1/32" and "32折宽点数"; the
 // record itself keeps its 0 until "固化到设备". A value that no item stands

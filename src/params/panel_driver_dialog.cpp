@@ -102,6 +102,16 @@ void CELL_PARA::SetRecognitionHook(RecognitionHook hook) {
   recognize_->setEnabled(static_cast<bool>(recognition_));
 }
 
+bool CELL_PARA::RunRecognition(std::function<void(platform::Clock&)> body, std::function<void(bool)> finished) {
+  if (operationRunning()) return false;
+  const bool started = RunOperation(std::move(body), [this, finished = std::move(finished)](bool completed) {
+    cancel_->setEnabled(true);
+    if (finished) finished(completed);
+  });
+  if (started) cancel_->setEnabled(false);
+  return started;
+}
+
 PanelDriverValues CELL_PARA::values() const {
   PanelDriverValues v;
   v.width = width_->currentIndex();

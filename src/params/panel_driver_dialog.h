@@ -35,6 +35,11 @@ class CELL_PARA : public ui::ToolDialog {
   ~CELL_PARA() override;
 
   void SetRecognitionHook(RecognitionHook hook);
+  // Runs the recognition wizard's work on the dialog's worker. Every control
+  // is held while it runs, "取消" too (the wizard's own windows stop it); the
+  // close box still cancels the run and waits for it before the dialog
+  // closes. False when an operation already runs.
+  bool RunRecognition(std::function<void(platform::Clock& clock)> body, std::function<void(bool completed)> finished);
 
   const DeviceStatusRecord& record() const { return record_; }
   void setRecord(const DeviceStatusRecord& record) { record_ = record; }

@@ -1,6 +1,7 @@
 // "更多目标设置" and "高级设置" as the user meets them: every control under
-// its label and laid out whole, inputs held while the card is written, and
-// the main window's hand-over and follow-on submit.
+// its label and laid out whole, inputs held while the card is written, the
+// recognition wizard's run, and the main window's hand-over and follow-on
+// submit.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
@@ -15,6 +16,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <mutex>
+#include <set>
+
 #include "app/main_window.h"
 #include "params/advanced_dialog.h"
 #include "params/panel_driver_dialog.h"
@@ -23,6 +27,7 @@
 #include "support/fake_ports.h"
 #include "support/main_fixture.h"
 #include "support/temp_dir.h"
+#include "wizard/wizard_dialog.h"
 
 namespace {
 
@@ -106,6 +111,39 @@ card::DeviceStatusRecord Opened() {
   r.updateChecksum();
   return r;
 }
+
+// The person at the sign during "智能识别": answers whatever wizard window is
+// up with "是" and "1" point, or leaves it by `leave` ("close", "取消") at the
+// nth question, or closes the countdown window then.
+class Person : public QObject {
+ public:
+  Person() {
+    connect(&timer_, &QTimer::timeout, this, [this] { Look(); });
+    timer_.start(2);
+  }
+  int leaveAt = 0, closeCountdownAt = 0, questions = 0;
+  const char* leave = "";
+  std::function<void(QWidget* dialog)> onThird;
+  std::set<QString> titles;
+
+ private:
+  void Look() {
+    QWidget* w = QApplication::activeModalWidget();
+    auto* points = qobject_cast<card::Regonize_DHS*>(w);
+    if (!qobject_cast<card::YesNoWindow*>(w) && !points) return;
+    const auto countdowns = w->parentWidget()->findChildren<card::CCountdownDlg*>();
+    titles.insert(w->windowTitle());
+    for (auto* c : countdowns) titles.insert(c->windowTitle());
+    if (++questions == 3 && onThird) onThird(w->parentWidget());
+    if (questions == closeCountdownAt)
+      for (auto* c : countdowns) c->reject();  // what its close box does
+    if (questions == leaveAt && std::string(leave) == "close") return void(w->close());
+    if (questions == leaveAt) return QTest::mouseClick(Button(w, leave), Qt::LeftButton);
+    if (points) points->findChild<QComboBox*>()->setCurrentIndex(1);
+    QTest::mouseClick(Button(w, points ? "确定" : "是"), Qt::LeftButton);
+  }
+  QTimer timer_;
+};
 
 class ParamsDialogs : public ::testing::Test {
  protected:
@@ -298,4 +336,64 @@ TEST_F(ParamsDialogs, AdvancedSettingsHandTheCopyBackAfterOk) {
   EXPECT_EQ(wire.sent().back(), "set SFE_Disable  85    \n");
   EXPECT_EQ(window->state().record().u8(rec::kVoiceSwitch), 85);
   EXPECT_FALSE(window->busy());
+}
+
+TEST_F(ParamsDialogs, RecognisedFromTheMainWindowTheSubmitStartsAfterTheRunsLastLine) {
+  Fill(true);
+  std::mutex mutex;
+  std::vector<std::string> lines;  // both links' lines in one order
+  for (auto [link, port] : {std::pair{&wire, "1002 "}, std::pair{command_, "1001 "}})
+    link->onSend([&, port = std::string(port)](const std::string& s) {
+      std::lock_guard<std::mutex> lock(mutex);
+      lines.push_back(port + s);
+    });
+  Person person;
+  QStringList held;
+  person.onThird = [&held](QWidget* d) {
+    for (auto* w : d->findChildren<QWidget*>())
+      if ((qobject_cast<QPushButton*>(w) || qobject_cast<QComboBox*>(w)) && !w->isEnabled()) held << w->objectName();
+  };
+  WhenShown<card::CELL_PARA>([](card::CELL_PARA* d) {
+    ASSERT_TRUE(Button(d, "智能识别")->isEnabled()) << "the main window plugs the wizard in";
+    QTest::mouseClick(Button(d, "智能识别"), Qt::LeftButton);
+  });
+  ChooseTarget(22);
+  QTRY_VERIFY_WITH_TIMEOUT(window->workers().WaitIdle(0) && !window->busy(), 10000);
+  for (FakeChannel* link : {&wire, command_}) link->onSend({});
+  EXPECT_EQ(held.size(), 13) << "three buttons, \"取消\" too, and ten lists";
+  EXPECT_EQ(person.titles, (std::set<QString>{QStringLiteral(u"屏幕参数识别"), QStringLiteral(u"观察区域的亮点是否连续"),
+                                              QStringLiteral(u"折线行数识别"), QStringLiteral(u"蛇形方向识别"),
+                                              QStringLiteral(u"智能识别中")}));
+  EXPECT_EQ(user.texts().back(), card::kMsgRecognised);
+  const auto restore = std::find(lines.begin(), lines.end(), "1002 set ld 20");
+  const auto submit = std::find_if(lines.begin(), lines.end(), [](const std::string& l) { return l.rfind("1001 ", 0) == 0; });
+  ASSERT_NE(restore, lines.end());
+  EXPECT_EQ(std::distance(lines.begin(), restore) + 1, std::distance(lines.begin(), submit))
+      << "the dialog closed, and the submit began, once the brightness was back";
+  EXPECT_EQ(window->state().record().u8(rec::kScan), 16);
+  EXPECT_EQ(window->state().record().u16(rec::kCodeWord), 0x88FF);
+  EXPECT_EQ(window->Read().widthText, "32");
+}
+
+TEST_F(ParamsDialogs, AClosedWizardWindowStopsTheRunAndTheDialogStaysOpen) {
+  struct Way {
+    const char* leave;
+    int at, countdownAt;
+  };
+  for (const Way& way : {Way{"close", 2, 0}, Way{"取消", 3, 0}, Way{"", 0, 3}}) {
+    SCOPED_TRACE(way.leave);
+    auto d = Dialog<card::CELL_PARA>();
+    d->SetRecognitionHook(&card::StartRecognition);
+    Person person;
+    person.leave = way.leave;
+    person.leaveAt = way.at;
+    person.closeCountdownAt = way.countdownAt;
+    QTest::mouseClick(Button(d.get(), "智能识别"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!d->operationRunning(), 10000);
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_EQ(wire.sent().back(), "set ld 20");
+    EXPECT_EQ(d->record().u8(rec::kBrightness), 20);
+    EXPECT_EQ(person.questions, 3 - (way.at == 2)) << "the one up when the countdown closed is the last";
+    for (const char* b : {"智能识别", "固化到设备", "取消"}) EXPECT_TRUE(Button(d.get(), b)->isEnabled()) << b;
+  }
 }

@@ -1,5 +1,6 @@
 // Renders the windows off-screen to PNG files, for a person to look at:
-//   ui_shots <folder>   (QT_SCALE_FACTOR=1.5 for the 150 % rendering)
+//   ui_shots <folder> [prefix]   (QT_SCALE_FACTOR=1.5 for the 150 % rendering)
+// With a prefix only the windows whose file name starts with it are drawn.
 // Not a test: it checks nothing, it only draws.
 #include <QApplication>
 #include <QTimer>
@@ -10,14 +11,19 @@
 #include "app/main_window.h"
 #include "params/advanced_dialog.h"
 #include "params/panel_driver_dialog.h"
+#include "platform/text.h"
 #include "support/fake_channel.h"
 #include "support/fake_ports.h"
 #include "support/main_fixture.h"
 #include "support/temp_dir.h"
+#include "wizard/wizard_window.h"
 
 namespace {
 
+QString onlyPrefix;
+
 void Save(QWidget& w, const QString& folder, const QString& name) {
+  if (!name.startsWith(onlyPrefix)) return;
   w.show();
   QApplication::processEvents();
   const QString path = folder + "/" + name + ".png";
@@ -31,6 +37,7 @@ int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication app(argc, argv);
   const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
+  onlyPrefix = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QString();
   testing_support::TempDir dir;
   platform::VirtualClock clock{1765258109000};
   platform::CancellableClock cancellable{clock};
@@ -67,5 +74,21 @@ int main(int argc, char** argv) {
   card::MoreSetting advanced(window.toolEnv(), window.state().record(),
                              std::make_unique<testing_support::FakeChannel>(&clock), &window);
   Save(advanced, folder, "advanced");
+  // The recognition wizard's windows over the panel driver dialog.
+  card::HScan_Regon screen(&driver);
+  screen.setQuestion(QString::fromUtf8(card::kAskFullyLit));
+  Save(screen, folder, "wizard_screen_question");
+  card::Continue_line line(&driver);
+  line.setQuestion(QString::fromStdString(platform::Format(card::kAskPointsInLine, 5)));
+  Save(line, folder, "wizard_point_line");
+  card::Regonize_DHS points(&driver);
+  Save(points, folder, "wizard_point_count");
+  card::Regonize_DZSU square(&driver);
+  square.setQuestion(QString::fromUtf8(card::kAskSquare));
+  Save(square, folder, "wizard_square");
+  card::CCountdownDlg countdown(&driver);
+  countdown.Start(8);
+  countdown.Update(5, 38);
+  Save(countdown, folder, "wizard_countdown");
   return 0;
 }
