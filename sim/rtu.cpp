@@ -1,5 +1,6 @@
 #include "rtu.h"
 
+#include "link/crc16.h"
 #include "platform/text.h"
 
 namespace sim {
@@ -65,14 +66,7 @@ std::string HexBytes(std::string_view s) {
 
 }  // namespace
 
-std::uint16_t ModbusCrc16(std::string_view bytes) {
-  std::uint16_t crc = 0xFFFF;
-  for (unsigned char c : bytes) {
-    crc ^= c;
-    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-  }
-  return crc;
-}
+std::uint16_t ModbusCrc16(std::string_view bytes) { return card::ModbusCrc16(bytes); }
 
 std::string WithCrc(std::string body) {
   std::uint16_t crc = ModbusCrc16(body);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "link/crc16.h"
 #include "platform/text.h"
 
 namespace card::modbus {
@@ -54,14 +55,7 @@ bool Complete(const Candidate& c, std::size_t available) { return c.length != 0 
 
 }  // namespace
 
-std::uint16_t Crc16(std::string_view bytes) {
-  std::uint16_t crc = 0xFFFF;
-  for (unsigned char c : bytes) {
-    crc ^= c;
-    for (int i = 0; i < 8; ++i) crc = (crc & 1) ? static_cast<std::uint16_t>((crc >> 1) ^ 0xA001) : crc >> 1;
-  }
-  return crc;
-}
+std::uint16_t Crc16(std::string_view bytes) { return ModbusCrc16(bytes); }
 
 std::string WithCrc(std::string body) {
   const std::uint16_t crc = Crc16(body);

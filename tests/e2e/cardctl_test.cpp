@@ -32,11 +32,6 @@ class CardctlTest : public CardSimTest {
   std::unique_ptr<Target> TargetFor(const std::string& address) {
     return std::make_unique<Target>(Links(), address, fast_, user_, work_.path() + "/" + address);
   }
-  card::DeviceStatusRecord Stored(int card) {
-    std::string bytes = testing_support::ReadFile(StateFile(card, "record.bin"));
-    EXPECT_EQ(bytes.size(), rec::kSize);
-    return card::CopyRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0);
-  }
   // What a card holds, read back through the tool.
   card::cli::CardState Read(const std::string& address) {
     auto t = TargetFor(address);
@@ -120,7 +115,7 @@ TEST_F(CardctlTest, ABackupRestoredOntoAChangedCardMakesItEqualTheBackupAgain) {
   ASSERT_TRUE(card::cli::ApplySnapshot(*t, Read(kCard0), read.snapshot, {}));
   auto after = Read(kCard0);
   EXPECT_TRUE(after.record == before->record);
-  EXPECT_EQ(Stored(0), before->record) << "the card's own copy";
+  EXPECT_EQ(StoredRecord(0), before->record) << "the card's own copy";
   EXPECT_EQ(after.script, before->script);
   EXPECT_EQ(after.programs, before->programs);
   EXPECT_EQ(StatusValue(0, "crc_mismatches"), 0);
@@ -151,7 +146,7 @@ TEST_F(CardctlTest, ACloneLeavesEachCardEqualToTheSourceButForItsIdentity) {
     // The card writes its state a moment after it acted on the last line.
     card::DeviceStatusRecord r;
     EXPECT_TRUE(Eventually([&] {
-      r = Stored(i);
+      r = StoredRecord(i);
       return r == Settings(source.record, r);
     })) << DifferingOffsets(r, Settings(source.record, r));
     EXPECT_EQ(card::AddressText(r), platform::Format("127.0.0.%d", 10 + i)) << "its own address";
@@ -190,20 +185,20 @@ TEST_F(CardctlTest, TheCommandLineRefusesBeforeSendingAndReportsACardThatStopsAn
 
   out.clear();
   ASSERT_EQ(RunCardctl({"set", kCard0, "brightness=25", "display_target=6-- 行8S_折16"}, &out), 0) << out;
-  EXPECT_EQ(Stored(0).u8(rec::kBrightness), 25);
+  EXPECT_EQ(StoredRecord(0).u8(rec::kBrightness), 25);
   out.clear();
   ASSERT_EQ(RunCardctl({"backup", kCard0, work_.file("c.snap")}, &out), 0) << out;
   out.clear();
   ASSERT_EQ(RunCardctl({"restore", work_.file("c.snap"), kCard1, "--dry-run"}, &out), 0) << out;
   EXPECT_NE(out.find("set ld 25 \\n"), std::string::npos) << out;
-  EXPECT_NE(Stored(1).u8(rec::kBrightness), 25) << "a dry run sends nothing";
+  EXPECT_NE(StoredRecord(1).u8(rec::kBrightness), 25) << "a dry run sends nothing";
 
   out.clear();
   EXPECT_EQ(RunCardctl({"--lang", "en", "clone", work_.file("c.snap"), kCard1, "127.0.0.12", "127.0.0.30"}, &out), 1) << out;
   EXPECT_NE(out.find("127.0.0.30  failed"), std::string::npos) << out;
   EXPECT_NE(out.find("2 done, 1 failed"), std::string::npos) << out;
-  EXPECT_EQ(Stored(1).u8(rec::kBrightness), 25);
-  EXPECT_EQ(Stored(2).u8(rec::kBrightness), 25);
+  EXPECT_EQ(StoredRecord(1).u8(rec::kBrightness), 25);
+  EXPECT_EQ(StoredRecord(2).u8(rec::kBrightness), 25);
 
   // A damaged backup is refused.
   std::string bytes = testing_support::ReadFile(work_.file("c.snap"));

@@ -1,5 +1,7 @@
 #include "e2e/fixture.h"
 
+#include "support/main_fixture.h"
+
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -184,5 +186,27 @@ long CardSimTest::StatusValue(int card, const std::string& key, int sim) const {
 bool CardSimTest::WaitProcessed(int card, std::size_t bytes, int sim) {
   return Eventually([&] { return StatusValue(card, "bytes_processed", sim) == static_cast<long>(bytes); });
 }
+
+card::DeviceStatusRecord CardSimTest::StoredRecord(int card, int sim) const {
+  const std::string bytes = testing_support::ReadFile(StateFile(card, "record.bin", sim));
+  EXPECT_EQ(bytes.size(), card::rec::kSize);
+  return card::CopyRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0);
+}
+
+void ToolContextTest::SetUp() {
+  CardSimTest::SetUp();
+  if (IsSkipped()) return;
+  testing_support::UseUtc();
+  search_ = lib_->CreateSearch();
+  command_ = lib_->CreateLink(card::kCommandPort);
+  recovery_ = lib_->CreateLink(card::kRecoveryPort);
+  ctx_ = std::make_unique<card::PanelContext>(card::PanelContext{*command_, fast_, user_, panel_, state_, cfg_});
+  open_ = std::make_unique<card::OpenContext>(
+      card::OpenContext{search_.get(), *recovery_, list_, siblings_, [this] { ++timerStarts_; }});
+  state_.setLocalAddress(kLocal);
+  ASSERT_EQ(search_->Connect(kLocal), 0);
+}
+
+void ToolContextTest::SearchAndOpen() { card::SearchBody(*ctx_, *open_, panel_.values.broadcast); }
 
 }  // namespace e2e

@@ -16,6 +16,11 @@
 #include "link/record.h"
 #include "link/scan.h"
 #include "platform/clock.h"
+#include "core/main_state.h"
+#include "core/siblings.h"
+#include "params/discovery.h"
+#include "params/panel.h"
+#include "support/fake_ports.h"
 #include "support/temp_dir.h"
 
 namespace e2e {
@@ -72,6 +77,8 @@ class CardSimTest : public ::testing::Test {
   // from the wire log.
   std::string Received(const std::string& card, int port, int sim = 0) const;
   std::string StateFile(int card, const std::string& name, int sim = 0) const;
+  // The card's record as the virtual card keeps it (its record.bin).
+  card::DeviceStatusRecord StoredRecord(int card = 0, int sim = 0) const;
   // A number from a card's status.json ("crc_checks" and so on), -1 if missing.
   long StatusValue(int card, const std::string& key, int sim = 0) const;
   // Waits until card has acted on bytes bytes from its TCP ports in all (its
@@ -87,6 +94,29 @@ class CardSimTest : public ::testing::Test {
   void Launch(std::size_t index, const std::string& dir, const std::vector<std::string>& extra);
   std::vector<std::unique_ptr<harness::SimProcess>> sims_;
   std::vector<std::unique_ptr<testing_support::TempDir>> dirs_;
+};
+
+// The main window's collaborators over the real driver: its links, fake
+// ports for the user, list and panel, the shared state and SysCfg.ini.
+class ToolContextTest : public CardSimTest {
+ protected:
+  void SetUp() override;
+  // Searches like "搜索设备" and opens the last card found.
+  void SearchAndOpen();
+
+  testing_support::TempDir dir_;
+  platform::VirtualClock stamps_;
+  testing_support::FakeUser user_{&stamps_};
+  testing_support::FakeList list_;
+  testing_support::FakePanel panel_;
+  testing_support::FakeProcesses processes_;
+  card::MainState state_;
+  card::SysCfg cfg_{dir_.file("SysCfg.ini")};
+  card::Siblings siblings_{processes_, dir_.path() + "/"};
+  std::unique_ptr<card::Channel> search_, command_, recovery_;
+  std::unique_ptr<card::PanelContext> ctx_;
+  std::unique_ptr<card::OpenContext> open_;
+  int timerStarts_ = 0;
 };
 
 }  // namespace e2e

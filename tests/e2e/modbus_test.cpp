@@ -24,11 +24,6 @@ using testing_support::ReadFile;
 
 class ModbusTest : public CardSimTest {
  protected:
-  card::DeviceStatusRecord CardRecord(int cardIndex) {
-    std::string bytes = ReadFile(StateFile(cardIndex, "record.bin"));
-    EXPECT_EQ(bytes.size(), rec::kSize);
-    return card::CopyRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0);
-  }
   // The card's register image as it keeps it.
   std::vector<std::uint16_t> Registers(int cardIndex) {
     const std::string b = ReadFile(StateFile(cardIndex, "registers.bin"));
@@ -59,12 +54,12 @@ TEST_F(ModbusTest, ATableWithGapsCode15AndLateEntriesIsOpenedStoredAndUploaded) 
                              "set C_DD 7 16 3 100 2 1 0 0 9 1 40 500 -5\n", "set C_DD 12 0 0 0 0 0 0 0 0 0 0 0 0\n",
                              "set C_DD 24 4 4 10 1 10 1 2 20 3 50 100 -1\n", "set C_DD 27 7 5 0 1 1 0 0 30 1 20 0 0\n"})
       card::SendLine(*link, line);
-    ASSERT_TRUE(Eventually([&] { return mb::ReadEntry(CardRecord(0), 27).function == 7; }));
+    ASSERT_TRUE(Eventually([&] { return mb::ReadEntry(StoredRecord(0), 27).function == 7; }));
   }
   auto command = Connected(kCard0, card::kCommandPort);
   card::DeviceStatusRecord working = QueryRecord(*command);
   command->Disconnect();
-  ASSERT_EQ(TableBytes(working), TableBytes(CardRecord(0)));
+  ASSERT_EQ(TableBytes(working), TableBytes(StoredRecord(0)));
 
   // Opened: row i is entry i, every request shown.
   mb::TableTexts rows = mb::ToRows(mb::ToRecords(mb::ReadEntries(working)));
@@ -84,8 +79,8 @@ TEST_F(ModbusTest, ATableWithGapsCode15AndLateEntriesIsOpenedStoredAndUploaded) 
   ASSERT_TRUE(mb::UploadTable(*upload, fast_, user_, progress_, kCard0, table, &working));
   EXPECT_TRUE(user_.shown().empty());
   // The card's table, byte for byte, is the WorkingRecord's.
-  ASSERT_TRUE(Eventually([&] { return mb::ReadEntry(CardRecord(0), 15).slave == 9; }));
-  EXPECT_EQ(TableBytes(CardRecord(0)), TableBytes(working));
+  ASSERT_TRUE(Eventually([&] { return mb::ReadEntry(StoredRecord(0), 15).slave == 9; }));
+  EXPECT_EQ(TableBytes(StoredRecord(0)), TableBytes(working));
   EXPECT_EQ(mb::ReadEntry(working, 7).count, 6);
   EXPECT_EQ(mb::ReadEntry(working, 0), mb::RequestEntry::Empty());
   EXPECT_EQ(mb::ReadEntry(working, 3).function, 15);

@@ -22,30 +22,8 @@ namespace {
 namespace rec = card::rec;
 using testing_support::ReadFile;
 
-class ToolTest : public CardSimTest {
+class ToolTest : public ToolContextTest {
  protected:
-  void SetUp() override {
-    CardSimTest::SetUp();
-    if (IsSkipped()) return;
-    testing_support::UseUtc();
-    search_ = lib_->CreateSearch();
-    command_ = lib_->CreateLink(card::kCommandPort);
-    recovery_ = lib_->CreateLink(card::kRecoveryPort);
-    ctx_ = std::make_unique<card::PanelContext>(card::PanelContext{*command_, fast_, user_, panel_, state_, cfg_});
-    open_ = std::make_unique<card::OpenContext>(
-        card::OpenContext{search_.get(), *recovery_, list_, siblings_, [this] { ++timerStarts_; }});
-    state_.setLocalAddress(kLocal);
-    ASSERT_EQ(search_->Connect(kLocal), 0);
-  }
-
-  // The card's record as the virtual card keeps it.
-  card::DeviceStatusRecord CardRecord(int cardIndex) {
-    std::string bytes = ReadFile(StateFile(cardIndex, "record.bin"));
-    EXPECT_EQ(bytes.size(), rec::kSize);
-    return card::CopyRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0);
-  }
-  // Searches like "搜索设备" and opens the last card found.
-  void SearchAndOpen() { card::SearchBody(*ctx_, *open_, panel_.values.broadcast); }
   // The command lines with their checksum announcements left out, checking
   // that each one had its announcement right before it.
   static std::vector<std::string> FieldLines(const std::string& received) {
@@ -62,19 +40,6 @@ class ToolTest : public CardSimTest {
     return platform::ReadIniKey(cfg_.path(), section, key, "<none>", 260);
   }
 
-  testing_support::TempDir dir_;
-  platform::VirtualClock stamps_;
-  testing_support::FakeUser user_{&stamps_};
-  testing_support::FakeList list_;
-  testing_support::FakePanel panel_;
-  testing_support::FakeProcesses processes_;
-  card::MainState state_;
-  card::SysCfg cfg_{dir_.file("SysCfg.ini")};
-  card::Siblings siblings_{processes_, dir_.path() + "/"};
-  std::unique_ptr<card::Channel> search_, command_, recovery_;
-  std::unique_ptr<card::PanelContext> ctx_;
-  std::unique_ptr<card::OpenContext> open_;
-  int timerStarts_ = 0;
 };
 
 TEST_F(ToolTest, SearchOpenSubmitAndReadBack) {
@@ -93,7 +58,7 @@ TEST_F(ToolTest, SearchOpenSubmitAndReadBack) {
   EXPECT_TRUE(state_.cardOpened());
   EXPECT_EQ(timerStarts_, 1);
   EXPECT_EQ(panel_.values.cardIp, "127.0.0.12");
-  EXPECT_EQ(state_.record(), CardRecord(2));
+  EXPECT_EQ(state_.record(), StoredRecord(2));
   EXPECT_TRUE(user_.shown().empty());
   const std::string before = Received("127.0.0.12", card::kCommandPort);
 
@@ -127,7 +92,7 @@ TEST_F(ToolTest, SearchOpenSubmitAndReadBack) {
 
   // The card holds the new values with a correct checksum, and agreed with
   // every announcement.
-  auto r = CardRecord(2);
+  auto r = StoredRecord(2);
   EXPECT_EQ(r.u16(rec::kCodeWord), 0x8801);
   EXPECT_EQ(r.u16(rec::kWidth), 256);
   EXPECT_EQ(r.u8(rec::kDisplayMode), 2);
@@ -217,8 +182,8 @@ TEST_F(ToolTest, RestartAndBroadcastRestart) {
   EXPECT_EQ(user_.texts().size(), 1u);  // no message on this path
   ASSERT_TRUE(Eventually([&] { return command_->Connect("127.0.0.60") == 0; }, 10000));
   command_->Disconnect();
-  ASSERT_TRUE(Eventually([&] { return card::AddressText(CardRecord(0)) == "127.0.0.60"; }));
-  EXPECT_EQ(CardRecord(0).u8(rec::kIpMode), 1);
+  ASSERT_TRUE(Eventually([&] { return card::AddressText(StoredRecord(0)) == "127.0.0.60"; }));
+  EXPECT_EQ(StoredRecord(0).u8(rec::kIpMode), 1);
   EXPECT_EQ(StatusValue(0, "crc_mismatches"), 0);
 }
 
@@ -227,11 +192,11 @@ TEST_F(ToolTest, TheStorageLockReachesTheCard) {
   SearchAndOpen();
   panel_.values.lock = true;
   card::SubmitAll(*ctx_);
-  EXPECT_EQ(CardRecord(0).u8(rec::kLock), 1);
+  EXPECT_EQ(StoredRecord(0).u8(rec::kLock), 1);
   EXPECT_NE(Received(kCard0, card::kCommandPort).find("set Store_lock on \n  "), std::string::npos);
   panel_.values.lock = false;
   card::SubmitAll(*ctx_);
-  EXPECT_EQ(CardRecord(0).u8(rec::kLock), 0);
+  EXPECT_EQ(StoredRecord(0).u8(rec::kLock), 0);
   EXPECT_EQ(StatusValue(0, "crc_mismatches"), 0);
 }
 
@@ -309,7 +274,6 @@ class ParamsDialogsTest : public ToolTest {
     SearchAndOpen();
     ASSERT_EQ(state_.record(), StoredRecord());
   }
-  card::DeviceStatusRecord StoredRecord() { return CardRecord(0); }
   void ExpectCardHoldsTheWorkingRecord() {
     EXPECT_TRUE(Eventually([&] { return StoredRecord() == state_.record(); }));
     EXPECT_EQ(StatusValue(0, "crc_mismatches"), 0);

@@ -44,19 +44,8 @@ class CountingLink : public card::Channel {
   std::size_t sent_ = 0;
 };
 
-class WizardTest : public CardSimTest {
+class WizardTest : public ToolContextTest {
  protected:
-  void SetUp() override {
-    CardSimTest::SetUp();
-    if (IsSkipped()) return;
-    search_ = lib_->CreateSearch();
-    command_ = lib_->CreateLink(card::kCommandPort);
-    recovery_ = lib_->CreateLink(card::kRecoveryPort);
-    ctx_ = std::make_unique<card::PanelContext>(card::PanelContext{*command_, fast_, user_, panel_, state_, cfg_});
-    open_ = std::make_unique<card::OpenContext>(card::OpenContext{search_.get(), *recovery_, list_, siblings_, [] {}});
-    state_.setLocalAddress(kLocal);
-    ASSERT_EQ(search_->Connect(kLocal), 0);
-  }
 
   // Starts the card with module, opens it as "搜索设备" does and makes the
   // dialog's link.
@@ -67,12 +56,6 @@ class WizardTest : public CardSimTest {
     before_ = StatusValue(0, "bytes_processed");
     ASSERT_GT(before_, 0);
     link_ = std::make_unique<CountingLink>(Link(card::kFilePort));
-  }
-
-  card::DeviceStatusRecord StoredRecord() {
-    const std::string bytes = testing_support::ReadFile(StateFile(0, "record.bin"));
-    EXPECT_EQ(bytes.size(), rec::kSize);
-    return card::CopyRecord(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0);
   }
 
   // The person in front of the module: looks only once the card has acted
@@ -158,18 +141,6 @@ class WizardTest : public CardSimTest {
     EXPECT_EQ(StatusValue(0, "crc_checks"), checks);
   }
 
-  platform::VirtualClock stamps_;
-  testing_support::FakeUser user_{&stamps_};
-  testing_support::FakeList list_;
-  testing_support::FakePanel panel_;
-  testing_support::FakeProcesses processes_;
-  testing_support::TempDir dir_;
-  card::MainState state_;
-  card::SysCfg cfg_{dir_.file("SysCfg.ini")};
-  card::Siblings siblings_{processes_, dir_.path() + "/"};
-  std::unique_ptr<card::Channel> search_, command_, recovery_;
-  std::unique_ptr<card::PanelContext> ctx_;
-  std::unique_ptr<card::OpenContext> open_;
   std::unique_ptr<CountingLink> link_;
   long before_ = 0;
   // A run holds about 70 s of countdowns; the card needs none of them, the
