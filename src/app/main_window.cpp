@@ -71,6 +71,7 @@ CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::Cancellabl
       messages_(std::make_unique<ui::MessagePort>(this, QStringLiteral("CardSetup"))),
       user_(user ? user : messages_.get()),
       siblings_(processes, cfg_.path().substr(0, cfg_.path().rfind('/') + 1)) {
+  ui::PrepareUiQueue();
   setWindowTitle(windowTitleText());
   setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
   panelCtx_ = std::make_unique<PanelContext>(PanelContext{*links_.command, clock_, *user_, *this, state_, cfg_});

@@ -9,6 +9,11 @@
 
 namespace ui {
 
+MessagePort::MessagePort(QWidget* parent, QString appTitle) : parent_(parent), appTitle_(std::move(appTitle)) {
+  // Built on the UI thread: the queue its workers will use is made here.
+  PrepareUiQueue();
+}
+
 namespace {
 
 QMessageBox::Icon BoxIcon(card::Icon icon) {

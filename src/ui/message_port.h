@@ -15,7 +15,7 @@ class MessagePort : public card::UserPort {
  public:
   // parent: the window the boxes belong to; appTitle: the title of boxes
   // that ask for the application's own title.
-  MessagePort(QWidget* parent, QString appTitle) : parent_(parent), appTitle_(std::move(appTitle)) {}
+  MessagePort(QWidget* parent, QString appTitle);
   void Message(const std::string& text, const std::string& title, card::Icon icon) override;
   bool Ask(const std::string& text, const std::string& title) override;
   std::optional<int> Choose(const std::string& text, const std::string& title, const std::vector<std::string>& items,

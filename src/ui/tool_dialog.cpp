@@ -53,6 +53,7 @@ ToolDialog::ToolDialog(const card::ToolEnv& env, QWidget* parent)
       fileDialogs_(std::make_unique<FileDialogs>(this)),
       progress_(std::make_unique<ProgressSink>(this)) {
   setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+  PrepareUiQueue();
 }
 
 ToolDialog::~ToolDialog() {

@@ -81,6 +81,8 @@ class FinishOnDestruction {
 
 }  // namespace
 
+void PrepareUiQueue() { Dispatcher::Instance(); }
+
 void PostToUi(QObject* context, std::function<void()> f) { Dispatcher::Instance().Post(context, std::move(f)); }
 
 void RunPendingUiWork() { Dispatcher::Instance().Drain(); }

@@ -12,6 +12,10 @@
 
 namespace ui {
 
+// Makes the queue on the UI thread. Every window and dialog calls it when it
+// is built, before any worker of it can post.
+void PrepareUiQueue();
+
 // Runs f on the UI thread later, unless context is gone by then.
 void PostToUi(QObject* context, std::function<void()> f);
 
