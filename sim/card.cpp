@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "json.h"
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "rtu.h"

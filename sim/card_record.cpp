@@ -6,7 +6,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "platform/text.h"
 
 namespace sim {

@@ -1,6 +1,6 @@
 #include "rtu.h"
 
-#include "link/crc16.h"
+#include "platform/crc16.h"
 #include "platform/text.h"
 
 namespace sim {

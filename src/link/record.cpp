@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "platform/codec.h"
 
 namespace card {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "link/crc16.h"
+#include "platform/crc16.h"
 #include "platform/text.h"
 
 namespace card::modbus {

@@ -1,4 +1,5 @@
 #include "programs/firmware_dialog.h"
+#include "ui/text.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -15,20 +16,13 @@ PSW::PSW(QWidget* parent) : QDialog(parent) {
   field_->setMaxLength(kMaxTyped);
   auto* label = new QLabel(QStringLiteral(u"请输入管理员密码："));
   label->setBuddy(field_);
-  auto* ok = new QPushButton(QStringLiteral(u"确定"));
-  auto* cancel = new QPushButton(QStringLiteral(u"取消"));
-  ok->setDefault(true);
-  cancel->setAutoDefault(false);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  const ui::OkCancel buttons = ui::OkCancelRow();
+  connect(buttons.ok, &QPushButton::clicked, this, &QDialog::accept);
+  connect(buttons.cancel, &QPushButton::clicked, this, &QDialog::reject);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(label);
   layout->addWidget(field_);
-  layout->addLayout(buttons);
+  layout->addLayout(buttons.row);
   setMinimumWidth(320);
 }
 

@@ -1,4 +1,5 @@
 #include "programs/help_dialog.h"
+#include "ui/text.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -33,20 +34,13 @@ Help::Help(QString helpDir, UserPort& user, QWidget* parent, Opener opener)
     connect(button, &QPushButton::clicked, this, [this, topic = all[i]] { Open(topic); });
     grid->addWidget(button, static_cast<int>(i / 3), static_cast<int>(i % 3));
   }
-  auto* ok = new QPushButton(QStringLiteral(u"确定"));
-  auto* cancel = new QPushButton(QStringLiteral(u"取消"));
-  ok->setDefault(true);
-  cancel->setAutoDefault(false);
-  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(ok);
-  buttons->addWidget(cancel);
+  const ui::OkCancel buttons = ui::OkCancelRow();
+  connect(buttons.ok, &QPushButton::clicked, this, &QDialog::accept);
+  connect(buttons.cancel, &QPushButton::clicked, this, &QDialog::reject);
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addSpacing(8);
-  layout->addLayout(buttons);
+  layout->addLayout(buttons.row);
 }
 
 void Help::Open(const HelpTopic& topic) {

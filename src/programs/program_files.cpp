@@ -5,7 +5,7 @@
 #include <system_error>
 #include <vector>
 
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "platform/text.h"
 
 namespace card {

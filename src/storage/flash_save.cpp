@@ -4,7 +4,7 @@
 #include <random>
 #include <system_error>
 
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "storage/session.h"

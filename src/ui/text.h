@@ -1,8 +1,11 @@
 // Small things every window shares: texts between the core's UTF-8 strings
-// and Qt, and a label that names its field for assistive technology.
+// and Qt, a label that names its field for assistive technology, and the
+// "确定" / "取消" row.
 #pragma once
 
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QString>
 
 #include <string>
@@ -18,6 +21,23 @@ inline QLabel* BuddyLabel(const QString& text, QWidget* field) {
   auto* label = new QLabel(text);
   label->setBuddy(field);
   return label;
+}
+
+// The "确定" / "取消" pair at the foot of a dialog, right-aligned, "确定"
+// the default button. The dialog connects them.
+struct OkCancel {
+  QPushButton* ok;
+  QPushButton* cancel;
+  QHBoxLayout* row;
+};
+inline OkCancel OkCancelRow() {
+  OkCancel b{new QPushButton(QStringLiteral(u"确定")), new QPushButton(QStringLiteral(u"取消")), new QHBoxLayout};
+  b.ok->setDefault(true);
+  b.cancel->setAutoDefault(false);
+  b.row->addStretch(1);
+  b.row->addWidget(b.ok);
+  b.row->addWidget(b.cancel);
+  return b;
 }
 
 }  // namespace ui

@@ -6,7 +6,7 @@
 
 #include "e2e/fixture.h"
 #include "link/command_channel.h"
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "platform/text.h"
 #include "rtu.h"
 #include "support/panel_observer.h"

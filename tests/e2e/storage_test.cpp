@@ -2,7 +2,7 @@
 // the card's flash regions compared with the card's own flash image, a long
 // text landing in its slot, and a script written and read back.
 #include "e2e/fixture.h"
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "platform/codec.h"
 #include "platform/text.h"
 #include "storage/flash_save.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "programs/program_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

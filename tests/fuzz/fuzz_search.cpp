@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "params/discovery.h"
 #include "support/fake_channel.h"
 #include "support/fake_ports.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "link/crc32.h"
+#include "platform/crc32.h"
 
 using card::DeviceStatusRecord;
 namespace rec = card::rec;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "link/command_channel.h"
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "link/record.h"
 #include "vectors/record_vectors.h"
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "platform/text.h"
 #include "support/fake_channel.h"
 #include "support/fake_ports.h"

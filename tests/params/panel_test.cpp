@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "params/panel_lists.h"
 #include "platform/text.h"
 #include "support/main_fixture.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <map>
 
-#include "link/crc32.h"
+#include "platform/crc32.h"
 #include "platform/codec.h"
 #include "programs/editor_files.h"
 #include "programs/program_slots.h"

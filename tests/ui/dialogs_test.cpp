@@ -12,6 +12,7 @@
 #include "platform/ini.h"
 #include "support/fake_ports.h"
 #include "support/temp_dir.h"
+#include "support/widgets.h"
 #include "ui/ipv4_edit.h"
 
 namespace {
@@ -37,11 +38,7 @@ class AdapterDialog : public ::testing::Test {
   std::string key(const char* section, const char* name) {
     return platform::ReadIniKey(dir.file("SysCfg.ini"), section, name, "<none>", 260);
   }
-  QPushButton* okButton(card::NetSelect& d) {
-    for (QPushButton* b : d.findChildren<QPushButton*>())
-      if (b->text() == QStringLiteral(u"确定")) return b;
-    return nullptr;
-  }
+  QPushButton* okButton(card::NetSelect& d) { return testing_support::FindButton(&d, QStringLiteral(u"确定")); }
   testing_support::TempDir dir;
   platform::VirtualClock clock;
   testing_support::FakeUser user{&clock};
@@ -123,8 +120,7 @@ TEST(ConnectIpDialog, PrefilledFromTheLastAddressAndStoresTheNewOne) {
   EXPECT_EQ(d.addressField()->text(), QStringLiteral("10.20.30.40"));
   d.addressField()->clear();
   QTest::keyClicks(d.addressField(), QStringLiteral("192.168.7.8"));
-  for (QPushButton* b : d.findChildren<QPushButton*>())
-    if (b->text() == QStringLiteral(u"确定")) QTest::mouseClick(b, Qt::LeftButton);
+  QTest::mouseClick(testing_support::FindButton(&d, QStringLiteral(u"确定")), Qt::LeftButton);
   EXPECT_EQ(d.result(), QStringLiteral("192.168.7.8"));
   EXPECT_EQ(cfg.remoteIp(), "192.168.7.8");
 }

@@ -19,6 +19,7 @@
 #include "support/temp_dir.h"
 #include "ui/editable_list.h"
 #include "support/shots.h"
+#include "support/widgets.h"
 
 namespace mb = card::modbus;
 using testing_support::FakeChannel;
@@ -52,11 +53,7 @@ class MasterTableDialogTest : public ::testing::Test {
     return std::make_unique<mb::MasterTableDialog>(env, std::move(link), record);
   }
   std::string WorkingFile() { return testing_support::ReadFile(dir.file("PlC1MEM.datr")); }
-  QPushButton* Button(QWidget* w, const QString& text) {
-    for (QPushButton* b : w->findChildren<QPushButton*>())
-      if (b->text() == text) return b;
-    return nullptr;
-  }
+  QPushButton* Button(QWidget* w, const QString& text) { return testing_support::FindButton(w, text); }
 
   platform::VirtualClock clock{1765258109000};
   testing_support::TempDir dir;

@@ -25,6 +25,7 @@
 #include "support/fake_ports.h"
 #include "support/temp_dir.h"
 #include "ui/editable_list.h"
+#include "support/widgets.h"
 
 namespace {
 
@@ -194,11 +195,7 @@ TEST_F(StorageDialogs, TheMainWindowOpensThemOnlyForAnOpenedCard) {
   };
   platform::CancellableClock windowClock(clock);
   card::CCardSetupDlg window(std::move(links), card::SysCfg(dir.file("SysCfg.ini")), windowClock, processes, &user);
-  auto button = [&](const char* text) {
-    for (QPushButton* b : window.findChildren<QPushButton*>())
-      if (b->text() == QString::fromUtf8(text)) return b;
-    return static_cast<QPushButton*>(nullptr);
-  };
+  auto button = [&](const char* text) { return testing_support::FindButton(&window, QString::fromUtf8(text)); };
   QTest::mouseClick(button("读写设备数据"), Qt::LeftButton);
   EXPECT_EQ(user.texts(), Lines{"设备未连接,请搜卡后双击列表中设备"});
   EXPECT_TRUE(made.empty());

@@ -1,4 +1,4 @@
-#include "link/crc16.h"
+#include "platform/crc16.h"
 
 namespace card {
 
