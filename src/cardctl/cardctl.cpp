@@ -123,8 +123,6 @@ Target::Target(const LinkFactory& makeLink, const std::string& address, platform
   programs_ = std::make_unique<ProgramContext>(ProgramContext{*file_, *command_, clock_, user_, state_, cfg_, siblings_});
 }
 
-bool Target::linksExist() const { return command_ && file_ && command_->exists() && file_->exists(); }
-
 std::optional<DeviceStatusRecord> ReadCard(Target& t) {
   auto r = ReadCardRecord(t.panel());
   if (r) {

@@ -61,7 +61,6 @@ class Target {
   Target(const LinkFactory& makeLink, const std::string& address, platform::Clock& clock, UserPort& user,
          const std::string& workDir);
   const std::string& address() const { return address_; }
-  bool linksExist() const;
   PanelContext& panel() { return *panel_; }
   ProgramContext& programs() { return *programs_; }
   Channel& command() { return *command_; }
