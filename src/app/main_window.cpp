@@ -24,6 +24,7 @@
 #include "params/panel.h"
 #include "params/panel_lists.h"
 #include "platform/text.h"
+#include "platform/version.h"
 #include "ui/ipv4_edit.h"
 #include "ui/message_port.h"
 #include "ui/ui_thread.h"
@@ -60,7 +61,9 @@ const int kDeviceColumnWidths[] = {60, 300, 180, 120, 120, 200, 150, 130};
 
 }  // namespace
 
-QString CCardSetupDlg::windowTitleText() { return QStringLiteral(u"     Korvex控制卡参数配置  V6.2"); }
+QString CCardSetupDlg::windowTitleText() {
+  return QStringLiteral(u"     Korvex控制卡参数配置  V") + QString::fromLatin1(platform::kToolVersion);
+}
 
 CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::CancellableClock& clock,
                              platform::ProcessPort& processes, UserPort* user, QWidget* parent)
@@ -412,7 +415,7 @@ void CCardSetupDlg::OnLockToggled(bool checked) {
 }
 
 void CCardSetupDlg::ShowAbout() {
-  messages_->Message("CardSetup 控制卡参数配置 V6.2\n\n查找局域网中的LED控制卡，读取并修改其参数。", "关于 CardSetup",
+  messages_->Message(std::string("CardSetup 控制卡参数配置 V") + platform::kToolVersion + "\n\n查找局域网中的LED控制卡，读取并修改其参数。", "关于 CardSetup",
                      Icon::Information);
 }
 

@@ -24,13 +24,14 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "platform/tooldir.h"
+#include "platform/version.h"
 
 namespace {
 
 using card::cli::Field;
 using platform::Format;
 
-constexpr const char* kVersion = "6.2";
+constexpr const char* kVersion = platform::kToolVersion;
 constexpr int kMaxJobs = 64;
 
 bool gEnglish = false;
