@@ -42,9 +42,9 @@ tree > "$tmp/before"
 # its own, no display.
 clean_env=(env -i PATH="$root/usr/bin:/usr/bin:/bin:/usr/sbin:/sbin" HOME="$home" LANG=C.UTF-8)
 run() { "${clean_env[@]}" "$@"; }
-out=$(run cardctl --version) || fail "cardctl --version exits non-zero: $out"
+out=$(run cardctl --version 2>&1) || fail "cardctl --version exits non-zero: $out"
 [[ $out == *"$version"* ]] || fail "cardctl --version says '$out', not $version"
-out=$(run cardsetup --version) || fail "cardsetup --version exits non-zero"
+out=$(run cardsetup --version 2>&1) || fail "cardsetup --version exits non-zero: $out"
 [ "$out" = "cardsetup $version" ] || fail "cardsetup --version says '$out'"
 
 # The window searches at start, so it runs where only loopback exists.
