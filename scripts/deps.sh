@@ -11,6 +11,8 @@ packages=(
   clang libclang-rt-14-dev
   iproute2 util-linux
   xvfb xauth fonts-noto-cjk
+  # the Debian packages: CPack's dependency list, and their checks
+  dpkg-dev file lintian desktop-file-utils appstream
 )
 
 missing=()

@@ -67,6 +67,10 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   // Start-up steps after the driver was bound: the search transport and the
   // first search.
   void Start();
+  // Where the sibling programs are when that is not the folder of SysCfg.ini
+  // (an installed copy keeps its working files in the user's own folder).
+  // Set before Start.
+  void setSiblingProgramDir(std::string dir) { siblings_.setProgramDir(std::move(dir)); }
 
   MainState& state() { return state_; }
   PanelContext& panelContext() { return *panelCtx_; }

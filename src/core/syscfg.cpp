@@ -1,14 +1,14 @@
 #include "core/syscfg.h"
 
 #include "platform/ini.h"
-#include "platform/tooldir.h"
+#include "platform/workdir.h"
 
 namespace card {
 namespace {
 constexpr std::size_t kDefaultCapacity = 260;
 }
 
-SysCfg SysCfg::ForTool() { return SysCfg(platform::SubsysPath("SysCfg.ini")); }
+SysCfg SysCfg::ForTool() { return SysCfg(platform::WorkingDir() + "SysCfg.ini"); }
 
 std::string SysCfg::read(std::string_view section, std::string_view key, std::string_view def,
                          std::size_t capacity) const {

@@ -12,7 +12,8 @@ namespace card {
 class SysCfg {
  public:
   explicit SysCfg(std::string path) : path_(std::move(path)) {}
-  // ToolDir/subsys/SysCfg.ini of the running executable.
+  // SysCfg.ini in the working folder of the running installation
+  // (platform/workdir.h): the build tree's subsys/ or the user's own folder.
   static SysCfg ForTool();
 
   const std::string& path() const { return path_; }

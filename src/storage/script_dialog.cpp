@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "platform/text.h"
-#include "platform/tooldir.h"
+#include "platform/workdir.h"
 #include "storage/script.h"
 #include "ui/editable_list.h"
 #include "ui/text.h"
@@ -155,7 +155,7 @@ void Script_Edit::OnWrite() {
 }
 
 void Script_Edit::OnOpen() {
-  auto path = files().OpenFile({"打开程序", kScriptFilter, platform::ToolDir(), {}});
+  auto path = files().OpenFile({"打开程序", kScriptFilter, platform::UserFilesDir(), {}});
   if (!path) return;
   ScriptFile file = LoadScriptFile(*path, user());
   if (file.outcome != ScriptFileOutcome::Loaded) return;
@@ -165,7 +165,7 @@ void Script_Edit::OnOpen() {
 
 void Script_Edit::OnSave() {
   const std::vector<std::string> rows = Rows();
-  auto path = files().SaveFile({"保存程序", kScriptFilter, platform::ToolDir(), kScriptProposedName});
+  auto path = files().SaveFile({"保存程序", kScriptFilter, platform::UserFilesDir(), kScriptProposedName});
   if (!path) return;
   if (SaveScriptFile(*path, rows, user())) status_->setText(QStringLiteral(u"程序已保存"));
 }
