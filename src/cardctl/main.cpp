@@ -407,6 +407,10 @@ class Tool {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::cout << "cardctl " << kVersion << "\n";
+    return 0;
+  }
   Args args = Parse(argc, argv);
   if (!args.error.empty()) {
     std::cerr << args.error << "\n";
