@@ -17,6 +17,7 @@ inline constexpr const char* kTitleNotice = "提示";
 inline constexpr const char* kTitleSuccess = "成功";
 inline constexpr const char* kMsgConnectFailed = "连接设备失败";
 inline constexpr const char* kMsgNotConnected = "设备未连接,请搜卡后双击列表中设备";
+inline constexpr const char* kMsgStorageLimited = "控制卡存储有限，请升级控制卡";
 
 class UserPort {
  public:

@@ -280,8 +280,14 @@ bool FormatPrograms(ProgramContext& ctx) {
 bool ImportProgramFile(ProgramContext& ctx, int slot, const std::string& source) {
   if (!RequireSlot(ctx, slot)) return false;
   std::string bytes;
-  if (!platform::ReadWholeFile(source, &bytes)) {
+  // No more than an upload looks at, and one byte to tell a longer file: a
+  // file the slot cannot hold is refused before it is read whole.
+  if (!platform::ReadWholeFile(source, &bytes, kProgramFileReadLimit + 1)) {
     ctx.user.Message(Format(kMsgImportFailed, source.c_str()), kTitleError, Icon::Error);
+    return false;
+  }
+  if (bytes.size() > kProgramFileReadLimit || PrepareProgramText(bytes).tooLong) {
+    ctx.user.Message(kMsgStorageLimited, kTitleNotice, Icon::Error);
     return false;
   }
   const std::string target = WorkingFilePath(ctx.subsysDir(), slot + 1);

@@ -18,7 +18,6 @@
 
 namespace card {
 
-inline constexpr const char* kMsgStorageLimited = "控制卡存储有限，请升级控制卡";
 inline constexpr const char* kMsgNoProgramSelected = "请先在“当前节目”中选择一个节目！";
 inline constexpr const char* kMsgProgramFileMissing = "节目%d的文件不存在，请先编辑节目或打开文件！";
 inline constexpr const char* kMsgDirectoryMissing = "设备未返回节目目录，请检查设备后重试！";
@@ -122,7 +121,9 @@ bool DeleteProgram(ProgramContext& ctx, int slot);
 bool FormatPrograms(ProgramContext& ctx);
 
 // "打开文件" after the choice: copies source over the slot's working file
-// (creating its folder). The editor hand-over follows in ImportBody.
+// (creating its folder). A file whose text "更新" would refuse, or that is
+// longer than an upload ever reads, is refused before it is read whole and
+// the working file stays. The editor hand-over follows in ImportBody.
 bool ImportProgramFile(ProgramContext& ctx, int slot, const std::string& source);
 // The worker body of "打开文件": the copy when a file was chosen, then the
 // hand-over without the card check.

@@ -456,6 +456,22 @@ TEST_F(ProgramSlots, ImportAndExportMoveWorkingFiles) {
   EXPECT_EQ(ReadFile(WorkingFile(6)), "imported\r\n");
 }
 
+TEST_F(ProgramSlots, ImportRefusesWhatTheSlotCannotHoldBeforeReadingItWhole) {
+  PutWorkingFile(2, "kept\n");
+  // The longest text an upload takes goes in, CR LF counted once.
+  WriteFile(dir.file("fits.txt"), std::string(34094, 'a') + "\r\n");
+  ASSERT_TRUE(card::ImportProgramFile(pctx, 1, dir.file("fits.txt")));
+  EXPECT_EQ(ReadFile(WorkingFile(2)).size(), 34096u);
+  PutWorkingFile(2, "kept\n");
+  WriteFile(dir.file("long.txt"), std::string(34096, 'a'));
+  EXPECT_FALSE(card::ImportProgramFile(pctx, 1, dir.file("long.txt")));
+  // A file without end: only what an upload could look at is read.
+  EXPECT_FALSE(card::ImportProgramFile(pctx, 1, "/dev/zero"));
+  EXPECT_EQ(ReadFile(WorkingFile(2)), "kept\n");
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{card::kMsgStorageLimited, card::kMsgStorageLimited}));
+  EXPECT_EQ(user.shown()[0].icon, card::Icon::Error);
+}
+
 TEST_F(ProgramSlots, TheEditorsSaveRequestsAnUploadOfItsOwnSlot) {
   cfg.setProgramId(3);
   ASSERT_TRUE(card::SaveProgramText(dir.path() + "/", cfg, card::HandedProgramNumber(cfg), "第一行\n", true));
