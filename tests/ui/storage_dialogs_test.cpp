@@ -20,7 +20,6 @@
 
 #include "app/main_window.h"
 #include "storage/flash_save_dialog.h"
-#include "storage/script.h"
 #include "storage/script_dialog.h"
 #include "support/fake_channel.h"
 #include "support/fake_ports.h"
@@ -168,24 +167,6 @@ TEST_F(StorageDialogs, ScriptListIsTheProgramFromOpeningToWriting) {
   EXPECT_EQ(d.Rows()[2], "y");
   EXPECT_EQ(d.Rows()[5], "");
   EXPECT_EQ(list->cellText(1, 0), QStringLiteral("01"));
-}
-
-TEST_F(StorageDialogs, ScriptBytesThatAreNoGbkShowAsEscapesSaySoAndTypeBack) {
-  auto owned = std::make_unique<FakeChannel>(&clock);
-  FakeChannel* link = owned.get();
-  const std::string script = "a=\xFF\xFE\x81 x\r\nb=1\r\n";
-  ServeFlash(link, script);
-  card::Script_Edit d(Env(clock), std::move(owned), 39);
-  d.WaitForOperation();
-  EXPECT_EQ(d.list()->cellText(0, 1), QStringLiteral("a=\\xFF\\xFE\\x81 x"));
-  EXPECT_TRUE(d.statusLabel()->text().contains(QStringLiteral("\\xNN"))) << d.statusLabel()->text().toStdString();
-  // Untouched, the line goes back as the card had it; typed escapes are bytes.
-  link->clearEvents();
-  d.list()->setCellText(1, 1, QStringLiteral("b=\\x02"));
-  QTest::mouseClick(d.writeButton(), Qt::LeftButton);
-  d.WaitForOperation();
-  EXPECT_EQ(link->sent(), Lines{card::ScriptProgramCommand("a=\xFF\xFE\x81 x\r\nb=\x02\r\n")});
-  EXPECT_TRUE(user.shown().empty());
 }
 
 TEST_F(StorageDialogs, ScriptOpeningWithoutTheCardSaysSoOnceAndSendsNothing) {
