@@ -48,6 +48,6 @@ void SysCfg::setPanelSize(std::string_view widthText, std::string_view heightTex
 void SysCfg::setProgramId(int number) { write("LEDPARA", "PROGRAMID", std::to_string(number)); }
 
 int SysCfg::syncUpdate() const { return platform::ParseLeadingInt(read("NetSyc", "Syc_Update", "0", 10)); }
-void SysCfg::clearSyncUpdate() { write("NetSyc", "Syc_Update", "0"); }
+bool SysCfg::clearSyncUpdate() { return write("NetSyc", "Syc_Update", "0"); }
 
 }  // namespace card

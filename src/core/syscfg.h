@@ -44,7 +44,7 @@ class SysCfg {
 
   // [NetSyc] Syc_Update, default "0", read into 10 bytes: non-zero asks for an upload.
   int syncUpdate() const;
-  void clearSyncUpdate();  // stores "0"
+  bool clearSyncUpdate();  // stores "0"; false when it could not
 
   // The raw key access the typed calls use.
   std::string read(std::string_view section, std::string_view key, std::string_view def,

@@ -20,6 +20,15 @@ using ui::Q;
 
 QString RowNumber(int row) { return Q(platform::Format("%02d", row)); }
 
+// How many lines were loaded; when some show escapes, what they mean.
+QString LoadedText(const QString& what, const std::vector<std::string>& lines) {
+  QString text = what.arg(lines.size());
+  for (const auto& l : lines)
+    if (l.find('\\') != std::string::npos)
+      return text + QStringLiteral(u"（\\xNN为GBK以外的一个字节，\\\\为一个“\\”，照此输入即可保留）");
+  return text;
+}
+
 }  // namespace
 
 Script_Edit::Script_Edit(const ToolEnv& env, std::unique_ptr<Channel> link, int firmwareMajor, QWidget* parent)
@@ -126,7 +135,7 @@ void Script_Edit::StartRead(bool opening) {
         switch (read->outcome) {
           case ScriptReadOutcome::Read:
             ShowProgram(read->split.lines, read->split.endedAtEmptyLine);
-            status_->setText(QStringLiteral(u"已读取设备程序，共%1行").arg(read->split.lines.size()));
+            status_->setText(LoadedText(QStringLiteral(u"已读取设备程序，共%1行"), read->split.lines));
             break;
           case ScriptReadOutcome::Skipped:
             status_->setText(QStringLiteral(u"此控制卡的固件不读取脚本程序"));
@@ -160,7 +169,7 @@ void Script_Edit::OnOpen() {
   ScriptFile file = LoadScriptFile(*path, user());
   if (file.outcome != ScriptFileOutcome::Loaded) return;
   ShowProgram(file.lines, false);
-  status_->setText(QStringLiteral(u"已打开程序，共%1行").arg(file.lines.size()));
+  status_->setText(LoadedText(QStringLiteral(u"已打开程序，共%1行"), file.lines));
 }
 
 void Script_Edit::OnSave() {
