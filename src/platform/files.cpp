@@ -77,9 +77,26 @@ void RemoveStaleTemporaries(const std::string& path) {
   ::closedir(d);
 }
 
+// The file a path names once its symbolic links are followed: a write goes
+// to that file and the links stay links. A path that is no link is itself.
+std::string FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096), '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0) return path;
+    target.resize(static_cast<std::size_t>(n));
+    const std::size_t cut = path.rfind('/');
+    path = target[0] == '/' || cut == std::string::npos ? target : path.substr(0, cut + 1) + target;
+  }
+  return path;
+}
+
 }  // namespace
 
-bool WriteFileAtomic(const std::string& path, const void* data, std::size_t length) {
+bool WriteFileAtomic(const std::string& linkOrPath, const void* data, std::size_t length) {
+  const std::string path = FollowLinks(linkOrPath);
   if (path.empty() || path.back() == '/') return false;
   RemoveStaleTemporaries(path);
   mode_t mode = 0644;
