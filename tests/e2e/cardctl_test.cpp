@@ -28,8 +28,12 @@
 #include "cardctl/snapshot.h"
 #include "e2e/fixture.h"
 #include "platform/codec.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "platform/version.h"
+#include "params/panel_lists.h"
+#include "programs/program_slots.h"
+#include "storage/script.h"
 #include "support/temp_dir.h"
 
 namespace e2e {
@@ -157,6 +161,29 @@ class CardctlTest : public CardSimTest {
     return s.value_or(card::cli::CardState{});
   }
 
+  // A script and programs put on a card through the window's own operations.
+  void Configure(const std::string& address, const std::string& script, const std::map<int, std::string>& programs) {
+    card::cli::ConsoleUser user(log_, lock_, "[" + address + "] ");
+    user.AnswerAllYes();
+    card::cli::Target t([lib = lib_](int port) { return lib->CreateLink(port); }, address, fast_, user,
+                        work_.path() + "/configure-" + address);
+    auto record = card::cli::ReadCard(t);
+    ASSERT_TRUE(record);
+    card::ScriptTools tools{t.file(), fast_, user, address, record->firmwareMajor()};
+    ASSERT_TRUE(card::SwitchLogOff(tools));
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = script.find("\r\n", at)) != std::string::npos; at = end + 2)
+      lines.push_back(script.substr(at, end - at));
+    ASSERT_EQ(card::WriteScript(tools, lines), card::ScriptWriteOutcome::Sent);
+    for (const auto& [slot, text] : programs) {
+      ASSERT_EQ(platform::WriteFileMakingDirs(card::WorkingFilePath(t.programs().subsysDir(), slot + 1), text.data(),
+                                              text.size()),
+                1);
+      ASSERT_TRUE(card::UploadProgram(t.programs(), slot, card::kDefaultDwell));
+      ASSERT_TRUE(card::cli::WaitForRestart(t, address));
+    }
+  }
+
   // A backup file made in the test: card's record with changes, a script and programs.
   std::string Backup(const std::string& name, const card::DeviceStatusRecord& record, const std::string& script,
                      const std::map<int, std::string>& programs) {
@@ -228,13 +255,10 @@ TEST_F(CardctlTest, SetSendsOnlyWhatItMeansAndADryRunSendsNothing) {
 
 TEST_F(CardctlTest, ABackupWithAnyByteChangedIsRefusedAndAGoodOneRestoresToEqual) {
   StartSim({"--cards", "2", "--boot-ms", "200"});
-  card::DeviceStatusRecord want = Read(kCard0).record;
-  want.setU8(rec::kBrightness, 25);
-  want.setU8(rec::kScriptStart, 85);
-  const std::string made = Backup("made.snap", want, "a=1\r\nshow a\r\n",
-                                  {{1, platform::Utf8ToGbk("节目二\n温度 23℃\n")}});
-  Ran r = Cardctl({"restore", made, kCard0, "--yes"});
+  Configure(kCard0, "a=1\r\nshow a\r\n", {{1, platform::Utf8ToGbk("节目二\n温度 23℃\n")}});
+  Ran r = Cardctl({"set", kCard0, "brightness=25", "script_start=打开"});
   ASSERT_EQ(r.status, 0) << r.all();
+  const card::DeviceStatusRecord want = Read(kCard0).record;
 
   // Through a link the link stays; to standard output the same bytes.
   fs::create_directory(work_.file("real"));
@@ -242,7 +266,8 @@ TEST_F(CardctlTest, ABackupWithAnyByteChangedIsRefusedAndAGoodOneRestoresToEqual
   r = Cardctl({"backup", kCard0, work_.file("a.snap")});
   ASSERT_EQ(r.status, 0) << r.all();
   EXPECT_TRUE(fs::is_symlink(work_.file("a.snap")));
-  const std::string file = testing_support::ReadFile(work_.file("real/a.snap"));
+  EXPECT_TRUE(fs::exists(work_.file("real/a.snap")));
+  const std::string file = testing_support::ReadFile(work_.file("a.snap"));
   r = Cardctl({"backup", kCard0, "-"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, file);
@@ -256,6 +281,7 @@ TEST_F(CardctlTest, ABackupWithAnyByteChangedIsRefusedAndAGoodOneRestoresToEqual
 
   // A flipped bit in a part's header line: "program1" reads as "program0".
   std::string damaged = file;
+  ASSERT_NE(damaged.find("part program1"), std::string::npos) << damaged.substr(0, 200);
   damaged[damaged.find("part program1") + 12] ^= 1;
   testing_support::WriteFile(work_.file("d.snap"), damaged);
   Mark m = MarkOf(kCard1);
@@ -280,9 +306,8 @@ TEST_F(CardctlTest, ABackupWithAnyByteChangedIsRefusedAndAGoodOneRestoresToEqual
 
 TEST_F(CardctlTest, EveryQuestionIsDecidedBeforeTheFirstLineAndProgramsTheBackupLacksStay) {
   StartSim({"--cards", "2", "--boot-ms", "200"});
-  const card::DeviceStatusRecord second = Read(kCard1).record;
-  Ran r = Cardctl({"restore", Backup("s1.snap", second, "x=1\r\n", {{0, "zero\n"}, {2, "two\n"}}), kCard1, "--yes"});
-  ASSERT_EQ(r.status, 0) << r.all();
+  Configure(kCard1, "x=1\r\n", {{0, "zero\n"}, {2, "two\n"}});
+  Ran r;
   ASSERT_EQ(Cardctl({"set", kCard0, "brightness=30"}).status, 0);
   ASSERT_EQ(Cardctl({"backup", kCard0, work_.file("e.snap")}).status, 0);  // an empty script, no programs
 
@@ -407,9 +432,9 @@ TEST_F(CardctlTest, AReadingThatCannotBeTrustedMakesNoBackupAndSaysWhy) {
   Ran r = Cardctl({"backup", "127.0.0.40", work_.file("f.snap")});
   EXPECT_EQ(r.status, 0) << r.all();
   auto read = card::ReadSnapshot(work_.file("f.snap"));
-  ASSERT_TRUE(read.ok()) << r.all();
+  EXPECT_TRUE(read.ok()) << r.all();
   EXPECT_FALSE(read.snapshot.script.has_value());
-  EXPECT_EQ(Cardctl({"restore", work_.file("f.snap"), "127.0.0.40"}).status, 0);
+  if (read.ok()) EXPECT_EQ(Cardctl({"restore", work_.file("f.snap"), "127.0.0.40"}).status, 0);
 
   // Noise on the file port is no script and no directory.
   StartSim({"--address", "127.0.0.41", "--garbage-file-port"});
@@ -428,7 +453,10 @@ TEST_F(CardctlTest, AReadingThatCannotBeTrustedMakesNoBackupAndSaysWhy) {
   RestartSim(2, {"--address", "127.0.0.42"});
   r = Cardctl({"show", "127.0.0.42"});
   EXPECT_NE(r.out.find("checksum = 错误"), std::string::npos) << r.out;
-  EXPECT_EQ(Json(Cardctl({"show", "127.0.0.42", "--json"}))["cards"][0]["fields"]["checksum"], "bad");
+  const json shown = json::parse(Cardctl({"show", "127.0.0.42", "--json"}).out, nullptr, false);
+  EXPECT_TRUE(shown.is_object() && shown.value("cards", json::array()).size() == 1 &&
+              shown["cards"][0]["fields"]["checksum"] == "bad")
+      << shown.dump();
   r = Cardctl({"backup", "127.0.0.42", work_.file("h.snap")});
   EXPECT_EQ(r.status, 1) << r.all();
   EXPECT_NE(r.err.find("CRC"), std::string::npos) << r.all();
