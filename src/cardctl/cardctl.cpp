@@ -1,5 +1,7 @@
 #include "cardctl/cardctl.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <sstream>
@@ -368,12 +370,36 @@ bool WaitForRestart(Target& t, const std::string& address) {
 
 namespace {
 
-PanelValues PanelFor(const DeviceStatusRecord& desired) {
+PanelValues PanelFor(const DeviceStatusRecord& desired, const DeviceStatusRecord& card) {
   std::vector<std::string> messages;
   PanelValues p = FilledPanel(desired, {}, FillVariant::Direct, &messages);
   p.cardIp = Ipv4FieldText(p.cardIp);
   p.serverIp = Ipv4FieldText(p.serverIp);
+  // 115200 does not fit the 16-bit field: the record holds its low bits,
+  // which the panel shows as no rate at all. Its line goes when the card
+  // holds something else.
+  const auto fastest = BaudFor(static_cast<int>(BaudRateItems().size()) - 1);
+  const auto stored = static_cast<std::uint16_t>(fastest->rate & 0xFFFF);
+  if (p.baud < 0 && desired.u16(rec::kBaudRate) == stored && card.u16(rec::kBaudRate) != stored)
+    p.baud = static_cast<int>(BaudRateItems().size()) - 1;
   return p;
+}
+
+// The driver lists for desired. A value no item stands for (a module size
+// or scan the card never had set) leaves its list without a selection, so
+// the line carries the value as it is instead of the list's default.
+PanelDriverValues DriverFor(const DeviceStatusRecord& desired) {
+  PanelDriverValues v = PanelDriverFromRecord(desired);
+  const DeviceStatusRecord sent = WithPanelDriver(desired, v);
+  const std::pair<std::size_t, int PanelDriverValues::*> lists[] = {
+      {rec::kModuleWidth, &PanelDriverValues::width},   {rec::kModuleHeight, &PanelDriverValues::height},
+      {rec::kScan, &PanelDriverValues::scan},           {rec::kRowScanChip, &PanelDriverValues::chip},
+      {rec::kFoldWidth, &PanelDriverValues::foldWidth}, {rec::kUFold, &PanelDriverValues::uFold},
+      {rec::kSnakeDirection, &PanelDriverValues::snake}, {rec::kFoldRows, &PanelDriverValues::foldRows},
+      {rec::kRowColConversion, &PanelDriverValues::conversion}};
+  for (const auto& [offset, list] : lists)
+    if (sent.u8(offset) != desired.u8(offset)) v.*list = -1;
+  return v;
 }
 
 bool SameBytes(const DeviceStatusRecord& a, const DeviceStatusRecord& b, std::initializer_list<std::size_t> offsets) {
@@ -412,7 +438,7 @@ class Runner {
   bool Go() {
     t_.state().setRecord(card_.record);
     t_.state().setPanelRecordFrom(t_.address());
-    const PanelValues p = PanelFor(d_.record);
+    const PanelValues p = PanelFor(d_.record, card_.record);
     return Panel(p) && Advanced() && Driver() && Modbus() && Carried() && Script() && Programs() && Network(p);
   }
 
@@ -448,7 +474,7 @@ class Runner {
     // The DZ fold value goes out as the record holds it.
     copy.setU8(rec::kDzFold, d_.record.u8(rec::kDzFold));
     const DeviceStatusRecord before = t_.state().record();
-    const bool sent = SaveLedPara(t_.file(), t_.clock(), t_.user(), t_.address(), &copy, PanelDriverFromRecord(d_.record));
+    const bool sent = SaveLedPara(t_.file(), t_.clock(), t_.user(), t_.address(), &copy, DriverFor(d_.record));
     t_.state().setRecord(sent ? copy : before);
     return sent || Fail();
   }
@@ -671,7 +697,7 @@ Pass PlanPass(const std::string& address, const CardState& card, const Desired& 
 }  // namespace
 
 Plan MakePlan(const std::string& address, const CardState& card, const Desired& d, const std::string& workDir) {
-  platform::WriteFileMakingDirs(workDir + "/.plan", "", 0);
+  ::mkdir(workDir.c_str(), 0700);
   // The first pass finds the steps that send something; the second runs only
   // those, so that its times are the real run's (a step with nothing to send
   // is skipped, its connection and pauses too).

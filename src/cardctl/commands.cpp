@@ -28,6 +28,8 @@ namespace {
 using json = nlohmann::ordered_json;
 using platform::Format;
 
+constexpr std::size_t kMaxJobs = 256;
+
 std::string Dump(const json& j) { return j.dump(2, ' ', false, json::error_handler_t::replace); }
 
 const char* StepKey(Step s) {
@@ -537,8 +539,8 @@ class Tool {
           Say(Format("[%zu/%zu] %s: %s", ++finished, cards.size(), cards[i].c_str(), results[i].Text().c_str()));
       }
     };
-    const std::size_t jobs =
-        std::min<std::size_t>(cl_.has("--jobs") ? std::stoul(cl_.get("--jobs")) : cards.size(), cards.size());
+    // Each job is a mostly sleeping thread and its links: all cards at once, up to 256.
+    const std::size_t jobs = std::min<std::size_t>(cl_.has("--jobs") ? std::stoul(cl_.get("--jobs")) : kMaxJobs, cards.size());
     std::vector<std::thread> threads;
     for (std::size_t i = 1; i < jobs; ++i) threads.emplace_back(worker);
     worker();
