@@ -57,9 +57,8 @@ const std::vector<std::string>& GlobalOptions() {
 const std::vector<CommandSpec>& Commands() {
   static const std::vector<CommandSpec> commands = {
       {"search", "", "", "广播搜索局域网中的控制卡", "find the cards on the LAN by broadcast",
-       "每张卡一行：IP、序列号、MAC、固件版本、屏幕尺寸。广播被大量无关数据淹没时，搜索报告收到和丢弃的数据报数，退出码为1。",
-       "One line per card: address, serial, MAC, firmware version and screen size. When unrelated traffic floods the "
-       "search, it says so with the counts of datagrams it received and threw away, and exits with 1.",
+       "每张卡一行：IP、序列号、MAC、固件版本、屏幕尺寸。",
+       "One line per card: address, serial, MAC, firmware version and screen size.",
        {"--local"}, {}},
       {"show", "控制卡IP|备份文件", "ADDR|FILE", "按名称列出每一项设置", "print every setting by name",
        "给出控制卡IP时读取控制卡；给出备份文件时离线读取，不连接控制卡。输出包括参数校验状态（checksum）。",
@@ -222,7 +221,7 @@ std::string Synopsis(const CommandSpec& c, bool english) {
     const OptionSpec* o = FindOption(name);
     line += " [" + o->name + (o->value.empty() ? "" : " " + o->value) + "]";
   }
-  return line + " [--json]";
+  return c.name == "help" ? line : line + " [--json]";
 }
 
 std::string OptionLines(const std::vector<std::string>& names, bool english) {
@@ -293,9 +292,9 @@ std::string ManPage(const std::string& version) {
   std::string m;
   m += ".TH CARDCTL 1 \"\" \"cardctl " + version + "\" \"User Commands\"\n";
   m += ".SH NAME\ncardctl \\- set up networked LED controller cards from a terminal\n";
-  m += ".SH SYNOPSIS\n";
-  for (const CommandSpec& c : Commands()) m += ".B " + Roff(Synopsis(c, true)) + "\n.br\n";
-  m += ".B cardctl \\-\\-version\n";
+  m += ".SH SYNOPSIS\n.nf\n";
+  for (const CommandSpec& c : Commands()) m += Roff(Synopsis(c, true)) + "\n";
+  m += "cardctl \\-\\-version\n.fi\n";
   m += ".SH DESCRIPTION\n" +
        Roff("cardctl runs the card operations of the CardSetup window without a window: search, show, compare, "
             "change, back up and restore cards, one or many at a time. Results go to standard output, progress and "
