@@ -22,6 +22,7 @@ using Steady = std::chrono::steady_clock;
 
 // Runs cardctl with args; its output goes to log. Returns the exit status.
 int Cardctl(const std::vector<std::string>& args, const std::string& log) {
+  std::fflush(stdout);
   const pid_t pid = ::fork();
   if (pid == 0) {
     std::vector<char*> argv;

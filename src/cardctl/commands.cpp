@@ -450,8 +450,16 @@ class Tool {
                      const RunOptions& options) {
     CardResult res;
     res.address = address;
+    // A card's files go as its run ends, not all at once at the end of a fleet.
+    struct Tidy {
+      std::string card, plan;
+      ~Tidy() {
+        RemoveTree(card.c_str());
+        RemoveTree(plan.c_str());
+      }
+    } tidy{Work("card-" + address), env_.work->path() + "/plan-" + address};
     auto user = UserFor(address);
-    Target t(env_.links, address, *env_.clock, *user, Work("card-" + address));
+    Target t(env_.links, address, *env_.clock, *user, tidy.card);
     auto fail = [&](const std::string& result) {
       res.result = result;
       res.failure = t.failureRef();
@@ -471,7 +479,7 @@ class Tool {
       return fail("refused");
     }
     res.after = desired->record;
-    const Plan plan = MakePlan(address, *card, *desired, Work("plan-" + address));
+    const Plan plan = MakePlan(address, *card, *desired, tidy.plan);
     res.changes = plan.changes;
     res.scriptChanges = plan.scriptChanges;
     res.uploads = plan.uploads;

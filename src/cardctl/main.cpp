@@ -14,6 +14,7 @@
 #include "link/driver_binding.h"
 #include "platform/adapters.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "platform/version.h"
 
@@ -48,6 +49,8 @@ int main(int argc, char** argv) {
     return kExitFailed;
   }
   InstallSignalCleanup(work.get());
+  // What passes through the working folder is gone at the end: no need to sync it to disk.
+  platform::SetScratchDirectory(work->path());
 
   auto driver = cl.has("--driver") ? card::DriverLibrary::Load(cl.get("--driver")) : card::DriverLibrary::LoadFromToolDir();
   if (!driver) {

@@ -52,6 +52,13 @@ bool FileExists(const std::string& path) {
 
 namespace {
 
+std::string gScratch;
+
+bool IsScratch(const std::string& path) {
+  return !gScratch.empty() && path.size() > gScratch.size() && path.compare(0, gScratch.size(), gScratch) == 0 &&
+         path[gScratch.size()] == '/';
+}
+
 constexpr const char* kTempSuffix = ".tmp";
 // A temporary file this old was left by a write that was killed mid-way; a
 // younger one may belong to a write still under way in another process.
@@ -95,6 +102,11 @@ std::string FollowLinks(std::string path) {
 
 }  // namespace
 
+void SetScratchDirectory(const std::string& dir) {
+  gScratch = dir;
+  while (gScratch.size() > 1 && gScratch.back() == '/') gScratch.pop_back();
+}
+
 bool WriteFileAtomic(const std::string& linkOrPath, const void* data, std::size_t length) {
   const std::string path = FollowLinks(linkOrPath);
   if (path.empty() || path.back() == '/') return false;
@@ -124,7 +136,7 @@ bool WriteFileAtomic(const std::string& linkOrPath, const void* data, std::size_
   if (ok && ::fchmod(fd, mode) != 0) ok = false;
   // On disk before it replaces the old file: a power cut leaves the old
   // content or the new one, never an empty file.
-  if (ok && ::fsync(fd) != 0) ok = false;
+  if (ok && !IsScratch(path) && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
   if (!ok) ::unlink(tmpl.c_str());

@@ -17,6 +17,11 @@ bool ReadWholeFile(const std::string& path, std::string* out, std::size_t maxByt
 // failure; the old file is then untouched.
 bool WriteFileAtomic(const std::string& path, const void* data, std::size_t length);
 
+// Files below dir are scratch (a working folder removed at the end): they
+// are still written whole, but not synced to disk, which only costs time
+// there. Set once, before any other thread starts.
+void SetScratchDirectory(const std::string& dir);
+
 // True when path exists and its owner may write it. Checked from the mode
 // bits, so a read-only file stays read-only for root as well.
 bool IsWritableFile(const std::string& path);
