@@ -96,7 +96,7 @@ std::string Choices(const List& l) {
   std::string out;
   const std::size_t shown = std::min<std::size_t>(l.items.size(), 12);
   for (std::size_t i = 0; i < shown; ++i) out += (i ? ", " : "") + l.Shown(i);
-  if (l.items.size() > shown) out += Format(", … %s", l.Shown(l.items.size() - 1).c_str());
+  if (l.items.size() > shown) out += Format(Tr(", … %s", ", ... %s").c_str(), l.Shown(l.items.size() - 1).c_str());
   return out;
 }
 
@@ -113,7 +113,7 @@ Resolved Resolve(const List& l, const std::string& label, const std::string& val
       r.index = static_cast<std::size_t>(*n);
       return r;
     }
-    r.error = Refused(label, value, Format("#0 … #%zu", l.items.size() - 1));
+    r.error = Refused(label, value, Format(Tr("#0 … #%zu", "#0 ... #%zu").c_str(), l.items.size() - 1));
     return r;
   }
   std::set<std::size_t> hits;
@@ -217,7 +217,7 @@ Field NumberField(std::string name, std::string label, std::string labelEn, Grou
   const std::string zh = label, en = labelEn;
   Set set = [=](DeviceStatusRecord* r, const std::string& value) -> std::optional<std::string> {
     auto v = Whole(value, lo, hi);
-    if (!v) return Refused(cli::English() ? en : zh, value, Format("%lld … %lld", lo, hi));
+    if (!v) return Refused(cli::English() ? en : zh, value, Format(Tr("%lld … %lld", "%lld ... %lld").c_str(), lo, hi));
     Write(r, offset, width, static_cast<unsigned>(*v));
     return std::nullopt;
   };
@@ -495,7 +495,7 @@ std::vector<Field> Build() {
         [](const DeviceStatusRecord& r) { return std::to_string(r.u16(rec::kServerHeartbeatInterval) / 100); },
         [zh, en](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
           auto n = Whole(v, 0, 59);
-          if (!n) return Refused(cli::English() ? en : zh, v, "0 … 59");
+          if (!n) return Refused(cli::English() ? en : zh, v, Tr("0 … 59", "0 ... 59"));
           r->setU16(rec::kServerHeartbeatInterval, static_cast<std::uint16_t>(*n * 100));
           return std::nullopt;
         }));

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "cardctl/texts.h"
 #include "support/main_fixture.h"
 
@@ -156,4 +158,25 @@ TEST(Fields, JsonValuesAreTypedAndTurnBackIntoWhatSetTakes) {
   EXPECT_FALSE(card::cli::ValueText(*brightness, 2.5, &error));
   EXPECT_FALSE(card::cli::ValueText(*brightness, nlohmann::ordered_json::array(), &error));
   EXPECT_NE(error.find("brightness"), std::string::npos);
+}
+
+TEST(Fields, InEnglishEveryLabelAndShownValueIsEnglish) {
+  English en;
+  card::DeviceStatusRecord r = Sample();
+  auto english = [](const std::string& text) {
+    return std::none_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+  };
+  for (const auto& f : card::cli::Fields()) {
+    EXPECT_TRUE(english(f.Label())) << f.name << ": " << f.Label();
+    EXPECT_TRUE(english(f.Shown(r))) << f.name << ": " << f.Shown(r);
+    // Every item, and a value beyond the list.
+    for (std::size_t i = 0; i < f.items.size(); ++i) {
+      card::DeviceStatusRecord v = r;
+      if (card::cli::ApplyValue(&v, f.name, "#" + std::to_string(i))) continue;
+      EXPECT_TRUE(english(f.Shown(v))) << f.name << " #" << i << ": " << f.Shown(v);
+    }
+  }
+  r.setU8(rec::kBrightness, 99);
+  EXPECT_EQ(card::cli::FindField("brightness")->Shown(r), "99 (not in the list)");
+  EXPECT_TRUE(english(card::cli::ApplyAssignment(&r, "brightness=99").value()));
 }
