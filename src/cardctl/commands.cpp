@@ -598,9 +598,15 @@ class Tool {
     const std::string address = TargetAddress(cl_.positional[0], &error);
     if (!error.empty()) return Refuse(error);
     std::vector<std::string> assignments(cl_.positional.begin() + 1, cl_.positional.end());
-    for (const auto& a : assignments)
+    // Names are checked before the card is even read; values need its record.
+    for (const auto& a : assignments) {
       if (a.find('=') == std::string::npos || a[0] == '=')
         return Refuse(Format(Tr("\"%s\" 不是 名称=值 的形式", "\"%s\" is not of the form NAME=VALUE").c_str(), a.c_str()));
+      card::DeviceStatusRecord probe;
+      const std::string name = a.substr(0, a.find('='));
+      const Field* f = FindField(name);
+      if (!f || !f->set) return Refuse(*ApplyValue(&probe, name, ""));
+    }
     RunOptions options;
     options.dryRun = cl_.has("--dry-run");
     CardResult r = RunCard(address, false,
