@@ -21,8 +21,8 @@ constexpr const char* kAddressesEn =
 
 }  // namespace
 
-const std::vector<OptionSpec>& Options() {
-  static const std::vector<OptionSpec> options = {
+const std::vector<OptionDef>& Options() {
+  static const std::vector<OptionDef> options = {
       {"--lang", "LANG", "输出语言：zh（中文，默认）或 en（英文）", "language of every message: zh (Chinese, the default) or en",
        {"zh", "en"}},
       {"--driver", "PATH", "使用指定的通信驱动库（默认 subsys/pcomm.so）",
@@ -54,8 +54,8 @@ const std::vector<std::string>& GlobalOptions() {
   return global;
 }
 
-const std::vector<CommandSpec>& Commands() {
-  static const std::vector<CommandSpec> commands = {
+const std::vector<CommandDef>& Commands() {
+  static const std::vector<CommandDef> commands = {
       {"search", "", "", "广播搜索局域网中的控制卡", "find the cards on the LAN by broadcast",
        "每张卡一行：IP、序列号、MAC、固件版本、屏幕尺寸。",
        "One line per card: address, serial, MAC, firmware version and screen size.",
@@ -115,14 +115,14 @@ const std::vector<CommandSpec>& Commands() {
   return commands;
 }
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& o : Options())
+const OptionDef* FindOption(const std::string& name) {
+  for (const OptionDef& o : Options())
     if (o.name == name) return &o;
   return nullptr;
 }
 
-const CommandSpec* FindCommand(const std::string& name) {
-  for (const CommandSpec& c : Commands())
+const CommandDef* FindCommand(const std::string& name) {
+  for (const CommandDef& c : Commands())
     if (c.name == name) return &c;
   return nullptr;
 }
@@ -164,12 +164,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       name = a.substr(0, eq);
       value = a.substr(eq + 1);
     }
-    const OptionSpec* spec = FindOption(name);
-    if (!spec) {
+    const OptionDef* def = FindOption(name);
+    if (!def) {
       refuse(Format(Tr("未知选项 %s", "unknown option %s").c_str(), a.c_str()));
       continue;
     }
-    if (spec->value.empty()) {
+    if (def->value.empty()) {
       if (inlineValue) refuse(Format(Tr("%s 不带值", "%s takes no value").c_str(), name.c_str()));
     } else if (!inlineValue) {
       if (i + 1 >= args.size()) {
@@ -178,9 +178,9 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       }
       value = args[++i];
     }
-    if (!spec->choices.empty() && std::find(spec->choices.begin(), spec->choices.end(), value) == spec->choices.end()) {
+    if (!def->choices.empty() && std::find(def->choices.begin(), def->choices.end(), value) == def->choices.end()) {
       std::string choices;
-      for (const auto& c : spec->choices) choices += (choices.empty() ? "" : "|") + c;
+      for (const auto& c : def->choices) choices += (choices.empty() ? "" : "|") + c;
       refuse(Format(Tr("%s 的值只能是 %s", "%s takes %s").c_str(), name.c_str(), choices.c_str()));
     }
     if (cl.options.count(name) && cl.options[name] != value)
@@ -189,7 +189,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
     cl.options[name] = value;
   }
   if (cl.command.empty()) return cl;
-  const CommandSpec* command = FindCommand(cl.command);
+  const CommandDef* command = FindCommand(cl.command);
   if (!command) {
     refuse(Format(Tr("未知命令 %s", "unknown command %s").c_str(), cl.command.c_str()));
     return cl;
@@ -213,12 +213,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 namespace {
 
-std::string Synopsis(const CommandSpec& c, bool english) {
+std::string Synopsis(const CommandDef& c, bool english) {
   std::string line = "cardctl " + c.name;
   const std::string& args = english ? c.argsEn : c.argsZh;
   if (!args.empty()) line += " " + args;
   for (const std::string& name : c.options) {
-    const OptionSpec* o = FindOption(name);
+    const OptionDef* o = FindOption(name);
     line += " [" + o->name + (o->value.empty() ? "" : " " + o->value) + "]";
   }
   return c.name == "help" ? line : line + " [--json]";
@@ -227,7 +227,7 @@ std::string Synopsis(const CommandSpec& c, bool english) {
 std::string OptionLines(const std::vector<std::string>& names, bool english) {
   std::string out;
   for (const std::string& name : names) {
-    const OptionSpec* o = FindOption(name);
+    const OptionDef* o = FindOption(name);
     std::string head = o->name + (o->value.empty() ? "" : " " + o->value);
     if (head.size() < 20) head.resize(20, ' ');
     out += "  " + head + "  " + (english ? o->en : o->zh) + "\n";
@@ -235,7 +235,7 @@ std::string OptionLines(const std::vector<std::string>& names, bool english) {
   return out;
 }
 
-bool TakesAddresses(const CommandSpec& c) {
+bool TakesAddresses(const CommandDef& c) {
   return std::find(c.args.begin(), c.args.end(), Arg::Addresses) != c.args.end();
 }
 
@@ -243,7 +243,7 @@ bool TakesAddresses(const CommandSpec& c) {
 
 std::string HelpText(const std::string& command) {
   const bool en = English();
-  if (const CommandSpec* c = FindCommand(command)) {
+  if (const CommandDef* c = FindCommand(command)) {
     std::string out = Synopsis(*c, en) + "\n  " + (en ? c->summaryEn : c->summaryZh) + "\n";
     const std::string& detail = en ? c->detailEn : c->detailZh;
     if (!detail.empty()) out += "\n" + detail + "\n";
@@ -254,7 +254,7 @@ std::string HelpText(const std::string& command) {
   }
   std::string out = en ? "cardctl COMMAND [OPTIONS]: the window's card operations from a terminal\n\n"
                        : "cardctl 命令 [选项]：在终端中完成软件界面的控制卡操作\n\n";
-  for (const CommandSpec& c : Commands()) {
+  for (const CommandDef& c : Commands()) {
     std::string head = c.name;
     head.resize(10, ' ');
     out += "  " + head + (en ? c.summaryEn : c.summaryZh) + "\n";
@@ -293,7 +293,7 @@ std::string ManPage(const std::string& version) {
   m += ".TH CARDCTL 1 \"\" \"cardctl " + version + "\" \"User Commands\"\n";
   m += ".SH NAME\ncardctl \\- set up networked LED controller cards from a terminal\n";
   m += ".SH SYNOPSIS\n.nf\n";
-  for (const CommandSpec& c : Commands()) m += Roff(Synopsis(c, true)) + "\n";
+  for (const CommandDef& c : Commands()) m += Roff(Synopsis(c, true)) + "\n";
   m += "cardctl \\-\\-version\n.fi\n";
   m += ".SH DESCRIPTION\n" +
        Roff("cardctl runs the card operations of the CardSetup window without a window: search, show, compare, "
@@ -301,18 +301,18 @@ std::string ManPage(const std::string& version) {
             "the operations' messages to standard error. Messages are in Chinese, or English with --lang en.") +
        "\n";
   m += ".SH COMMANDS\n";
-  for (const CommandSpec& c : Commands()) {
+  for (const CommandDef& c : Commands()) {
     m += ".TP\n.B " + Roff(c.name + (c.argsEn.empty() ? "" : " " + c.argsEn)) + "\n" + Roff(c.summaryEn) + ".\n";
     if (!c.detailEn.empty()) m += Roff(c.detailEn) + "\n";
     for (const std::string& name : c.options) {
-      const OptionSpec* o = FindOption(name);
+      const OptionDef* o = FindOption(name);
       m += ".RS\n.TP\n.B " + Roff(o->name) + (o->value.empty() ? "" : " \\fI" + Roff(o->value) + "\\fR") + "\n" +
            Roff(o->en) + "\n.RE\n";
     }
   }
   m += ".SH OPTIONS\n";
   for (const std::string& name : GlobalOptions()) {
-    const OptionSpec* o = FindOption(name);
+    const OptionDef* o = FindOption(name);
     m += ".TP\n.B " + Roff(o->name) + (o->value.empty() ? "" : " \\fI" + Roff(o->value) + "\\fR") + "\n" + Roff(o->en) + "\n";
   }
   m += ".TP\n.B \\-\\-version\nprint the version\n";
@@ -348,7 +348,7 @@ std::string ManPage(const std::string& version) {
 
 std::string BashCompletion() {
   std::string commands, cases;
-  for (const CommandSpec& c : Commands()) {
+  for (const CommandDef& c : Commands()) {
     commands += (commands.empty() ? "" : " ") + c.name;
     std::string options;
     for (const std::string& o : c.options) options += " " + o;
@@ -364,7 +364,7 @@ std::string BashCompletion() {
     cases += " ;;\n";
   }
   std::string valued, choices;
-  for (const OptionSpec& o : Options()) {
+  for (const OptionDef& o : Options()) {
     if (o.value.empty()) continue;
     valued += (valued.empty() ? "" : "|") + o.name;
     std::string list;

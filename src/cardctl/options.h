@@ -12,14 +12,14 @@ namespace card::cli {
 // What a positional argument is, for the help and the completion.
 enum class Arg { Address, Addresses, File, FileOrDash, Source, Assignments, Command };
 
-struct OptionSpec {
+struct OptionDef {
   std::string name;    // "--jobs"
   std::string value;   // "N"; empty for a switch
   std::string zh, en;  // what it does
   std::vector<std::string> choices;  // the values it takes, when there are few
 };
 
-struct CommandSpec {
+struct CommandDef {
   std::string name;
   std::string argsZh, argsEn;        // "文件 控制卡IP..." / "FILE ADDR..."
   std::string summaryZh, summaryEn;  // one line
@@ -28,12 +28,12 @@ struct CommandSpec {
   std::vector<Arg> args;
 };
 
-const std::vector<OptionSpec>& Options();
+const std::vector<OptionDef>& Options();
 // Taken by every command: --lang, --driver, --json, --help.
 const std::vector<std::string>& GlobalOptions();
-const std::vector<CommandSpec>& Commands();
-const OptionSpec* FindOption(const std::string& name);
-const CommandSpec* FindCommand(const std::string& name);
+const std::vector<CommandDef>& Commands();
+const OptionDef* FindOption(const std::string& name);
+const CommandDef* FindCommand(const std::string& name);
 
 // The exit statuses, as the help and the man page state them.
 constexpr int kExitOk = 0;

@@ -40,8 +40,8 @@ cli::Targets Expand(const std::vector<std::string>& args, const std::map<std::st
 }  // namespace
 
 TEST(CommandLine, EachCommandTakesItsOwnOptionsAndTheGlobalOnesOnly) {
-  for (const cli::CommandSpec& c : cli::Commands()) {
-    for (const cli::OptionSpec& o : cli::Options()) {
+  for (const cli::CommandDef& c : cli::Commands()) {
+    for (const cli::OptionDef& o : cli::Options()) {
       std::vector<std::string> args = {c.name, o.name};
       if (!o.value.empty()) args.push_back(o.choices.empty() ? (o.name == "--jobs" ? "4" : "x") : o.choices[0]);
       const auto& global = cli::GlobalOptions();
@@ -149,11 +149,11 @@ TEST(CommandLine, TheManPageAndTheCompletionKnowEveryCommandOptionAndSetting) {
     for (char c : s) out += c == '-' ? std::string("\\-") : std::string(1, c);
     return out;
   };
-  for (const cli::CommandSpec& c : cli::Commands()) {
+  for (const cli::CommandDef& c : cli::Commands()) {
     EXPECT_NE(man.find(".B " + c.name), std::string::npos) << c.name;
     EXPECT_NE(completion.find("    " + c.name + ") opts=\""), std::string::npos) << c.name;
   }
-  for (const cli::OptionSpec& o : cli::Options()) {
+  for (const cli::OptionDef& o : cli::Options()) {
     EXPECT_NE(man.find(roff(o.name)), std::string::npos) << o.name;
     EXPECT_NE(completion.find(o.name), std::string::npos) << o.name;
   }
