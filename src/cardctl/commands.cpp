@@ -109,7 +109,7 @@ struct CardResult {
   std::string Text() const {
     auto what = [&] {
       std::vector<std::string> parts;
-      for (const Field* f : changes) parts.push_back(f->name + " " + f->Shown(before) + " → " + f->Shown(after));
+      for (const Field* f : changes) parts.push_back(f->name + " " + f->Shown(before) + Tr(" → ", " -> ") + f->Shown(after));
       if (scriptChanges) parts.push_back(Tr("脚本", "script"));
       for (int s : uploads) parts.push_back(Format(Tr("节目%d", "program %d").c_str(), s + 1));
       for (int s : deletes) parts.push_back(Format(Tr("删除节目%d", "program %d deleted").c_str(), s + 1));
