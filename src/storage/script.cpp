@@ -147,6 +147,7 @@ ScriptRead ReadScript(ScriptTools& t) {
     return read;
   }
   const auto& b = region.bytes();
+  read.region.assign(b.begin(), b.end());
   auto split = SplitScriptLines(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()),
                                 ScriptSource::Card);
   if (!split) {

@@ -113,7 +113,8 @@ bool SwitchLogOff(ScriptTools& t);
 enum class ScriptReadOutcome { Read, NotConnected, Skipped, ReadFailed, NoLines, TooManyLines };
 struct ScriptRead {
   ScriptReadOutcome outcome = ScriptReadOutcome::ReadFailed;
-  ScriptSplit split;  // lines as edit text, when Read
+  ScriptSplit split;   // lines as edit text, when Read
+  std::string region;  // the region's bytes as the card sent them, once read whole
 };
 // "读设备程序": the script region read in full, split at the card's rules.
 // Cards above firmware major 128 are skipped. Only Read changes the list.
