@@ -413,7 +413,9 @@ TEST_F(CardctlTest, ApplyRunTwiceSendsNothingTheSecondTime) {
 
   Ran r = Cardctl({"apply", work_.file("site.json"), "127.0.0.10-12", "--check", "--json"});
   ASSERT_EQ(r.status, 0) << r.all();
-  for (const json& c : Json(r)["cards"]) {
+  const json checked = Json(r);
+  ASSERT_EQ(checked["cards"].size(), 3u) << r.out;
+  for (const json& c : checked["cards"]) {
     EXPECT_EQ(c["result"], "would_change");
     EXPECT_EQ(c["changed"]["scan"]["to"], "1/8");
   }
@@ -432,7 +434,9 @@ TEST_F(CardctlTest, ApplyRunTwiceSendsNothingTheSecondTime) {
   for (const auto& c : cards) marks.push_back(MarkOf(c));
   r = Cardctl({"apply", work_.file("site.json"), "127.0.0.10-12", "--yes", "--json"});
   ASSERT_EQ(r.status, 0) << r.all();
-  for (const json& c : Json(r)["cards"]) EXPECT_EQ(c["result"], "unchanged");
+  const json again = Json(r);
+  ASSERT_EQ(again["cards"].size(), 3u) << r.out;
+  for (const json& c : again["cards"]) EXPECT_EQ(c["result"], "unchanged");
   testing_support::WriteFile(work_.file("site.ini"), "# as show prints it\nbrightness = 25    # 亮度 (panel)\nscan = 1/8\n");
   r = Cardctl({"apply", work_.file("site.ini"), "127.0.0.10-12", "--yes"});
   EXPECT_EQ(r.status, 0) << r.all();
