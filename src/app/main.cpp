@@ -8,13 +8,33 @@
 #include "link/driver_binding.h"
 #include "platform/adapters.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 #include "platform/instance.h"
 #include "platform/process.h"
 #include "platform/text.h"
 #include "ui/app_icon.h"
 #include "ui/message_port.h"
 
+namespace {
+
+// "--lang en" (or "--lang=en") chooses the language for this run, above the
+// per-user setting and the locale.
+std::string LanguageArgument(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--lang" && i + 1 < argc) return argv[i + 1];
+    if (arg.rfind("--lang=", 0) == 0) return arg.substr(7);
+  }
+  return {};
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  platform::LanguageSources languages = platform::LanguageSources::FromEnvironment();
+  languages.explicitChoice = LanguageArgument(argc, argv);
+  languages.userSetting = platform::ReadLanguageSetting();
+  platform::UseLanguage(languages);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("CardSetup"));
   QApplication::setWindowIcon(ui::AppIcon());

@@ -6,6 +6,7 @@
 
 #include "app/main_window.h"
 #include "params/network.h"
+#include "platform/i18n.h"
 #include "platform/tooldir.h"
 #include "programs/display_test.h"
 #include "programs/firmware.h"
@@ -133,7 +134,7 @@ void CCardSetupDlg::OnSyncDisplay() {
 }
 
 void CCardSetupDlg::OnHelp() {
-  Help dialog(QString::fromStdString(platform::ToolDir() + "help/"), *user_, this);
+  Help dialog(QString::fromStdString(platform::LocalizedHelpDir(platform::ToolDir() + "help/")), *user_, this);
   dialog.exec();
 }
 
