@@ -18,6 +18,8 @@ import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 KEYWORDS = ["Tr", "TR_NOOP", "T"]
+# Calls whose first argument is a context (msgctxt) and whose second is the text.
+CONTEXT_KEYWORDS = ["TrC", "TC", "TRC_NOOP"]
 CJK = re.compile(r"[\u3000-\u303f\u4e00-\u9fff\uff00-\uffef]")
 # printf directives (with flags, width, precision and length) and Qt's %1..%99.
 PRINTF = re.compile(r"%(?:%|[-+ #0]*(?:\d+|\*)?(?:\.(?:\d+|\*))?(?:hh|h|ll|l|z|j|t|L)?[diouxXeEfgGcsp])")
@@ -50,7 +52,8 @@ def extract(root, out):
         pages = os.path.join(tmp, "help.pot")
         run(["xgettext", "--language=C++", "--from-code=UTF-8", "--sort-by-file", "--no-wrap",
              "--add-comments=TRANSLATORS:", "--package-name=cardsetup"]
-            + ["--keyword=" + k for k in KEYWORDS] + ["-o", code] + sources(root), root)
+            + ["--keyword=" + k for k in KEYWORDS] + ["--keyword=%s:1c,2" % k for k in CONTEXT_KEYWORDS]
+            + ["-o", code] + sources(root), root)
         cmd = ["po4a-updatepo", "-f", "xhtml", "-M", "UTF-8", "--wrap-po", "no", "-p", pages]
         for page in help_pages(root):
             cmd += ["-m", page]
@@ -109,7 +112,8 @@ def placeholders(text):
 def strip_comments_keep_strings(text):
     """Yields (line number, literal text, is it marked, is the line annotated) for every
     string literal of a C++ source, with comments skipped."""
-    marked_call = re.compile(r"\b(?:%s)\s*\(\s*(?:u8|u)?$" % "|".join(KEYWORDS))
+    marked_call = re.compile(r"\b(?:(?:%s)\s*\(|(?:%s)\s*\(\s*\"[^\"]*\"\s*,)\s*(?:u8|u)?$"
+                             % ("|".join(KEYWORDS), "|".join(CONTEXT_KEYWORDS)))
     i, n, line = 0, len(text), 1
     lines = text.split("\n")
     out = []

@@ -1,5 +1,6 @@
 #include "platform/i18n.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -46,6 +47,7 @@ std::list<Catalogue> gStore;
 std::list<std::string> gLanguages{kSourceLanguage};
 std::atomic<const Catalogue*> gCatalogue{nullptr};
 std::atomic<const std::string*> gLanguage{&gLanguages.front()};
+std::string gLocaleDir;  // where UseLanguage looked last
 
 std::string Env(const char* name) {
   const char* v = std::getenv(name);
@@ -116,6 +118,15 @@ std::string Tr(const std::string& source) {
   return text ? *text : source;
 }
 
+const char* TrC(const char* context, const char* source) {
+  const Catalogue* catalogue = gCatalogue.load(std::memory_order_acquire);
+  if (!catalogue || !source) return source;
+  if (const std::string* text = catalogue->Find(std::string(context) + '\x04' + source)) return text->c_str();
+  return Tr(source);
+}
+
+std::string TrC(const char* context, const std::string& source) { return TrC(context, source.c_str()); }
+
 LanguageSources LanguageSources::FromEnvironment() {
   LanguageSources s;
   s.language = Env("LANGUAGE");
@@ -152,6 +163,10 @@ std::string ChooseLanguage(const LanguageSources& sources,
 }
 
 std::string LocaleDir() {
+  {
+    std::lock_guard<std::mutex> lock(gStoreMutex);
+    if (!gLocaleDir.empty()) return gLocaleDir;
+  }
   const std::string tool = ToolDir();
   // The build tree keeps locale/ beside the executable; an installation has
   // the executable in bin/ (or lib/<name>/) and the catalogues in share/locale.
@@ -170,6 +185,7 @@ std::string UseLanguage(const LanguageSources& sources, const std::string& local
   const std::string language =
       ChooseLanguage(sources, [&](const std::string& l) { return FileExists(CataloguePath(localeDir, l)); });
   std::lock_guard<std::mutex> lock(gStoreMutex);
+  gLocaleDir = localeDir;
   const Catalogue* catalogue = nullptr;
   if (!IsSource(language)) {
     Catalogue loaded;
@@ -183,6 +199,25 @@ std::string UseLanguage(const LanguageSources& sources, const std::string& local
   gCatalogue.store(catalogue, std::memory_order_release);
   gLanguage.store(&gLanguages.back(), std::memory_order_release);
   return gLanguages.back();
+}
+
+std::vector<LanguageChoice> AvailableLanguages(const std::string& localeDir) {
+  std::vector<LanguageChoice> out{{kSourceLanguage, TRC_NOOP("language name", "中文")}};
+  std::error_code error;
+  std::vector<std::string> codes;
+  for (const auto& entry : std::filesystem::directory_iterator(localeDir, error))
+    if (entry.is_directory(error)) codes.push_back(entry.path().filename().string());
+  std::sort(codes.begin(), codes.end());
+  for (const std::string& code : codes) {
+    std::string bytes;
+    Catalogue catalogue;
+    if (IsSource(code) || !ReadWholeFile(CataloguePath(localeDir, code), &bytes, kMaxCatalogueBytes) ||
+        !catalogue.Load(bytes))
+      continue;
+    const std::string* name = catalogue.Find(std::string("language name\x04") + out.front().name);
+    out.push_back({code, name ? *name : code});
+  }
+  return out;
 }
 
 std::string CurrentLanguage() { return *gLanguage.load(std::memory_order_acquire); }

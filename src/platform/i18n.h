@@ -12,10 +12,13 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // Marks a text for the catalogue where it is defined (constants); it is
 // translated where it is used, with Tr().
 #define TR_NOOP(text) text
+// The same for a text under a context (see TrC).
+#define TRC_NOOP(context, text) text
 
 namespace platform {
 
@@ -37,6 +40,11 @@ class Catalogue {
 // catalogue has none (Chinese is the source language).
 const char* Tr(const char* source);
 std::string Tr(const std::string& source);
+// The same for a source text that needs another translation in one place
+// than elsewhere ("打开" is "Open" on a file dialog, "On" in a list): the
+// translation under that context, else the text's own.
+const char* TrC(const char* context, const char* source);
+std::string TrC(const char* context, const std::string& source);
 
 // Where the language for this run comes from, strongest first.
 struct LanguageSources {
@@ -58,8 +66,9 @@ inline constexpr const char* kSourceLanguage = "zh";
 std::string ChooseLanguage(const LanguageSources& sources,
                            const std::function<bool(const std::string&)>& hasCatalogue);
 
-// The folder that holds <lang>/LC_MESSAGES/cardsetup.mo: locale/ beside the
-// executable in the build tree, share/locale of an installation.
+// The folder that holds <lang>/LC_MESSAGES/cardsetup.mo: the one this
+// process took its language from, else locale/ beside the executable in the
+// build tree, share/locale of an installation.
 std::string LocaleDir();
 std::string CataloguePath(const std::string& localeDir, const std::string& language);
 
@@ -67,6 +76,15 @@ std::string CataloguePath(const std::string& localeDir, const std::string& langu
 // before any thread runs. Returns the language in use.
 std::string UseLanguage(const LanguageSources& sources, const std::string& localeDir = LocaleDir());
 std::string CurrentLanguage();
+
+// The languages a user can choose: the source language and every language
+// with a catalogue in localeDir, each under its own name (its catalogue's
+// translation of "中文" under the context "language name"), source first.
+struct LanguageChoice {
+  std::string code;
+  std::string name;
+};
+std::vector<LanguageChoice> AvailableLanguages(const std::string& localeDir = LocaleDir());
 
 // The help pages in the chosen language: helpRoot/<lang>/ when it exists,
 // else helpRoot itself (the Chinese pages). helpRoot ends with a separator.

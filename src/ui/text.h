@@ -17,6 +17,10 @@ namespace ui {
 inline QString Q(const std::string& s) { return QString::fromStdString(s); }
 // A text of the windows in the chosen language (the source is the Chinese).
 inline QString T(const char* source) { return QString::fromUtf8(platform::Tr(source)); }
+// The same under a context (see platform::TrC).
+inline QString TC(const char* context, const char* source) {
+  return QString::fromUtf8(platform::TrC(context, source));
+}
 inline std::string S(const QString& s) { return s.toStdString(); }
 
 // A label in front of its field; the buddy makes the field known to screen

@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/files.h"
+#include "support/temp_dir.h"
 
 namespace {
 
@@ -114,6 +116,61 @@ TEST(Catalogue, TheBuiltCatalogueTranslatesAndChineseStaysTheSource) {
   s.explicitChoice = "zh";
   EXPECT_EQ(platform::UseLanguage(s, CARD_LOCALE_DIR), "zh");
   EXPECT_STREQ(platform::Tr("确定"), "确定");
+}
+
+TEST(Catalogue, AContextGivesItsOwnTranslationElseTheTextsOwn) {
+  platform::LanguageSources s;
+  s.explicitChoice = "en";
+  ASSERT_EQ(platform::UseLanguage(s, CARD_LOCALE_DIR), "en");
+  // "打开" switches a feature on in a list, and opens on a file dialog.
+  EXPECT_STREQ(platform::Tr("打开"), "On");
+  EXPECT_STREQ(platform::TrC("file dialog", "打开"), "Open");
+  EXPECT_EQ(platform::TrC("file dialog", std::string("打开")), "Open");
+  EXPECT_STREQ(platform::TrC("file dialog", "确定"), "OK");        // no entry under the context
+  EXPECT_STREQ(platform::TrC("file dialog", "不在目录中"), "不在目录中");
+  s.explicitChoice = "zh";
+  ASSERT_EQ(platform::UseLanguage(s, CARD_LOCALE_DIR), "zh");
+  EXPECT_STREQ(platform::TrC("file dialog", "打开"), "打开");
+}
+
+TEST(Catalogue, TheChoicesAreTheSourceAndEveryWholeCatalogueUnderItsOwnName) {
+  EXPECT_EQ(platform::AvailableLanguages(CARD_LOCALE_DIR).size(), 2u);
+  EXPECT_EQ(platform::AvailableLanguages(CARD_LOCALE_DIR).back().name, "English");
+
+  testing_support::TempDir dir;
+  const std::string de = MoFile({{"", "Content-Type: text/plain; charset=UTF-8\n"},
+                                 {"language name\x04中文", "Deutsch"}, {"确定", "OK"}});
+  const std::string nameless = MoFile({{"确定", "OK"}});
+  ASSERT_EQ(platform::WriteFileMakingDirs(dir.file("de/LC_MESSAGES/cardsetup.mo"), de.data(), de.size()), 1);
+  ASSERT_EQ(platform::WriteFileMakingDirs(dir.file("fr/LC_MESSAGES/cardsetup.mo"), nameless.data(), nameless.size()), 1);
+  ASSERT_EQ(platform::WriteFileMakingDirs(dir.file("xx/LC_MESSAGES/cardsetup.mo"), "damaged", 7), 1);
+  ASSERT_EQ(platform::WriteFileMakingDirs(dir.file("yy/README"), "no catalogue", 12), 1);
+  std::vector<std::pair<std::string, std::string>> got;
+  for (const auto& l : platform::AvailableLanguages(dir.path())) got.emplace_back(l.code, l.name);
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, std::string>>{{"zh", "中文"}, {"de", "Deutsch"}, {"fr", "fr"}}));
+  // No locale folder at all: the source language alone.
+  EXPECT_EQ(platform::AvailableLanguages(dir.file("none")).size(), 1u);
+}
+
+TEST(Catalogue, TheSettingIsTheUsersOwnFile) {
+  testing_support::TempDir dir;
+  const char* before = std::getenv("XDG_CONFIG_HOME");
+  const std::string saved = before ? before : "";
+  ::setenv("XDG_CONFIG_HOME", dir.path().c_str(), 1);
+  EXPECT_EQ(platform::UserSettingsPath(), dir.file("cardsetup/settings.ini"));
+  EXPECT_EQ(platform::ReadLanguageSetting(), "");
+  ASSERT_TRUE(platform::WriteLanguageSetting("en"));
+  EXPECT_EQ(platform::ReadLanguageSetting(), "en");
+  ASSERT_TRUE(platform::WriteLanguageSetting(""));  // back to the system's language
+  EXPECT_EQ(platform::ReadLanguageSetting(), "");
+  // A folder that cannot be made: the setting is not saved, and says so.
+  ASSERT_EQ(platform::WriteFileMakingDirs(dir.file("file"), "x", 1), 1);
+  ::setenv("XDG_CONFIG_HOME", dir.file("file").c_str(), 1);
+  EXPECT_FALSE(platform::WriteLanguageSetting("en"));
+  if (before)
+    ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+  else
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace
