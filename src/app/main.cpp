@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   // taken anywhere does not.
   platform::InstanceLock instance("MutexName");
   if (instance.heldElsewhere()) {
-    messages.Message("CardTool已经在运行！！！", {}, card::Icon::Information);
+    messages.Message(platform::Tr("CardTool已经在运行！！！"), {}, card::Icon::Information);
     return 0;
   }
 
@@ -58,7 +58,7 @@ int main(int argc, char** argv) {
 
   auto driver = card::DriverLibrary::LoadFromToolDir();
   if (!driver) {
-    messages.Message("加载pcomm.dll失败", card::kTitleError, card::Icon::Error);
+    messages.Message(platform::Tr("加载pcomm.dll失败"), card::kTitleError, card::Icon::Error);
     return 0;
   }
   // The link configuration carries "server field:port field" of the still

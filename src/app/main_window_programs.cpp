@@ -80,7 +80,7 @@ void CCardSetupDlg::OnOpenFile() {
   FilePort& files = files_ ? *files_ : dialogs;
   // Busy while the dialog is open: the editor poll waits for it.
   EnterBusy();
-  std::optional<std::string> source = files.OpenFile({"打开文件", kProgramFileFilter, {}, {}});
+  std::optional<std::string> source = files.OpenFile({TR_NOOP("打开文件"), kProgramFileFilter, {}, {}});
   LeaveBusy();
   RunDeviceOperation([this, choice, source] {
     ProgramContext ctx = MakeProgramContext(links_, clock_, *user_, state_, cfg_, siblings_);
@@ -97,7 +97,7 @@ void CCardSetupDlg::OnSaveFile() {
   ui::FileDialogs dialogs(this);
   FilePort& files = files_ ? *files_ : dialogs;
   EnterBusy();
-  std::optional<std::string> target = files.SaveFile({"另存文件", kProgramFileFilter, {}, "cmd.txt"});
+  std::optional<std::string> target = files.SaveFile({TR_NOOP("另存文件"), kProgramFileFilter, {}, "cmd.txt"});
   LeaveBusy();
   if (!target) return;
   RunDeviceOperation([this, slot, target = *target] {

@@ -13,6 +13,7 @@
 #include "link/driver_binding.h"
 #include "platform/codec.h"
 #include "platform/files.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 #include "storage/script.h"
 
@@ -82,23 +83,23 @@ std::vector<std::string> SplitCrLf(const std::string& text) {
 void ConsoleUser::Message(const std::string& text, const std::string& title, Icon icon) {
   if (icon == Icon::Error) {
     std::lock_guard<std::mutex> lock(own_);
-    lastError_ = text;
+    lastError_ = platform::Tr(text);
   }
   std::lock_guard<std::mutex> lock(lock_);
-  out_ << prefix_ << (title.empty() ? "" : title + ": ") << text << "\n";
+  out_ << prefix_ << (title.empty() ? "" : platform::Tr(title) + ": ") << platform::Tr(text) << "\n";
   out_.flush();
 }
 
 bool ConsoleUser::Ask(const std::string& text, const std::string& title) {
   std::lock_guard<std::mutex> lock(lock_);
-  out_ << prefix_ << (title.empty() ? "" : title + ": ") << text << (yes_ ? " —— 是 (--yes)\n" : " —— 否 (加 --yes 确认)\n");
+  out_ << prefix_ << (title.empty() ? "" : platform::Tr(title) + ": ") << platform::Tr(text) << (yes_ ? platform::Tr(" —— 是 (--yes)\n") : platform::Tr(" —— 否 (加 --yes 确认)\n"));
   return yes_;
 }
 
 std::optional<int> ConsoleUser::Choose(const std::string& text, const std::string&, const std::vector<std::string>&,
                                        int) {
   std::lock_guard<std::mutex> lock(lock_);
-  out_ << prefix_ << text << " —— 已取消\n";
+  out_ << prefix_ << platform::Tr(text) << platform::Tr(" —— 已取消\n");
   return std::nullopt;
 }
 
@@ -185,7 +186,7 @@ bool ApplySettings(Target& t, const DeviceStatusRecord& desired, const PanelValu
   }
   for (std::size_t i = modbus::kSentRequests; i < want.size(); ++i)
     if (!(want[i] == have[i]))
-      t.user().Message(Format("第%zu行的Modbus请求只能保存在电脑上，不能下载到设备。", i + 1), kTitleNotice,
+      t.user().Message(Format(platform::Tr("第%zu行的Modbus请求只能保存在电脑上，不能下载到设备。"), i + 1), kTitleNotice,
                        Icon::Information);
   return true;
 }
@@ -258,7 +259,7 @@ bool ApplyScriptAndPrograms(Target& t, const CardState& card, const Snapshot& s)
     if (have != card.programs.end() && have->second == text) continue;
     const std::string path = WorkingFilePath(t.programs().subsysDir(), slot + 1);
     if (platform::WriteFileMakingDirs(path, text.data(), text.size()) != 1) {
-      t.user().Message(Format("节目%d的文件写入失败", slot + 1), kTitleError, Icon::Error);
+      t.user().Message(Format(platform::Tr("节目%d的文件写入失败"), slot + 1), kTitleError, Icon::Error);
       return false;
     }
     // The card keeps no dwell time; the window's default goes with the upload.

@@ -22,6 +22,7 @@
 #include "link/driver_binding.h"
 #include "link/scan.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 #include "platform/tooldir.h"
 #include "platform/version.h"
@@ -40,14 +41,14 @@ bool gEnglish = false;
 // window's Chinese texts, translated here where they are common.
 const std::map<std::string, std::string>& English() {
   static const std::map<std::string, std::string> en = {
-      {"连接设备失败", "could not connect to the card"},
-      {"错误", "error"},
-      {"提示", "notice"},
+      {TR_NOOP("连接设备失败"), "could not connect to the card"},
+      {TR_NOOP("错误"), "error"},
+      {TR_NOOP("提示"), "notice"},
       {"CRC ERROR!", "CRC ERROR!"},
-      {"设备未返回参数，请检查设备后重新双击列表中设备！", "the card sent no parameters"},
-      {"设备返回的参数不完整，请重新双击列表中设备读取！", "the card sent incomplete parameters"},
-      {"IP修改成功,设备已重启，请重新搜卡！！！", "address changed; the card restarts at its new address"},
-      {"加载pcomm.dll失败", "could not load the communication driver"},
+      {TR_NOOP("设备未返回参数，请检查设备后重新双击列表中设备！"), "the card sent no parameters"},
+      {TR_NOOP("设备返回的参数不完整，请重新双击列表中设备读取！"), "the card sent incomplete parameters"},
+      {TR_NOOP("IP修改成功,设备已重启，请重新搜卡！！！"), "address changed; the card restarts at its new address"},
+      {TR_NOOP("加载pcomm.dll失败"), "could not load the communication driver"},
   };
   return en;
 }
@@ -98,7 +99,7 @@ Args Parse(int argc, char** argv) {
     const std::string arg = argv[i];
     auto value = [&](std::string* out) {
       if (i + 1 >= argc) {
-        a.error = Format(T("%s 后面缺少值", "%s needs a value").c_str(), arg.c_str());
+        a.error = Format(platform::Tr("%s 后面缺少值"), arg.c_str());
         return;
       }
       *out = argv[++i];
@@ -130,7 +131,7 @@ Args Parse(int argc, char** argv) {
       if (n.empty() || *end || v < 1 || v > kMaxJobs) a.error = Format("--jobs 1..%d", kMaxJobs);
       a.jobs = static_cast<int>(v);
     } else if (arg.rfind("--", 0) == 0) {
-      a.error = Format(T("未知选项 %s", "unknown option %s").c_str(), arg.c_str());
+      a.error = Format(platform::Tr("未知选项 %s"), arg.c_str());
     } else if (a.command.empty()) {
       a.command = arg;
     } else {
@@ -143,28 +144,27 @@ Args Parse(int argc, char** argv) {
 std::string Usage(const std::string& command) {
   const std::map<std::string, std::pair<std::string, std::string>> help = {
       {"search",
-       {"cardctl search [--local 本机IP] [--json]\n  广播搜索局域网中的控制卡，每张卡一行：IP、序列号、MAC、固件版本、屏幕尺寸。",
+       {TR_NOOP("cardctl search [--local 本机IP] [--json]\n  广播搜索局域网中的控制卡，每张卡一行：IP、序列号、MAC、固件版本、屏幕尺寸。"),
         "cardctl search [--local ADDR] [--json]\n  Broadcast search; one line per card: address, serial, MAC, firmware, screen size."}},
       {"show",
-       {"cardctl show 控制卡IP [--json]\n  读取控制卡参数，按名称列出每一项及其取值。",
+       {TR_NOOP("cardctl show 控制卡IP [--json]\n  读取控制卡参数，按名称列出每一项及其取值。"),
         "cardctl show ADDR [--json]\n  Reads the card's record and prints every field by name with its value."}},
       {"set",
-       {"cardctl set 控制卡IP 名称=值 ...\n  按提交规则修改参数（每项先发校验码，再发命令）；名称见 cardctl show。\n  列表项可写序号或文字；超出范围的值在发送前就被拒绝。",
+       {TR_NOOP("cardctl set 控制卡IP 名称=值 ...\n  按提交规则修改参数（每项先发校验码，再发命令）；名称见 cardctl show。\n  列表项可写序号或文字；超出范围的值在发送前就被拒绝。"),
         "cardctl set ADDR NAME=VALUE...\n  Changes fields through the submit rules (checksum announcement, line, pause each);\n  names as cardctl show prints them; list fields take a position or the item text."}},
       {"backup",
-       {"cardctl backup 控制卡IP 文件\n  把参数（含Modbus请求表）、脚本和节目存入一个备份文件。",
+       {TR_NOOP("cardctl backup 控制卡IP 文件\n  把参数（含Modbus请求表）、脚本和节目存入一个备份文件。"),
         "cardctl backup ADDR FILE\n  Saves the record (with its Modbus table), the script and the program slots to one file."}},
       {"restore",
-       {"cardctl restore 文件 控制卡IP [--dry-run] [--with-network] [--yes]\n  读取控制卡，只发送与备份不同的项。--dry-run 只列出将发送的命令和所需时间。\n  不加 --with-network 时不改卡的IP、MAC、设备名和网卡设置。",
+       {TR_NOOP("cardctl restore 文件 控制卡IP [--dry-run] [--with-network] [--yes]\n  读取控制卡，只发送与备份不同的项。--dry-run 只列出将发送的命令和所需时间。\n  不加 --with-network 时不改卡的IP、MAC、设备名和网卡设置。"),
         "cardctl restore FILE ADDR [--dry-run] [--with-network] [--yes]\n  Reads the card and sends only what differs. --dry-run prints the plan and sends nothing.\n  Without --with-network the card's address, MAC, name and network settings stay."}},
       {"clone",
-       {"cardctl clone 文件 控制卡IP... [--jobs N] [--with-network] [--yes]\n  同时恢复到多张卡（每张卡一条连接，最多N张同时进行），最后列出成功和失败。",
+       {TR_NOOP("cardctl clone 文件 控制卡IP... [--jobs N] [--with-network] [--yes]\n  同时恢复到多张卡（每张卡一条连接，最多N张同时进行），最后列出成功和失败。"),
         "cardctl clone FILE ADDR... [--jobs N] [--with-network] [--yes]\n  Restores to many cards at once, one link per card, at most N at a time; prints a summary."}},
   };
   auto it = help.find(command);
   if (it != help.end()) return (gEnglish ? it->second.second : it->second.first) + "\n";
-  std::string all = T("cardctl 命令 [选项]   (--lang en 英文, --help 帮助)\n\n",
-                      "cardctl COMMAND [OPTIONS]   (--lang en, --help)\n\n");
+  std::string all = platform::Tr("cardctl 命令 [选项]   (--lang en 英文, --help 帮助)\n\n");
   for (const auto& [name, text] : help) all += (gEnglish ? text.second : text.first) + "\n\n";
   return all;
 }
@@ -207,7 +207,7 @@ class Tool {
     if (c == "backup") return Backup();
     if (c == "restore") return Restore();
     if (c == "clone") return Clone();
-    std::cerr << Format(T("未知命令 %s\n", "unknown command %s\n").c_str(), c.c_str()) << Usage({});
+    std::cerr << Format(platform::Tr("未知命令 %s\n"), c.c_str()) << Usage({});
     return 2;
   }
 
@@ -226,8 +226,7 @@ class Tool {
     if (local.empty()) local = card::SysCfg::ForTool().serverIp();
     auto search = driver_->CreateSearch();
     if (!search || !search->exists() || search->Connect(local) != 0) {
-      std::cerr << Format(T("无法在本机地址 %s 上搜索（用 --local 指定本机IP）\n",
-                            "cannot search from local address %s (use --local)\n").c_str(),
+      std::cerr << Format(platform::Tr("无法在本机地址 %s 上搜索（用 --local 指定本机IP）\n"),
                           local.c_str());
       return 1;
     }
@@ -249,7 +248,7 @@ class Tool {
         std::cout << card::AddressText(r) << "  " << card::SerialText(r) << "  " << card::MacText(r) << "  "
                   << card::FirmwareText(r) << "  " << r.u16(card::rec::kWidth) << "x" << r.u16(card::rec::kHeight)
                   << "\n";
-      std::cerr << Format(T("找到 %zu 张控制卡\n", "%zu card(s) found\n").c_str(), found.size());
+      std::cerr << Format(platform::Tr("找到 %zu 张控制卡\n"), found.size());
     }
     return 0;
   }
@@ -269,8 +268,8 @@ class Tool {
       std::cout << "}\n";
     } else {
       for (const Field& f : fields)
-        std::cout << f.name << " = " << f.show(*record) << "    # " << f.label << " ("
-                  << card::cli::GroupName(f.group) << (f.set ? "" : T(", 只读", ", read-only")) << ")\n";
+        std::cout << f.name << " = " << platform::Tr(f.show(*record)) << "    # " << platform::Tr(f.label) << " ("
+                  << card::cli::GroupName(f.group) << (f.set ? "" : platform::Tr(", 只读")) << ")\n";
     }
     return 0;
   }
@@ -286,13 +285,13 @@ class Tool {
     bool refused = false;
     for (std::size_t i = 1; i < args_.positional.size(); ++i)
       if (auto error = card::cli::ApplyAssignment(&desired, args_.positional[i])) {
-        std::cerr << *error << "\n";
+        std::cerr << platform::Tr(*error) << "\n";
         refused = true;
       }
     // Nothing goes out unless every value is good.
     if (refused) return 2;
     if (!card::cli::ApplyRecord(t, *card, desired)) return 1;
-    std::cerr << T("参数已发送\n", "settings sent\n");
+    std::cerr << platform::Tr("参数已发送\n");
     return 0;
   }
 
@@ -304,10 +303,10 @@ class Tool {
     auto state = card::cli::ReadCardState(t, true);
     if (!state) return 1;
     if (!card::WriteSnapshot(file, card::cli::SnapshotOf(*state, address, kVersion))) {
-      std::cerr << Format(T("无法写入文件 %s\n", "cannot write %s\n").c_str(), file.c_str());
+      std::cerr << Format(platform::Tr("无法写入文件 %s\n"), file.c_str());
       return 1;
     }
-    std::cerr << Format(T("已备份到 %s：参数、脚本和 %zu 个节目\n", "saved to %s: record, script and %zu program(s)\n").c_str(),
+    std::cerr << Format(platform::Tr("已备份到 %s：参数、脚本和 %zu 个节目\n"),
                         file.c_str(), state->programs.size());
     return 0;
   }
@@ -317,14 +316,14 @@ class Tool {
     if (read.ok()) return read.snapshot;
     const char* why = "";
     switch (read.error) {
-      case card::SnapshotError::NotASnapshot: why = gEnglish ? "not a backup file" : "不是备份文件"; break;
-      case card::SnapshotError::UnknownLayout: why = gEnglish ? "made from another record layout" : "参数格式不同"; break;
-      case card::SnapshotError::BadChecksum: why = gEnglish ? "a part fails its checksum" : "校验失败"; break;
+      case card::SnapshotError::NotASnapshot: why = platform::Tr("不是备份文件"); break;
+      case card::SnapshotError::UnknownLayout: why = platform::Tr("参数格式不同"); break;
+      case card::SnapshotError::BadChecksum: why = platform::Tr("校验失败"); break;
       case card::SnapshotError::BadPart:
-      case card::SnapshotError::Truncated: why = gEnglish ? "damaged" : "文件已损坏"; break;
+      case card::SnapshotError::Truncated: why = platform::Tr("文件已损坏"); break;
       case card::SnapshotError::None: break;
     }
-    std::cerr << Format(T("备份文件 %s 不能使用：%s %s\n", "backup %s refused: %s %s\n").c_str(), file.c_str(), why,
+    std::cerr << Format(platform::Tr("备份文件 %s 不能使用：%s %s\n"), file.c_str(), why,
                         read.detail.c_str());
     return std::nullopt;
   }
@@ -344,7 +343,7 @@ class Tool {
       for (const auto& line : plan.lines)
         std::cout << Format("%8.1fs  %d  ", static_cast<double>(line.atMs) / 1000.0, line.port)
                   << card::cli::Printable(line.bytes) << "\n";
-      std::cout << Format(T("共 %zu 条命令，约 %.1f 秒\n", "%zu line(s), about %.1f s\n").c_str(), plan.lines.size(),
+      std::cout << Format(platform::Tr("共 %zu 条命令，约 %.1f 秒\n"), plan.lines.size(),
                           static_cast<double>(plan.totalMs) / 1000.0);
       return plan.ok;
     }
@@ -359,7 +358,7 @@ class Tool {
     auto user = UserFor(address);
     ::mkdir((work_.Sub("restore") + "/plan").c_str(), 0700);
     if (!RestoreOne(*s, address, *user, work_.Sub("restore"))) return 1;
-    if (!args_.dryRun) std::cerr << T("恢复完成\n", "restored\n");
+    if (!args_.dryRun) std::cerr << platform::Tr("恢复完成\n");
     return 0;
   }
 
@@ -378,7 +377,7 @@ class Tool {
         const std::string dir = work_.Sub(Format("clone%zu", i));
         ::mkdir((dir + "/plan").c_str(), 0700);
         ok[i] = RestoreOne(*s, cards[i], *user, dir);
-        results[i] = ok[i] ? T("完成", "done") : (T("失败：", "failed: ") + user->lastError());
+        results[i] = ok[i] ? platform::Tr("完成") : (platform::Tr("失败：") + user->lastError());
         std::lock_guard<std::mutex> lock(errLock_);
         std::cerr << Format("[%zu/%zu] %s: %s\n", ++finished, cards.size(), cards[i].c_str(), results[i].c_str());
       }
@@ -392,7 +391,7 @@ class Tool {
       std::cout << cards[i] << "  " << results[i] << "\n";
       failed += ok[i] ? 0 : 1;
     }
-    std::cout << Format(T("完成 %zu 张，失败 %d 张\n", "%zu done, %d failed\n").c_str(), cards.size() - failed, failed);
+    std::cout << Format(platform::Tr("完成 %zu 张，失败 %d 张\n"), cards.size() - failed, failed);
     return failed == 0 ? 0 : 1;
   }
 
@@ -418,7 +417,7 @@ int main(int argc, char** argv) {
   }
   auto driver = args.driver.empty() ? card::DriverLibrary::LoadFromToolDir() : card::DriverLibrary::Load(args.driver);
   if (!driver) {
-    std::cerr << T("加载pcomm.dll失败", "could not load the communication driver") << "\n";
+    std::cerr << platform::Tr("加载pcomm.dll失败") << "\n";
     return 1;
   }
   return Tool(args, driver).Run();

@@ -6,17 +6,18 @@
 #include <optional>
 #include <string>
 #include <vector>
+#include "platform/i18n.h"
 
 namespace card {
 
 enum class Icon { None, Information, Warning, Error, Question };
 
 // Texts shared by many operations.
-inline constexpr const char* kTitleError = "错误";
-inline constexpr const char* kTitleNotice = "提示";
-inline constexpr const char* kTitleSuccess = "成功";
-inline constexpr const char* kMsgConnectFailed = "连接设备失败";
-inline constexpr const char* kMsgNotConnected = "设备未连接,请搜卡后双击列表中设备";
+inline constexpr const char* kTitleError = TR_NOOP("错误");
+inline constexpr const char* kTitleNotice = TR_NOOP("提示");
+inline constexpr const char* kTitleSuccess = TR_NOOP("成功");
+inline constexpr const char* kMsgConnectFailed = TR_NOOP("连接设备失败");
+inline constexpr const char* kMsgNotConnected = TR_NOOP("设备未连接,请搜卡后双击列表中设备");
 
 class UserPort {
  public:

@@ -3,6 +3,7 @@
 #include "link/command_channel.h"
 #include "platform/codec.h"
 #include "platform/files.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 #include "storage/session.h"
 
@@ -56,9 +57,9 @@ CardScript ScriptForCard(const std::vector<std::string>& programRows) {
     std::string gbk = platform::Utf8ToGbk(line);
     // The card ends its script at the first empty line: what follows would
     // be written and never run.
-    if (line.empty()) s.refusal = platform::Format(kFmtScriptEmptyLine, row);
-    else if (!IsGbk(line, gbk)) s.refusal = platform::Format(kFmtScriptLineNotGbk, row);
-    else if (gbk.size() > kScriptLineMaxBytes) s.refusal = platform::Format(kFmtScriptLineTooLong, row);
+    if (line.empty()) s.refusal = platform::Format(platform::Tr(kFmtScriptEmptyLine), row);
+    else if (!IsGbk(line, gbk)) s.refusal = platform::Format(platform::Tr(kFmtScriptLineNotGbk), row);
+    else if (gbk.size() > kScriptLineMaxBytes) s.refusal = platform::Format(platform::Tr(kFmtScriptLineTooLong), row);
     if (!s.refusal.empty()) {
       s.gbkLines.clear();
       return s;
@@ -190,7 +191,7 @@ bool SaveScriptFile(const std::string& path, const std::vector<std::string>& row
   for (std::size_t i = 0; i < program.size(); ++i) {
     gbk.push_back(platform::Utf8ToGbk(program[i]));
     if (!IsGbk(program[i], gbk.back())) {
-      user.Message(platform::Format(kFmtScriptLineNotGbkSave, static_cast<int>(i)), kTitleError, Icon::Error);
+      user.Message(platform::Format(platform::Tr(kFmtScriptLineNotGbkSave), static_cast<int>(i)), kTitleError, Icon::Error);
       return false;
     }
   }
