@@ -35,42 +35,6 @@ using platform::Format;
 constexpr const char* kVersion = platform::kToolVersion;
 constexpr int kMaxJobs = 64;
 
-bool gEnglish = false;
-
-// The tool's own words in both languages; the operations' messages are the
-// window's Chinese texts, translated here where they are common.
-const std::map<std::string, std::string>& English() {
-  static const std::map<std::string, std::string> en = {
-      {TR_NOOP("连接设备失败"), "could not connect to the card"},
-      {TR_NOOP("错误"), "error"},
-      {TR_NOOP("提示"), "notice"},
-      {"CRC ERROR!", "CRC ERROR!"},
-      {TR_NOOP("设备未返回参数，请检查设备后重新双击列表中设备！"), "the card sent no parameters"},
-      {TR_NOOP("设备返回的参数不完整，请重新双击列表中设备读取！"), "the card sent incomplete parameters"},
-      {TR_NOOP("IP修改成功,设备已重启，请重新搜卡！！！"), "address changed; the card restarts at its new address"},
-      {TR_NOOP("加载pcomm.dll失败"), "could not load the communication driver"},
-  };
-  return en;
-}
-
-std::string T(const std::string& zh, const std::string& en) { return gEnglish ? en : zh; }
-
-// Messages from the operations, in the chosen language where known.
-class TranslatingUser : public card::cli::ConsoleUser {
- public:
-  using ConsoleUser::ConsoleUser;
-  void Message(const std::string& text, const std::string& title, card::Icon icon) override {
-    ConsoleUser::Message(Translate(text), Translate(title), icon);
-  }
-
- private:
-  static std::string Translate(const std::string& s) {
-    if (!gEnglish) return s;
-    auto it = English().find(s);
-    return it == English().end() ? s : it->second;
-  }
-};
-
 std::string Json(const std::string& s) {
   std::string out = "\"";
   for (unsigned char c : s) {
@@ -88,7 +52,7 @@ struct Args {
   std::string command;
   std::vector<std::string> positional;
   bool json = false, dryRun = false, withNetwork = false, yes = false, help = false;
-  std::string local, driver;
+  std::string local, driver, language;
   int jobs = 16;
   std::string error;
 };
@@ -119,10 +83,7 @@ Args Parse(int argc, char** argv) {
     } else if (arg == "--driver") {
       value(&a.driver);
     } else if (arg == "--lang") {
-      std::string lang;
-      value(&lang);
-      if (lang != "zh" && lang != "en") a.error = "--lang zh|en";
-      gEnglish = lang == "en";
+      value(&a.language);
     } else if (arg == "--jobs") {
       std::string n;
       value(&n);
@@ -142,30 +103,24 @@ Args Parse(int argc, char** argv) {
 }
 
 std::string Usage(const std::string& command) {
-  const std::map<std::string, std::pair<std::string, std::string>> help = {
+  const std::map<std::string, const char*> help = {
       {"search",
-       {TR_NOOP("cardctl search [--local 本机IP] [--json]\n  广播搜索局域网中的控制卡，每张卡一行：IP、序列号、MAC、固件版本、屏幕尺寸。"),
-        "cardctl search [--local ADDR] [--json]\n  Broadcast search; one line per card: address, serial, MAC, firmware, screen size."}},
+       TR_NOOP("cardctl search [--local 本机IP] [--json]\n  广播搜索局域网中的控制卡，每张卡一行：IP、序列号、MAC、固件版本、屏幕尺寸。")},
       {"show",
-       {TR_NOOP("cardctl show 控制卡IP [--json]\n  读取控制卡参数，按名称列出每一项及其取值。"),
-        "cardctl show ADDR [--json]\n  Reads the card's record and prints every field by name with its value."}},
+       TR_NOOP("cardctl show 控制卡IP [--json]\n  读取控制卡参数，按名称列出每一项及其取值。")},
       {"set",
-       {TR_NOOP("cardctl set 控制卡IP 名称=值 ...\n  按提交规则修改参数（每项先发校验码，再发命令）；名称见 cardctl show。\n  列表项可写序号或文字；超出范围的值在发送前就被拒绝。"),
-        "cardctl set ADDR NAME=VALUE...\n  Changes fields through the submit rules (checksum announcement, line, pause each);\n  names as cardctl show prints them; list fields take a position or the item text."}},
+       TR_NOOP("cardctl set 控制卡IP 名称=值 ...\n  按提交规则修改参数（每项先发校验码，再发命令）；名称见 cardctl show。\n  列表项可写序号或文字；超出范围的值在发送前就被拒绝。")},
       {"backup",
-       {TR_NOOP("cardctl backup 控制卡IP 文件\n  把参数（含Modbus请求表）、脚本和节目存入一个备份文件。"),
-        "cardctl backup ADDR FILE\n  Saves the record (with its Modbus table), the script and the program slots to one file."}},
+       TR_NOOP("cardctl backup 控制卡IP 文件\n  把参数（含Modbus请求表）、脚本和节目存入一个备份文件。")},
       {"restore",
-       {TR_NOOP("cardctl restore 文件 控制卡IP [--dry-run] [--with-network] [--yes]\n  读取控制卡，只发送与备份不同的项。--dry-run 只列出将发送的命令和所需时间。\n  不加 --with-network 时不改卡的IP、MAC、设备名和网卡设置。"),
-        "cardctl restore FILE ADDR [--dry-run] [--with-network] [--yes]\n  Reads the card and sends only what differs. --dry-run prints the plan and sends nothing.\n  Without --with-network the card's address, MAC, name and network settings stay."}},
+       TR_NOOP("cardctl restore 文件 控制卡IP [--dry-run] [--with-network] [--yes]\n  读取控制卡，只发送与备份不同的项。--dry-run 只列出将发送的命令和所需时间。\n  不加 --with-network 时不改卡的IP、MAC、设备名和网卡设置。")},
       {"clone",
-       {TR_NOOP("cardctl clone 文件 控制卡IP... [--jobs N] [--with-network] [--yes]\n  同时恢复到多张卡（每张卡一条连接，最多N张同时进行），最后列出成功和失败。"),
-        "cardctl clone FILE ADDR... [--jobs N] [--with-network] [--yes]\n  Restores to many cards at once, one link per card, at most N at a time; prints a summary."}},
+       TR_NOOP("cardctl clone 文件 控制卡IP... [--jobs N] [--with-network] [--yes]\n  同时恢复到多张卡（每张卡一条连接，最多N张同时进行），最后列出成功和失败。")},
   };
   auto it = help.find(command);
-  if (it != help.end()) return (gEnglish ? it->second.second : it->second.first) + "\n";
+  if (it != help.end()) return std::string(platform::Tr(it->second)) + "\n";
   std::string all = platform::Tr("cardctl 命令 [选项]   (--lang en 英文, --help 帮助)\n\n");
-  for (const auto& [name, text] : help) all += (gEnglish ? text.second : text.first) + "\n\n";
+  for (const auto& [name, text] : help) all += std::string(platform::Tr(text)) + "\n\n";
   return all;
 }
 
@@ -217,8 +172,8 @@ class Tool {
     std::cerr << Usage(args_.command);
     return false;
   }
-  std::unique_ptr<TranslatingUser> UserFor(const std::string& address) {
-    return std::make_unique<TranslatingUser>(std::cerr, errLock_, "[" + address + "] ", args_.yes);
+  std::unique_ptr<card::cli::ConsoleUser> UserFor(const std::string& address) {
+    return std::make_unique<card::cli::ConsoleUser>(std::cerr, errLock_, "[" + address + "] ", args_.yes);
   }
 
   int Search() {
@@ -406,6 +361,18 @@ class Tool {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The language comes first, so that even a complaint about the options is
+  // in it: --lang, then the per-user setting, then the locale; a language
+  // without a catalogue falls back to Chinese, and an explicit one says so.
+  std::string chosen;
+  for (int i = 1; i + 1 < argc; ++i)
+    if (std::string(argv[i]) == "--lang") chosen = argv[i + 1];
+  platform::LanguageSources languages = platform::LanguageSources::FromEnvironment();
+  languages.explicitChoice = chosen;
+  languages.userSetting = platform::ReadLanguageSetting();
+  const std::string language = platform::UseLanguage(languages);
+  if (!chosen.empty() && chosen.rfind(language, 0) != 0)
+    std::cerr << Format(platform::Tr("没有 %s 的语言文件，使用 %s\n"), chosen.c_str(), language.c_str());
   Args args = Parse(argc, argv);
   if (!args.error.empty()) {
     std::cerr << args.error << "\n";
