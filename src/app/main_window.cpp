@@ -26,6 +26,7 @@
 #include "platform/text.h"
 #include "platform/version.h"
 #include "ui/ipv4_edit.h"
+#include "ui/language_menu.h"
 #include "ui/message_port.h"
 #include "ui/ui_thread.h"
 #include "ui/text.h"
@@ -280,6 +281,8 @@ void CCardSetupDlg::BuildLayout() {
   auto* about = new QAction(T("关于 CardSetup(&A)..."), this);
   connect(about, &QAction::triggered, this, &CCardSetupDlg::ShowAbout);
   addAction(about);
+  // Beside it, the language of the next start.
+  addAction(ui::LanguageMenuAction(this, *user_, platform::LocaleDir()));
   setContextMenuPolicy(Qt::ActionsContextMenu);
   // As large as the list's columns want, but never beyond the screen.
   QSize wanted(1500, 820);
