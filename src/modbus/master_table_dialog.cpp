@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -127,7 +128,9 @@ MasterTableDialog::MasterTableDialog(const ToolEnv& env, std::unique_ptr<Channel
   QStringList headers;
   for (const auto& h : *headers_) headers << Q(platform::Tr(h));
   list_->setHorizontalHeaderLabels(headers);
-  list_->setHorizontalScrollBarPolicy(weighing_ ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  // A header longer than its column wraps at its blanks (see ApplyWidths).
+  list_->horizontalHeader()->setDefaultAlignment(Qt::Alignment::fromInt(Qt::AlignCenter | Qt::TextWordWrap));
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   QPalette palette = list_->palette();
   palette.setColor(QPalette::Base, kCellBackground);
   list_->setPalette(palette);
@@ -220,9 +223,24 @@ bool MasterTableDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MasterTableDialog::ApplyWidths() {
+  // Each column takes its share of the view. A header longer than its share
+  // wraps onto more lines; a word longer than the share widens the column,
+  // and the table scrolls (longer languages than Chinese need that).
+  QHeaderView* header = list_->horizontalHeader();
+  const QFontMetrics fm = header->fontMetrics();
+  const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
   const int w = list_->viewport()->width() / 6;
-  for (std::size_t c = 0; c < kColumns; ++c)
-    list_->setColumnWidth(static_cast<int>(c), w * (weighing_ ? kWeighingWidthFifteenths : NormalWidthFifteenths()[c]) / 15);
+  int lines = 0;
+  for (std::size_t c = 0; c < kColumns; ++c) {
+    const QString text = list_->horizontalHeaderItem(static_cast<int>(c))->text();
+    int word = 0;
+    for (const QString& part : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+      word = std::max(word, fm.horizontalAdvance(part));
+    const int width = std::max(w * (weighing_ ? kWeighingWidthFifteenths : NormalWidthFifteenths()[c]) / 15, word + margin);
+    list_->setColumnWidth(static_cast<int>(c), width);
+    lines = std::max(lines, fm.boundingRect(QRect(0, 0, width - margin, 100000), Qt::TextWordWrap, text).height());
+  }
+  header->setMinimumHeight(lines > fm.height() ? lines + margin : 0);
 }
 
 TableTexts MasterTableDialog::rows() const {
