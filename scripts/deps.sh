@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   iproute2 util-linux
   xvfb xauth fonts-noto-cjk
+  gettext po4a python3
 )
 
 missing=()
