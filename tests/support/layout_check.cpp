@@ -145,7 +145,44 @@ void Walk(QWidget* w, QWidget* window, std::vector<std::string>* out) {
   }
 }
 
+bool HasChinese(const QString& text) {
+  for (QChar c : text)
+    if ((c.unicode() >= 0x4e00 && c.unicode() <= 0x9fff) || (c.unicode() >= 0x3000 && c.unicode() <= 0x303f) ||
+        (c.unicode() >= 0xff00 && c.unicode() <= 0xffef))
+      return true;
+  return false;
+}
+
 }  // namespace
+
+std::vector<std::string> ChineseTexts(QWidget* window) {
+  std::vector<std::string> out;
+  auto note = [&](QWidget* w, const char* what, const QString& text) {
+    if (HasChinese(text)) out.push_back(Describe(w) + " " + what + ": \"" + text.toStdString() + "\"");
+  };
+  QList<QWidget*> all = window->findChildren<QWidget*>();
+  all.prepend(window);
+  for (QWidget* w : all) {
+    if (!w->isVisibleTo(window) && w != window) continue;
+    note(w, "title", w->windowTitle());
+    note(w, "accessible name", w->accessibleName());
+    note(w, "tool tip", w->toolTip());
+    if (auto* l = qobject_cast<QLabel*>(w)) note(w, "text", l->text());
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) note(w, "text", b->text());
+    if (auto* g = qobject_cast<QGroupBox*>(w)) note(w, "title", g->title());
+    if (auto* e = qobject_cast<QLineEdit*>(w)) note(w, "placeholder", e->placeholderText());
+    if (auto* p = qobject_cast<QProgressBar*>(w)) note(w, "text", p->text());
+    if (auto* c = qobject_cast<QComboBox*>(w))
+      for (int i = 0; i < c->count(); ++i) note(w, "item", c->itemText(i));
+    if (auto* v = qobject_cast<QAbstractItemView*>(w); v && v->model()) {
+      const QAbstractItemModel* m = v->model();
+      for (int c = 0; c < m->columnCount(); ++c) note(w, "header", m->headerData(c, Qt::Horizontal).toString());
+      for (int r = 0; r < m->rowCount(); ++r)
+        for (int c = 0; c < m->columnCount(); ++c) note(w, "cell", m->index(r, c).data().toString());
+    }
+  }
+  return out;
+}
 
 std::vector<std::string> LayoutProblems(QWidget* window) {
   std::vector<std::string> out;

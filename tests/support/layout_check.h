@@ -17,4 +17,9 @@ namespace testing_support {
 
 std::vector<std::string> LayoutProblems(QWidget* window);
 
+// Every text of the window a user or assistive technology meets that holds
+// Chinese: titles, labels, buttons, group titles, list items, table headers
+// and cells, accessible names, tool tips (for a run in another language).
+std::vector<std::string> ChineseTexts(QWidget* window);
+
 }  // namespace testing_support

@@ -1,10 +1,12 @@
 // Every window and dialog fits its texts: nothing clipped, overlapping or
-// outside its parent, no window larger than the screen. Runs once per
+// outside its parent, no window larger than the screen; in English none
+// shows a Chinese text. Runs once per
 // language and scale (tests/CMakeLists.txt); the check itself is proven on
 // small windows made to fail it.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -79,6 +81,22 @@ TEST(LayoutCheck, FindsClippedTextsOverlapsAndWidgetsOutsideTheirParent) {
   problems = testing_support::LayoutProblems(&table);
   EXPECT_TRUE(Names(problems, "header \"Obtain IP automatically\" clipped"));
   EXPECT_FALSE(Names(problems, "header \"No.\""));
+
+  // A text that bypassed the catalogue: a label, a list item, a cell.
+  EXPECT_EQ(testing_support::ChineseTexts(&fits), std::vector<std::string>{});
+  auto* combo = new QComboBox;
+  combo->addItems({QStringLiteral("On"), QStringLiteral(u"关闭")});
+  row->addWidget(combo);
+  auto* chinese = new QLabel(QStringLiteral(u"亮度"));
+  row->addWidget(chinese);
+  combo->show();  // added to a window already on the screen
+  chinese->show();
+  table.setItem(0, 0, new QTableWidgetItem(QStringLiteral(u"正常")));
+  problems = testing_support::ChineseTexts(&fits);
+  EXPECT_TRUE(Names(problems, "item: \"关闭\""));
+  EXPECT_TRUE(Names(problems, "QLabel \"亮度\" text"));
+  EXPECT_EQ(problems.size(), 2u);
+  EXPECT_TRUE(Names(testing_support::ChineseTexts(&table), "cell: \"正常\""));
 }
 
 TEST(Layout, EveryWindowFitsItsTexts) {
@@ -88,6 +106,11 @@ TEST(Layout, EveryWindowFitsItsTexts) {
     ++windows;
     for (const std::string& p : testing_support::LayoutProblems(&window))
       ADD_FAILURE() << platform::CurrentLanguage() << " " << name.toStdString() << ": " << p;
+    // In another language no Chinese is left on the screen: a text that
+    // reaches a window without passing the catalogue shows here.
+    if (platform::CurrentLanguage() != platform::kSourceLanguage)
+      for (const std::string& t : testing_support::ChineseTexts(&window))
+        ADD_FAILURE() << platform::CurrentLanguage() << " " << name.toStdString() << ": " << t;
   });
   // Every window of the tool was on the screen.
   EXPECT_EQ(windows, 24);
