@@ -14,6 +14,7 @@ packages=(
   xvfb xauth fonts-noto-cjk
   # the Debian packages: CPack's dependency list, and their checks
   dpkg-dev file lintian desktop-file-utils appstream
+  gettext po4a python3
 )
 
 missing=()

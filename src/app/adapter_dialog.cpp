@@ -8,16 +8,17 @@
 #include <QVBoxLayout>
 
 #include "platform/text.h"
+#include "ui/text.h"
 
 namespace card {
 
 NetSelect::NetSelect(platform::AdapterSource& adapters, SysCfg cfg, UserPort& user, QWidget* parent)
     : QDialog(parent), cfg_(std::move(cfg)), user_(user) {
-  setWindowTitle(QStringLiteral(u"网卡选择"));
+  setWindowTitle(ui::T("网卡选择"));
   list_ = new QTableWidget(0, 4);
-  list_->setAccessibleName(QStringLiteral(u"网卡选择"));
+  list_->setAccessibleName(ui::T("网卡选择"));
   list_->setHorizontalHeaderLabels(
-      {QStringLiteral(u"序号"), QStringLiteral(u"网卡适配器"), QStringLiteral(u"IP地址"), QStringLiteral(u"Mac地址")});
+      {ui::T("序号"), ui::T("网卡适配器"), ui::T("IP地址"), ui::T("Mac地址")});
   const int widths[] = {60, 230, 180, 280};
   for (int c = 0; c < 4; ++c) list_->setColumnWidth(c, widths[c]);
   list_->verticalHeader()->hide();
@@ -43,8 +44,8 @@ NetSelect::NetSelect(platform::AdapterSource& adapters, SysCfg cfg, UserPort& us
   }
   connect(list_, &QTableWidget::cellDoubleClicked, this, [this](int row, int) { OnDoubleClick(row); });
 
-  dontShow_ = new QCheckBox(QStringLiteral(u"不再显示, 使用已选择的网卡"));
-  auto* ok = new QPushButton(QStringLiteral(u"确定"));
+  dontShow_ = new QCheckBox(ui::T("不再显示, 使用已选择的网卡"));
+  auto* ok = new QPushButton(ui::T("确定"));
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &NetSelect::OnOk);
   auto* bottom = new QHBoxLayout;
@@ -68,7 +69,7 @@ void NetSelect::OnDoubleClick(int row) {
   QTableWidgetItem* item = list_->item(row, 2);
   if (!item) return;
   if (item->text() == QStringLiteral("0.0.0.0")) {
-    user_.Message("无效网卡，请确认网卡连接正常");
+    user_.Message(platform::Tr("无效网卡，请确认网卡连接正常"));
     cancelled_ = true;
     return;
   }
@@ -78,7 +79,7 @@ void NetSelect::OnDoubleClick(int row) {
 void NetSelect::OnOk() {
   const auto rows = list_->selectionModel()->selectedRows();
   if (rows.isEmpty()) {
-    user_.Message("请选择一个网卡！");
+    user_.Message(platform::Tr("请选择一个网卡！"));
     return;
   }
   // This path stores "0.0.0.0" too.

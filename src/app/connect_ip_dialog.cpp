@@ -7,21 +7,22 @@
 #include <QVBoxLayout>
 
 #include "ui/ipv4_edit.h"
+#include "ui/text.h"
 
 namespace card {
 
 Connect_IP::Connect_IP(SysCfg cfg, QWidget* parent) : QDialog(parent), cfg_(std::move(cfg)) {
-  setWindowTitle(QStringLiteral(u"查看设备"));
+  setWindowTitle(ui::T("查看设备"));
   address_ = new ui::Ipv4Edit;
   // The address used last time; "Error" (no address yet) leaves it empty.
   address_->setAddress(QString::fromStdString(cfg_.remoteIp()));
   auto* form = new QFormLayout;
-  auto* label = new QLabel(QStringLiteral(u"设备IP"));
+  auto* label = new QLabel(ui::T("设备IP"));
   label->setBuddy(address_);
   form->addRow(label, address_);
   auto* buttons = new QDialogButtonBox;
-  QPushButton* ok = buttons->addButton(QStringLiteral(u"确定"), QDialogButtonBox::AcceptRole);
-  buttons->addButton(QStringLiteral(u"取消"), QDialogButtonBox::RejectRole);
+  QPushButton* ok = buttons->addButton(ui::T("确定"), QDialogButtonBox::AcceptRole);
+  buttons->addButton(ui::T("取消"), QDialogButtonBox::RejectRole);
   ok->setDefault(true);
   connect(buttons, &QDialogButtonBox::accepted, this, &Connect_IP::Confirm);
   connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);

@@ -12,6 +12,7 @@
 #include "link/driver_binding.h"
 #include "platform/adapters.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 #include "platform/instance.h"
 #include "platform/process.h"
 #include "platform/text.h"
@@ -27,21 +28,33 @@ std::string WorkingFolderProblemText(const platform::WorkingFolder& folder) {
   using P = platform::WorkingFolderProblem;
   switch (folder.problem) {
     case P::None: break;
-    case P::NoHome: return "找不到用户主目录，无法建立工作文件夹";
-    case P::CannotCreate: return "无法创建工作文件夹：" + folder.problemPath;
-    case P::NotWritable: return "工作文件夹不可写：" + folder.problemPath;
-    case P::CannotCopy: return "无法把默认设置复制到工作文件夹：" + folder.problemPath;
+    case P::NoHome: return platform::Tr("找不到用户主目录，无法建立工作文件夹");
+    case P::CannotCreate: return platform::Tr("无法创建工作文件夹：") + folder.problemPath;
+    case P::NotWritable: return platform::Tr("工作文件夹不可写：") + folder.problemPath;
+    case P::CannotCopy: return platform::Tr("无法把默认设置复制到工作文件夹：") + folder.problemPath;
   }
   return {};
 }
 
 constexpr const char* kUsage =
-    "用法：cardsetup [选项]\n"
+    TR_NOOP("用法：cardsetup [选项]\n"
     "控制卡参数配置工具：搜索局域网中的LED控制卡，读取并修改其参数。\n"
     "\n"
     "  --version         显示版本号\n"
     "  --working-folder  显示工作文件夹（SysCfg.ini、节目文件所在处），需要时创建它\n"
-    "  --help            显示本帮助\n";
+    "  --lang 语言       界面语言（zh 中文，en 英文）\n"
+    "  --help            显示本帮助\n");
+
+// "--lang en" (or "--lang=en") chooses the language for this run, above the
+// per-user setting and the locale.
+std::string LanguageArgument(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--lang" && i + 1 < argc) return argv[i + 1];
+    if (arg.rfind("--lang=", 0) == 0) return arg.substr(7);
+  }
+  return {};
+}
 
 // The few options that need no window; Qt's own options pass through to
 // QApplication. Returns the exit status, or -1 to go on and start the window.
@@ -52,7 +65,7 @@ int HandleOptions(int argc, char** argv) {
       return 0;
     }
     if (std::strcmp(argv[i], "--help") == 0) {
-      std::fputs(kUsage, stdout);
+      std::fputs(platform::Tr(kUsage), stdout);
       return 0;
     }
     if (std::strcmp(argv[i], "--working-folder") == 0) {
@@ -71,6 +84,10 @@ int HandleOptions(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::LanguageSources languages = platform::LanguageSources::FromEnvironment();
+  languages.explicitChoice = LanguageArgument(argc, argv);
+  languages.userSetting = platform::ReadLanguageSetting();
+  platform::UseLanguage(languages);
   if (int status = HandleOptions(argc, argv); status >= 0) return status;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("CardSetup"));
@@ -81,7 +98,7 @@ int main(int argc, char** argv) {
   // taken anywhere does not.
   platform::InstanceLock instance("MutexName");
   if (instance.heldElsewhere()) {
-    messages.Message("CardTool已经在运行！！！", {}, card::Icon::Information);
+    messages.Message(platform::Tr("CardTool已经在运行！！！"), {}, card::Icon::Information);
     return 0;
   }
 
@@ -101,7 +118,7 @@ int main(int argc, char** argv) {
 
   auto driver = card::DriverLibrary::LoadFromToolDir();
   if (!driver) {
-    messages.Message("加载pcomm.dll失败", card::kTitleError, card::Icon::Error);
+    messages.Message(platform::Tr("加载pcomm.dll失败"), card::kTitleError, card::Icon::Error);
     return 0;
   }
   // The link configuration carries "server field:port field" of the still

@@ -26,6 +26,7 @@
 #include "platform/text.h"
 #include "platform/version.h"
 #include "ui/ipv4_edit.h"
+#include "ui/language_menu.h"
 #include "ui/message_port.h"
 #include "ui/ui_thread.h"
 #include "ui/text.h"
@@ -35,11 +36,12 @@ namespace {
 
 using ui::Q;
 using ui::S;
+using ui::T;
 
 
 void FillCombo(QComboBox* combo, const std::vector<std::string>& items) {
   combo->clear();
-  for (const auto& item : items) combo->addItem(Q(item));
+  for (const auto& item : items) combo->addItem(Q(platform::Tr(item)));
 }
 
 QComboBox* Combo() {
@@ -56,13 +58,13 @@ QLineEdit* NumberEdit(int maxDigits) {
   return e;
 }
 
-const char* const kDeviceColumns[] = {"序号", "设备SN", "IP地址", "IP自动获取", "设备状态", "MAC地址", "固件版本", "平台"};
+const char* const kDeviceColumns[] = {TR_NOOP("序号"), TR_NOOP("设备SN"), TR_NOOP("IP地址"), TR_NOOP("IP自动获取"), TR_NOOP("设备状态"), TR_NOOP("MAC地址"), TR_NOOP("固件版本"), TR_NOOP("平台")};
 const int kDeviceColumnWidths[] = {60, 300, 180, 120, 120, 200, 150, 130};
 
 }  // namespace
 
 QString CCardSetupDlg::windowTitleText() {
-  return QStringLiteral(u"     Korvex控制卡参数配置  V") + QString::fromLatin1(platform::kToolVersion);
+  return T("     Korvex控制卡参数配置  V%1").arg(QString::fromLatin1(platform::kToolVersion));
 }
 
 CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::CancellableClock& clock,
@@ -109,10 +111,10 @@ CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::Cancellabl
 CCardSetupDlg::~CCardSetupDlg() { ShutDown(); }
 
 QGroupBox* CCardSetupDlg::BuildConfigGroup() {
-  search_ = new QPushButton(QStringLiteral(u"搜索设备"));
-  submit_ = new QPushButton(QStringLiteral(u"提交更改"));
-  addDevice_ = new QPushButton(QStringLiteral(u"添加设备"));
-  auto* group = new QGroupBox(QStringLiteral(u"配置"));
+  search_ = new QPushButton(T("搜索设备"));
+  submit_ = new QPushButton(T("提交更改"));
+  addDevice_ = new QPushButton(T("添加设备"));
+  auto* group = new QGroupBox(T("配置"));
   auto* row = new QHBoxLayout(group);
   for (QPushButton* b : {search_, submit_, addDevice_}) row->addWidget(b);
   return group;
@@ -123,15 +125,15 @@ QGroupBox* CCardSetupDlg::BuildScreenGroup() {
   height_ = NumberEdit(5);
   for (QComboBox** c : {&oe_, &data_, &target_, &mode_, &refresh_, &brightness_, &modbus_, &rs485_, &baud_, &devNo_})
     *c = Combo();
-  auto* group = new QGroupBox(QStringLiteral(u"屏参数设置"));
+  auto* group = new QGroupBox(T("屏参数设置"));
   auto* grid = new QGridLayout(group);
   const std::pair<QString, QWidget*> fields[] = {
-      {QStringLiteral(u"像素宽点数"), width_},  {QStringLiteral(u"像素高点数"), height_},
-      {QStringLiteral(u"OE信号"), oe_},         {QStringLiteral(u"数据高低"), data_},
-      {QStringLiteral(u"显示目标"), target_},   {QStringLiteral(u"显示模式"), mode_},
-      {QStringLiteral(u"刷屏率"), refresh_},    {QStringLiteral(u"亮度"), brightness_},
-      {QStringLiteral(u"ModBus地址"), modbus_}, {QStringLiteral(u"485模式"), rs485_},
-      {QStringLiteral(u"波特率"), baud_},       {QStringLiteral(u"开发编号"), devNo_},
+      {T("像素宽点数"), width_},  {T("像素高点数"), height_},
+      {T("OE信号"), oe_},         {T("数据高低"), data_},
+      {T("显示目标"), target_},   {T("显示模式"), mode_},
+      {T("刷屏率"), refresh_},    {T("亮度"), brightness_},
+      {T("ModBus地址"), modbus_}, {T("485模式"), rs485_},
+      {T("波特率"), baud_},       {T("开发编号"), devNo_},
   };
   for (int i = 0; i < 12; ++i) {
     int row = i / 2, col = (i % 2) * 2;
@@ -144,23 +146,23 @@ QGroupBox* CCardSetupDlg::BuildScreenGroup() {
 }
 
 QGroupBox* CCardSetupDlg::BuildIpGroup() {
-  autoIp_ = new QCheckBox(QStringLiteral(u"自动获取IP"));
-  serverEnable_ = new QCheckBox(QStringLiteral(u"是否连接服务器"));
+  autoIp_ = new QCheckBox(T("自动获取IP"));
+  serverEnable_ = new QCheckBox(T("是否连接服务器"));
   cardIp_ = new ui::Ipv4Edit;
   serverIp_ = new ui::Ipv4Edit;
   serverPort_ = NumberEdit(10);
   service_ = Combo();
-  auto* group = new QGroupBox(QStringLiteral(u"IP设置"));
+  auto* group = new QGroupBox(T("IP设置"));
   auto* grid = new QGridLayout(group);
   grid->addWidget(autoIp_, 0, 0, 1, 2);
   grid->addWidget(serverEnable_, 0, 2, 1, 2);
-  grid->addWidget(ui::BuddyLabel(QStringLiteral(u"控制卡IP"), cardIp_), 1, 0);
+  grid->addWidget(ui::BuddyLabel(T("控制卡IP"), cardIp_), 1, 0);
   grid->addWidget(cardIp_, 1, 1);
-  grid->addWidget(ui::BuddyLabel(QStringLiteral(u"服务器IP"), serverIp_), 1, 2);
+  grid->addWidget(ui::BuddyLabel(T("服务器IP"), serverIp_), 1, 2);
   grid->addWidget(serverIp_, 1, 3);
-  grid->addWidget(ui::BuddyLabel(QStringLiteral(u"服务器端口"), serverPort_), 2, 0);
+  grid->addWidget(ui::BuddyLabel(T("服务器端口"), serverPort_), 2, 0);
   grid->addWidget(serverPort_, 2, 1);
-  grid->addWidget(ui::BuddyLabel(QStringLiteral(u" 服务类型"), service_), 2, 2);
+  grid->addWidget(ui::BuddyLabel(T(" 服务类型"), service_), 2, 2);
   grid->addWidget(service_, 2, 3);
   grid->setColumnStretch(1, 1);
   grid->setColumnStretch(3, 1);
@@ -173,10 +175,10 @@ QGroupBox* CCardSetupDlg::BuildIpGroup() {
 }
 
 QGroupBox* CCardSetupDlg::BuildFunctionsLeftGroup() {
-  firmware_ = new QPushButton(QStringLiteral(u"固件升级"));
-  advanced_ = new QPushButton(QStringLiteral(u"高级设置"));
-  restart_ = new QPushButton(QStringLiteral(u"重启设备"));
-  auto* group = new QGroupBox(QStringLiteral(u"功能"));
+  firmware_ = new QPushButton(T("固件升级"));
+  advanced_ = new QPushButton(T("高级设置"));
+  restart_ = new QPushButton(T("重启设备"));
+  auto* group = new QGroupBox(T("功能"));
   auto* row = new QHBoxLayout(group);
   for (QPushButton* b : {firmware_, advanced_, restart_}) row->addWidget(b);
   return group;
@@ -185,18 +187,18 @@ QGroupBox* CCardSetupDlg::BuildFunctionsLeftGroup() {
 QGroupBox* CCardSetupDlg::BuildProgramGroup() {
   program_ = Combo();
   dwell_ = Combo();
-  readBack_ = new QCheckBox(QStringLiteral(u"是否回读"));
-  edit_ = new QPushButton(QStringLiteral(u"编辑"));
-  update_ = new QPushButton(QStringLiteral(u"更新"));
-  remove_ = new QPushButton(QStringLiteral(u"删除"));
-  openFile_ = new QPushButton(QStringLiteral(u"打开文件"));
-  saveFile_ = new QPushButton(QStringLiteral(u"另存文件"));
-  format_ = new QPushButton(QStringLiteral(u"格式化"));
-  auto* group = new QGroupBox(QStringLiteral(u"节目"));
+  readBack_ = new QCheckBox(T("是否回读"));
+  edit_ = new QPushButton(T("编辑"));
+  update_ = new QPushButton(T("更新"));
+  remove_ = new QPushButton(T("删除"));
+  openFile_ = new QPushButton(T("打开文件"));
+  saveFile_ = new QPushButton(T("另存文件"));
+  format_ = new QPushButton(T("格式化"));
+  auto* group = new QGroupBox(T("节目"));
   auto* grid = new QGridLayout(group);
-  grid->addWidget(ui::BuddyLabel(QStringLiteral(u"当前节目"), program_), 0, 0);
+  grid->addWidget(ui::BuddyLabel(T("当前节目"), program_), 0, 0);
   grid->addWidget(program_, 0, 1);
-  grid->addWidget(ui::BuddyLabel(QStringLiteral(u"停留时长"), dwell_), 0, 2);
+  grid->addWidget(ui::BuddyLabel(T("停留时长"), dwell_), 0, 2);
   grid->addWidget(dwell_, 0, 3);
   grid->addWidget(readBack_, 0, 4, 1, 2);
   QPushButton* buttons[] = {edit_, update_, remove_, openFile_, saveFile_, format_};
@@ -205,14 +207,14 @@ QGroupBox* CCardSetupDlg::BuildProgramGroup() {
 }
 
 QGroupBox* CCardSetupDlg::BuildFunctionsRightGroup() {
-  displayTest_ = new QPushButton(QStringLiteral(u"显示测试"));
-  syncDisplay_ = new QPushButton(QStringLiteral(u"同步显示"));
-  modbusTable_ = new QPushButton(QStringLiteral(u"主站请求配置"));
-  monitor_ = new QPushButton(QStringLiteral(u"运行数据监视"));
-  modbusDebug_ = new QPushButton(QStringLiteral(u"modbus调试"));
-  script_ = new QPushButton(QStringLiteral(u"脚本程序"));
-  storage_ = new QPushButton(QStringLiteral(u"读写设备数据"));
-  auto* group = new QGroupBox(QStringLiteral(u"功能"));
+  displayTest_ = new QPushButton(T("显示测试"));
+  syncDisplay_ = new QPushButton(T("同步显示"));
+  modbusTable_ = new QPushButton(T("主站请求配置"));
+  monitor_ = new QPushButton(T("运行数据监视"));
+  modbusDebug_ = new QPushButton(T("modbus调试"));
+  script_ = new QPushButton(T("脚本程序"));
+  storage_ = new QPushButton(T("读写设备数据"));
+  auto* group = new QGroupBox(T("功能"));
   auto* grid = new QGridLayout(group);
   QPushButton* buttons[] = {displayTest_, syncDisplay_, modbusTable_, monitor_, modbusDebug_, script_, storage_};
   for (int i = 0; i < 7; ++i) grid->addWidget(buttons[i], i / 4, i % 4);
@@ -220,11 +222,11 @@ QGroupBox* CCardSetupDlg::BuildFunctionsRightGroup() {
 }
 
 QLayout* CCardSetupDlg::BuildExtrasRow() {
-  doubleSided_ = new QCheckBox(QStringLiteral(u"双面"));
-  lock_ = new QCheckBox(QStringLiteral(u"锁定"));
-  broadcast_ = new QCheckBox(QStringLiteral(u"广播"));
-  help_ = new QPushButton(QStringLiteral(u"使用帮助"));
-  link_ = new QLabel(QStringLiteral(u"<a href=\"https://www.korvex.cn\">Korvex 官方网站</a>"));
+  doubleSided_ = new QCheckBox(T("双面"));
+  lock_ = new QCheckBox(T("锁定"));
+  broadcast_ = new QCheckBox(T("广播"));
+  help_ = new QPushButton(T("使用帮助"));
+  link_ = new QLabel(T("<a href=\"https://www.korvex.cn\">Korvex 官方网站</a>"));
   link_->setTextFormat(Qt::RichText);
   link_->setOpenExternalLinks(true);
   link_->setTextInteractionFlags(Qt::TextBrowserInteraction);
@@ -236,9 +238,9 @@ QLayout* CCardSetupDlg::BuildExtrasRow() {
 
 QGroupBox* CCardSetupDlg::BuildDeviceGroup() {
   devices_ = new QTableWidget(0, 8);
-  devices_->setAccessibleName(QStringLiteral(u"设备列表"));
+  devices_->setAccessibleName(T("设备列表"));
   QStringList headers;
-  for (const char* h : kDeviceColumns) headers << QString::fromUtf8(h);
+  for (const char* h : kDeviceColumns) headers << T(h);
   devices_->setHorizontalHeaderLabels(headers);
   for (int c = 0; c < 8; ++c) devices_->setColumnWidth(c, kDeviceColumnWidths[c]);
   devices_->verticalHeader()->hide();
@@ -247,7 +249,7 @@ QGroupBox* CCardSetupDlg::BuildDeviceGroup() {
   devices_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   devices_->setShowGrid(true);
   devices_->horizontalHeader()->setHighlightSections(false);
-  auto* group = new QGroupBox(QStringLiteral(u"设备列表"));
+  auto* group = new QGroupBox(T("设备列表"));
   auto* layout = new QVBoxLayout(group);
   layout->addWidget(devices_);
   return group;
@@ -283,9 +285,11 @@ void CCardSetupDlg::BuildLayout() {
   for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
 
   // The About item: the window's context menu stands in for the system menu.
-  auto* about = new QAction(QStringLiteral(u"关于 CardSetup(&A)..."), this);
+  auto* about = new QAction(T("关于 CardSetup(&A)..."), this);
   connect(about, &QAction::triggered, this, &CCardSetupDlg::ShowAbout);
   addAction(about);
+  // Beside it, the language of the next start.
+  addAction(ui::LanguageMenuAction(this, *user_, platform::LocaleDir()));
   setContextMenuPolicy(Qt::ActionsContextMenu);
   // As large as the list's columns want, but never beyond the screen.
   QSize wanted(1500, 820);
@@ -437,8 +441,9 @@ void CCardSetupDlg::OnLockToggled(bool checked) {
 }
 
 void CCardSetupDlg::ShowAbout() {
-  messages_->Message(std::string("CardSetup 控制卡参数配置 V") + platform::kToolVersion + "\n\n查找局域网中的LED控制卡，读取并修改其参数。", "关于 CardSetup",
-                     Icon::Information);
+  messages_->Message(platform::Format(platform::Tr("CardSetup 控制卡参数配置 V%s\n\n查找局域网中的LED控制卡，读取并修改其参数。"),
+                                      platform::kToolVersion),
+                     TR_NOOP("关于 CardSetup"), Icon::Information);
 }
 
 void CCardSetupDlg::EnterBusy() {
@@ -468,7 +473,7 @@ void CCardSetupDlg::EnableCardAddressField() {
 void CCardSetupDlg::InsertRow(int at, const DeviceListEntry& e) {
   devices_->insertRow(at);
   const std::string* texts[] = {&e.number, &e.serial, &e.address, &e.autoIp, &e.status, &e.mac, &e.firmware, &e.platform};
-  for (int c = 0; c < 8; ++c) devices_->setItem(at, c, new QTableWidgetItem(Q(*texts[c])));
+  for (int c = 0; c < 8; ++c) devices_->setItem(at, c, new QTableWidgetItem(Q(platform::Tr(*texts[c]))));
 }
 
 void CCardSetupDlg::ClearRows() {
@@ -572,7 +577,7 @@ void CCardSetupDlg::ShutDown() {
 }
 
 void CCardSetupDlg::closeEvent(QCloseEvent* event) {
-  if (!shutDown_ && workers_.running() > 0 && !user_->Ask("设备操作正在进行，确定要退出吗？", "CardSetup")) {
+  if (!shutDown_ && workers_.running() > 0 && !user_->Ask(platform::Tr("设备操作正在进行，确定要退出吗？"), "CardSetup")) {
     event->ignore();
     return;
   }

@@ -6,6 +6,7 @@
 
 #include "app/main_window.h"
 #include "params/network.h"
+#include "platform/i18n.h"
 #include "platform/tooldir.h"
 #include "programs/display_test.h"
 #include "programs/firmware.h"
@@ -80,7 +81,7 @@ void CCardSetupDlg::OnOpenFile() {
   FilePort& files = files_ ? *files_ : dialogs;
   // Busy while the dialog is open: the editor poll waits for it.
   std::optional<std::string> source;
-  RunToolDialog([&] { source = files.OpenFile({"打开文件", kProgramFileFilter, {}, {}}); });
+  RunToolDialog([&] { source = files.OpenFile({TR_NOOP("打开文件"), kProgramFileFilter, {}, {}}); });
   RunDeviceOperation([this, choice, source] {
     ProgramContext ctx = MakeProgramContext(links_, clock_, *user_, state_, cfg_, siblings_);
     ImportBody(ctx, choice, source);
@@ -97,7 +98,7 @@ void CCardSetupDlg::OnSaveFile() {
   ui::FileDialogs dialogs(this);
   FilePort& files = files_ ? *files_ : dialogs;
   std::optional<std::string> target;
-  RunToolDialog([&] { target = files.SaveFile({"另存文件", kProgramFileFilter, {}, "cmd.txt"}); });
+  RunToolDialog([&] { target = files.SaveFile({TR_NOOP("另存文件"), kProgramFileFilter, {}, "cmd.txt"}); });
   if (!target) return;
   RunDeviceOperation([this, slot, target = *target] {
     ProgramContext ctx = MakeProgramContext(links_, clock_, *user_, state_, cfg_, siblings_);
@@ -132,7 +133,7 @@ void CCardSetupDlg::OnSyncDisplay() {
 }
 
 void CCardSetupDlg::OnHelp() {
-  Help dialog(QString::fromStdString(platform::ToolDir() + "help/"), *user_, this);
+  Help dialog(QString::fromStdString(platform::LocalizedHelpDir(platform::ToolDir() + "help/")), *user_, this);
   dialog.exec();
 }
 

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <sstream>
 
-#include "cardctl/texts.h"
 #include "link/announce.h"
 #include "link/command_channel.h"
 #include "link/driver_binding.h"
@@ -18,6 +17,7 @@
 #include "params/panel_lists.h"
 #include "platform/codec.h"
 #include "platform/files.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 #include "storage/script.h"
 
@@ -50,21 +50,21 @@ std::vector<std::string> SplitCrLf(const std::string& text) {
 
 std::string StepName(Step step, int slot) {
   switch (step) {
-    case Step::Read: return Tr("读取控制卡", "reading the card");
-    case Step::Plan: return Tr("计划", "planning");
-    case Step::Confirm: return Tr("确认", "confirming");
-    case Step::Panel: return Tr("参数面板", "parameter panel");
-    case Step::Advanced: return Tr("高级设置", "advanced settings");
-    case Step::Driver: return Tr("更多目标设置", "panel driver");
-    case Step::Modbus: return Tr("Modbus请求", "Modbus requests");
-    case Step::Carried: return Tr("间隔、定时和分割线", "intervals, restart time and split lines");
-    case Step::Script: return Tr("脚本", "script");
-    case Step::DeleteProgram: return Format(Tr("删除节目%d", "deleting program %d").c_str(), slot + 1);
-    case Step::Program: return Format(Tr("节目%d", "program %d").c_str(), slot + 1);
-    case Step::Network: return Tr("网络设置", "network settings");
-    case Step::Clock: return Tr("时钟", "clock");
-    case Step::Verify: return Tr("读回核对", "reading back");
-    case Step::WriteFile: return Tr("写文件", "writing the file");
+    case Step::Read: return platform::Tr("读取控制卡");
+    case Step::Plan: return platform::Tr("计划");
+    case Step::Confirm: return platform::Tr("确认");
+    case Step::Panel: return platform::Tr("参数面板");
+    case Step::Advanced: return platform::Tr("高级设置");
+    case Step::Driver: return platform::Tr("更多目标设置");
+    case Step::Modbus: return platform::Tr("Modbus请求");
+    case Step::Carried: return platform::Tr("间隔、定时和分割线");
+    case Step::Script: return platform::Tr("脚本");
+    case Step::DeleteProgram: return Format(platform::Tr("删除节目%d"), slot + 1);
+    case Step::Program: return Format(platform::Tr("节目%d"), slot + 1);
+    case Step::Network: return platform::Tr("网络设置");
+    case Step::Clock: return platform::Tr("时钟");
+    case Step::Verify: return platform::Tr("读回核对");
+    case Step::WriteFile: return platform::Tr("写文件");
   }
   return {};
 }
@@ -72,13 +72,13 @@ std::string StepName(Step step, int slot) {
 // ConsoleUser
 
 void ConsoleUser::Message(const std::string& text, const std::string& title, Icon icon) {
-  const std::string shown = TrOperation(text);
+  const std::string shown = platform::Tr(text);
   if (icon == Icon::Error || icon == Icon::Warning) {
     std::lock_guard<std::mutex> lock(own_);
     lastError_ = shown;
   }
   std::lock_guard<std::mutex> lock(lock_);
-  out_ << prefix_ << (title.empty() ? "" : TrOperation(title) + ": ") << shown << "\n";
+  out_ << prefix_ << (title.empty() ? "" : platform::Tr(title) + ": ") << shown << "\n";
   out_.flush();
 }
 
@@ -91,15 +91,15 @@ bool ConsoleUser::Ask(const std::string& text, const std::string& title) {
   }
   if (allYes_) return true;
   std::lock_guard<std::mutex> lock(lock_);
-  out_ << prefix_ << (title.empty() ? "" : TrOperation(title) + ": ") << TrOperation(text)
-       << (yes ? Tr(" —— 是", " — yes") : Tr(" —— 否", " — no")) << "\n";
+  out_ << prefix_ << (title.empty() ? "" : platform::Tr(title) + ": ") << platform::Tr(text)
+       << (yes ? platform::Tr(" —— 是") : platform::Tr(" —— 否")) << "\n";
   return yes;
 }
 
 std::optional<int> ConsoleUser::Choose(const std::string& text, const std::string&, const std::vector<std::string>&,
                                        int) {
   std::lock_guard<std::mutex> lock(lock_);
-  out_ << prefix_ << TrOperation(text) << Tr(" —— 已取消", " — cancelled") << "\n";
+  out_ << prefix_ << platform::Tr(text) << platform::Tr(" —— 已取消") << "\n";
   return std::nullopt;
 }
 
@@ -183,7 +183,7 @@ void Target::Fail(const std::string& message) {
   f.step = step_;
   f.slot = slot_;
   f.message = message.empty() ? user_.lastError() : message;
-  if (f.message.empty()) f.message = Format(Tr("%s失败", "%s failed").c_str(), StepName(step_, slot_).c_str());
+  if (f.message.empty()) f.message = Format(platform::Tr("%s失败"), StepName(step_, slot_).c_str());
   failure_ = f;
 }
 
@@ -226,8 +226,7 @@ std::optional<std::optional<std::string>> ReadScriptText(Target& t, int firmware
     case ScriptReadOutcome::Skipped: return std::optional<std::string>();
     case ScriptReadOutcome::NoLines:
       if (Blank(read.region)) return std::optional<std::string>(std::string());
-      t.Fail(Tr("脚本区的内容不是脚本（没有一行完整的文字），无法确认读到的是完整的脚本",
-                "the script region holds no script line at all, so what came back cannot be the whole script"));
+      t.Fail(platform::Tr("脚本区的内容不是脚本（没有一行完整的文字），无法确认读到的是完整的脚本"));
       return std::nullopt;
     default: t.Fail(); return std::nullopt;
   }
@@ -250,8 +249,7 @@ std::optional<std::map<int, std::string>> ReadPrograms(Target& t) {
     return std::nullopt;
   }
   if (!PlausibleDirectory(*directory)) {
-    t.Fail(Tr("节目目录的内容无法识别，无法确认读到的是完整的目录",
-              "the program directory makes no sense, so what came back cannot be the whole directory"));
+    t.Fail(platform::Tr("节目目录的内容无法识别，无法确认读到的是完整的目录"));
     return std::nullopt;
   }
   std::map<int, std::string> programs;
@@ -266,7 +264,7 @@ std::optional<std::map<int, std::string>> ReadPrograms(Target& t) {
     }
     std::string bytes;
     if (!platform::ReadWholeFile(WorkingFilePath(t.programs().subsysDir(), slot + 1, "cmd.txt"), &bytes)) {
-      t.Fail(Format(TrOperation(kMsgWorkingFileFailed).c_str(), t.programs().subsysDir().c_str()));
+      t.Fail(Format(platform::Tr(kMsgWorkingFileFailed), t.programs().subsysDir().c_str()));
       return std::nullopt;
     }
     programs[slot] = bytes;
@@ -357,7 +355,7 @@ bool WaitForRestart(Target& t, const std::string& address) {
   const std::int64_t down = clock.now();
   while (!Reachable(t, address)) {
     if (clock.now() - down >= kBackWithinMs) {
-      t.Fail(Format(Tr("控制卡重启后 %d 秒内没有恢复连接", "the card did not come back within %d s of its restart").c_str(),
+      t.Fail(Format(platform::Tr("控制卡重启后 %d 秒内没有恢复连接"),
                     kBackWithinMs / 1000));
       return false;
     }
@@ -542,7 +540,7 @@ class Runner {
     }
     if (lines.empty() || !Begin(Step::Carried)) return true;
     Channel& link = t_.file();
-    if (link.Connect(t_.address()) != 0) return Fail(TrOperation(kMsgConnectFailed));
+    if (link.Connect(t_.address()) != 0) return Fail(platform::Tr(kMsgConnectFailed));
     DeviceStatusRecord copy = t_.state().record();
     bool ok = true;
     for (const Line& line : lines) {
@@ -555,7 +553,7 @@ class Runner {
       t_.clock().sleepMs(kAdvancedStepPauseMs);
     }
     link.Disconnect();
-    return ok || Fail(TrOperation(kMsgConnectFailed));
+    return ok || Fail(platform::Tr(kMsgConnectFailed));
   }
 
   bool Script() {
@@ -576,7 +574,7 @@ class Runner {
       if (!Begin(Step::Program, slot)) continue;
       const std::string path = WorkingFilePath(t_.programs().subsysDir(), slot + 1);
       if (platform::WriteFileMakingDirs(path, text.data(), text.size()) != 1)
-        return Fail(Format(TrOperation(kMsgWorkingFileFailed).c_str(), path.c_str()));
+        return Fail(Format(platform::Tr(kMsgWorkingFileFailed), path.c_str()));
       // The card keeps no dwell time; the window's default goes with the upload.
       if (!UploadProgram(t_.programs(), slot, kDefaultDwell)) return Fail();
       if (!WaitForRestart(t_, t_.address())) return false;
@@ -780,7 +778,7 @@ bool Execute(Target& t, const CardState& card, const Desired& d, const Plan& pla
   if (!now) {
     Failure f = stopped ? *stopped : t.failureRef();
     if (!stopped)
-      f.message = Format(Tr("发送后无法读回核对（%s）", "could not read the card back after sending (%s)").c_str(),
+      f.message = Format(platform::Tr("发送后无法读回核对（%s）"),
                          f.message.c_str());
     t.Enter(f.step, f.slot);
     t.Fail(f.message);
@@ -796,14 +794,14 @@ bool Execute(Target& t, const CardState& card, const Desired& d, const Plan& pla
   }
   if (!missing.empty()) {
     t.Enter(Step::Verify);
-    t.Fail(Format(Tr("写入后读回核对，控制卡上没有生效：%s", "read back after writing, the card does not hold: %s").c_str(),
+    t.Fail(Format(platform::Tr("写入后读回核对，控制卡上没有生效：%s"),
                   Joined(missing).c_str()));
     t.failureRef().missing = missing;
     return false;
   }
   if (d.script && !now->script)
-    t.user().Message(Tr("此固件的脚本无法读回，脚本已发送但未核对", "this firmware's script cannot be read back: sent, not checked"),
-                     Tr("提示", "notice"), Icon::Information);
+    t.user().Message(platform::Tr("此固件的脚本无法读回，脚本已发送但未核对"),
+                     platform::Tr("提示"), Icon::Information);
   return true;
 }
 

@@ -16,10 +16,10 @@
 #include "cardctl/settings_file.h"
 #include "cardctl/snapshot.h"
 #include "cardctl/targets.h"
-#include "cardctl/texts.h"
 #include "cardctl/workdir.h"
 #include "link/scan.h"
 #include "platform/files.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card::cli {
@@ -109,23 +109,23 @@ struct CardResult {
   std::string Text() const {
     auto what = [&] {
       std::vector<std::string> parts;
-      for (const Field* f : changes) parts.push_back(f->name + " " + f->Shown(before) + Tr(" → ", " -> ") + f->Shown(after));
-      if (scriptChanges) parts.push_back(Tr("脚本", "script"));
-      for (int s : uploads) parts.push_back(Format(Tr("节目%d", "program %d").c_str(), s + 1));
-      for (int s : deletes) parts.push_back(Format(Tr("删除节目%d", "program %d deleted").c_str(), s + 1));
+      for (const Field* f : changes) parts.push_back(f->name + " " + f->Shown(before) + platform::Tr(" → ") + f->Shown(after));
+      if (scriptChanges) parts.push_back(platform::Tr("脚本"));
+      for (int s : uploads) parts.push_back(Format(platform::Tr("节目%d"), s + 1));
+      for (int s : deletes) parts.push_back(Format(platform::Tr("删除节目%d"), s + 1));
       return Joined(parts);
     };
-    if (result == "changed") return Tr("完成：", "done: ") + what();
-    if (result == "unchanged") return Tr("未变（已与要求一致，未发送任何命令）", "unchanged (already as asked, nothing sent)");
-    if (result == "would_change") return Tr("将修改：", "would change: ") + what();
-    if (result == "planned") return Format(Tr("计划 %zu 条命令，约 %.1f 秒", "%zu line(s) planned, about %.1f s").c_str(), lines,
+    if (result == "changed") return platform::Tr("完成：") + what();
+    if (result == "unchanged") return platform::Tr("未变（已与要求一致，未发送任何命令）");
+    if (result == "would_change") return platform::Tr("将修改：") + what();
+    if (result == "planned") return Format(platform::Tr("计划 %zu 条命令，约 %.1f 秒"), lines,
                                            static_cast<double>(plannedMs) / 1000.0);
-    std::string out = (result == "refused" ? Tr("拒绝", "refused") : Tr("失败", "failed")) +
-                      Format(Tr("（步骤：%s）：", " (at %s): ").c_str(),
+    std::string out = (result == "refused" ? platform::Tr("拒绝") : platform::Tr("失败")) +
+                      Format(platform::Tr("（步骤：%s）："),
                              StepName(failure ? failure->step : Step::Read, failure ? failure->slot : -1).c_str()) +
                       (failure ? failure->message : std::string());
     if (failure && !failure->missing.empty())
-      out += Format(Tr("；未生效：%s", "; not on the card: %s").c_str(), Joined(failure->missing).c_str());
+      out += Format(platform::Tr("；未生效：%s"), Joined(failure->missing).c_str());
     return out;
   }
 };
@@ -178,26 +178,26 @@ class Tool {
   // terminal when there is one; otherwise the answer is no.
   bool Confirm(const std::string& prefix, const std::string& question) {
     std::lock_guard<std::mutex> lock(errLock_);
-    env_.err << prefix << TrOperation(question);
+    env_.err << prefix << platform::Tr(question);
     if (cl_.has("--yes")) {
-      env_.err << Tr(" —— 是 (--yes)\n", " — yes (--yes)\n");
+      env_.err << platform::Tr(" —— 是 (--yes)\n");
       return true;
     }
     if (!env_.interactive) {
-      env_.err << Tr(" —— 否（加 --yes 确认）\n", " — no (add --yes to confirm)\n");
+      env_.err << platform::Tr(" —— 否（加 --yes 确认）\n");
       return false;
     }
-    env_.err << Tr(" [y/N] ", " [y/N] ");
+    env_.err << " [y/N] ";
     env_.err.flush();
     std::string answer;
     std::getline(env_.in, answer);
-    return answer == "y" || answer == "Y" || answer == "yes" || answer == "是";
+    return answer == "y" || answer == "Y" || answer == "yes" || answer == platform::Tr("是");
   }
 
   std::string TargetAddress(const std::string& text, std::string* error) {
     auto a = ParseAddress(text);
     if (!a) {
-      *error = Format(Tr("\"%s\" 不是控制卡IP", "\"%s\" is not a card address").c_str(), text.c_str());
+      *error = Format(platform::Tr("\"%s\" 不是控制卡IP"), text.c_str());
       return {};
     }
     return AddressString(*a);
@@ -232,8 +232,7 @@ class Tool {
           for (const auto& ip : a.ipv4)
             if (ip != "0.0.0.0" && std::find(locals.begin(), locals.end(), ip) == locals.end()) locals.push_back(ip);
       if (locals.empty()) {
-        Say(Tr("本机没有带IP地址的网卡，无法搜索（可用 --local 指定本机IP）",
-               "no network adapter has an address to search from (use --local)"));
+        Say(platform::Tr("本机没有带IP地址的网卡，无法搜索（可用 --local 指定本机IP）"));
         if (json_) Print({{"command", "search"}, {"ok", false}, {"cards", json::array()}});
         return kExitFailed;
       }
@@ -254,7 +253,7 @@ class Tool {
       search->Disconnect();
     }
     for (const auto& local : failed)
-      Say(Format(Tr("无法在本机地址 %s 上搜索", "cannot search from local address %s").c_str(), local.c_str()));
+      Say(Format(platform::Tr("无法在本机地址 %s 上搜索"), local.c_str()));
     const bool ok = failed.size() < locals.size();
     if (json_) {
       json cards = json::array();
@@ -271,7 +270,7 @@ class Tool {
       for (const auto& r : found)
         env_.out << AddressText(r) << "  " << SerialText(r) << "  " << MacText(r) << "  " << FirmwareText(r) << "  "
                  << r.u16(rec::kWidth) << "x" << r.u16(rec::kHeight) << "\n";
-      Say(Format(Tr("找到 %zu 张控制卡", "%zu card(s) found").c_str(), found.size()));
+      Say(Format(platform::Tr("找到 %zu 张控制卡"), found.size()));
     }
     return ok ? kExitOk : kExitFailed;
   }
@@ -302,7 +301,7 @@ class Tool {
     }
     SnapshotRead read = ReadSnapshot(arg);
     if (!read.ok()) {
-      Say(Format(Tr("备份文件 %s 不能使用：%s", "backup %s refused: %s").c_str(), arg.c_str(), SnapshotErrorText(read).c_str()));
+      Say(Format(platform::Tr("备份文件 %s 不能使用：%s"), arg.c_str(), SnapshotErrorText(read).c_str()));
       return kExitRefused;
     }
     out->file = true;
@@ -341,19 +340,19 @@ class Tool {
       return kExitOk;
     }
     if (s.file)
-      env_.out << Format(Tr("# 备份文件 %s：来自 %s（%s），cardctl %s\n", "# backup %s: from %s (%s), cardctl %s\n").c_str(),
+      env_.out << Format(platform::Tr("# 备份文件 %s：来自 %s（%s），cardctl %s\n"),
                          s.name.c_str(), s.snapshot.address.c_str(), s.snapshot.serial.c_str(),
                          s.snapshot.toolVersion.c_str());
     for (const Field& f : Fields())
       env_.out << f.name << " = " << f.Shown(r) << "    # " << f.Label() << " (" << GroupName(f.group)
-               << (f.set ? "" : Tr(", 只读", ", read-only")) << ")\n";
+               << (f.set ? "" : platform::Tr(", 只读")) << ")\n";
     if (s.file) {
       std::vector<std::string> slots;
       for (const auto& [slot, text] : s.snapshot.programs) slots.push_back(std::to_string(slot + 1));
       env_.out << (s.snapshot.script
-                       ? Format(Tr("# 脚本：%zu 字节\n", "# script: %zu bytes\n").c_str(), s.snapshot.script->size())
-                       : Tr("# 脚本：未备份（此固件不能读取）\n", "# script: not in the backup (this firmware's cannot be read)\n"))
-               << Format(Tr("# 节目：%s\n", "# programs: %s\n").c_str(), slots.empty() ? "-" : Joined(slots).c_str());
+                       ? Format(platform::Tr("# 脚本：%zu 字节\n"), s.snapshot.script->size())
+                       : platform::Tr("# 脚本：未备份（此固件不能读取）\n"))
+               << Format(platform::Tr("# 节目：%s\n"), slots.empty() ? "-" : Joined(slots).c_str());
     }
     return kExitOk;
   }
@@ -384,11 +383,11 @@ class Tool {
       scriptDiffers = *a.state.script != *b.state.script;
       if (scriptDiffers) {
         jscript = {{"a", *a.state.script}, {"b", *b.state.script}};
-        text += Format(Tr("script = 不同（%zu 字节 | %zu 字节）\n", "script = differs (%zu bytes | %zu bytes)\n").c_str(),
+        text += Format(platform::Tr("script = 不同（%zu 字节 | %zu 字节）\n"),
                        a.state.script->size(), b.state.script->size());
       }
     } else if (a.state.script || b.state.script) {
-      text += Tr("# 脚本：一方无法读取，未比较\n", "# script: one side cannot be read, not compared\n");
+      text += platform::Tr("# 脚本：一方无法读取，未比较\n");
     }
     json jprograms = json::array();
     std::set<int> slots;
@@ -400,7 +399,7 @@ class Tool {
       if (inA && inB && pa->second == pb->second) continue;
       jprograms.push_back({{"program", slot + 1}, {"a", inA}, {"b", inB}});
       auto side = [&](bool in, const std::map<int, std::string>::const_iterator& p) {
-        return in ? Format(Tr("%zu 字节", "%zu bytes").c_str(), p->second.size()) : Tr("无", "none");
+        return in ? Format(platform::Tr("%zu 字节"), p->second.size()) : platform::Tr("无");
       };
       text += Format("program%d = %s | %s\n", slot + 1, side(inA, pa).c_str(), side(inB, pb).c_str());
     }
@@ -410,7 +409,7 @@ class Tool {
              {"script", jscript}, {"programs", jprograms}});
     } else {
       env_.out << text;
-      Say(equal ? Tr("相同", "equal") : Tr("不同", "different"));
+      Say(equal ? platform::Tr("相同") : platform::Tr("不同"));
     }
     return equal ? kExitOk : kExitFailed;
   }
@@ -421,7 +420,7 @@ class Tool {
       if (step == Step::Verify)
         Say(Format("[%s] %s", address.c_str(), StepName(step, slot).c_str()));
       else
-        Say(Format(Tr("[%s] %s（约 %.1f 秒）", "[%s] %s (about %.1f s)").c_str(), address.c_str(),
+        Say(Format(platform::Tr("[%s] %s（约 %.1f 秒）"), address.c_str(),
                    StepName(step, slot).c_str(), static_cast<double>(plannedMs) / 1000.0));
     };
   }
@@ -433,7 +432,7 @@ class Tool {
       for (const auto& line : plan.lines)
         env_.out << Format("%8.1fs  %d  ", static_cast<double>(line.atMs) / 1000.0, line.port) << Printable(line.bytes)
                  << "\n";
-      env_.out << Format(Tr("共 %zu 条命令，约 %.1f 秒\n", "%zu line(s), about %.1f s\n").c_str(), plan.lines.size(),
+      env_.out << Format(platform::Tr("共 %zu 条命令，约 %.1f 秒\n"), plan.lines.size(),
                          static_cast<double>(plan.totalMs) / 1000.0);
     }
   }
@@ -487,13 +486,11 @@ class Tool {
     res.lines = plan.lines.size();
     res.plannedMs = plan.totalMs;
     if (!plan.ok) {
-      t.Fail(Tr("无法执行：", "cannot be done: ") + TrOperation(plan.failure));
+      t.Fail(platform::Tr("无法执行：") + platform::Tr(plan.failure));
       return fail("refused");
     }
     if (!plan.notCarried.empty()) {
-      t.Fail(Format(Tr("没有命令能把这些设置写到控制卡上：%s（控制卡会与要求不同，因此什么也不发送）",
-                       "no line can bring these settings to the card: %s (it would end up different, so nothing is sent)")
-                        .c_str(),
+      t.Fail(Format(platform::Tr("没有命令能把这些设置写到控制卡上：%s（控制卡会与要求不同，因此什么也不发送）"),
                     Joined(Names(plan.notCarried)).c_str()));
       return fail("refused");
     }
@@ -502,14 +499,14 @@ class Tool {
     if (options.dryRun) {
       PrintPlan(address, plan);
       for (const auto& q : questions)
-        Say(Format(Tr("[%s] 实际运行时会询问：%s%s", "[%s] the real run asks: %s%s").c_str(), address.c_str(),
-                   TrOperation(q).c_str(),
-                   cl_.has("--yes") ? Tr("（--yes：是）", " (--yes: yes)").c_str()
-                                    : Tr("（未加 --yes：否，实际运行将不发送任何命令）", " (no --yes: no; the real run sends nothing)").c_str()));
+        Say(Format(platform::Tr("[%s] 实际运行时会询问：%s%s"), address.c_str(),
+                   platform::Tr(q),
+                   cl_.has("--yes") ? platform::Tr("（--yes：是）")
+                                    : platform::Tr("（未加 --yes：否，实际运行将不发送任何命令）")));
       res.result = "planned";
       if (!questions.empty() && !cl_.has("--yes")) {
         t.Enter(Step::Confirm);
-        t.Fail(Tr("需要 --yes 确认", "needs --yes"));
+        t.Fail(platform::Tr("需要 --yes 确认"));
         return fail("refused");
       }
       return res;
@@ -525,10 +522,10 @@ class Tool {
     t.Enter(Step::Confirm);
     for (const auto& q : questions)
       if (!Confirm("[" + address + "] ", q)) {
-        t.Fail(Format(Tr("未确认（%s），未发送任何命令", "not confirmed (%s); nothing sent").c_str(), TrOperation(q).c_str()));
+        t.Fail(Format(platform::Tr("未确认（%s），未发送任何命令"), platform::Tr(q)));
         return fail("refused");
       }
-    Say(Format(Tr("[%s] 共 %zu 条命令，约 %.1f 秒", "[%s] %zu line(s), about %.1f s").c_str(), address.c_str(),
+    Say(Format(platform::Tr("[%s] 共 %zu 条命令，约 %.1f 秒"), address.c_str(),
                plan.lines.size(), static_cast<double>(plan.totalMs) / 1000.0));
     if (!Execute(t, *card, *desired, plan, Progress(address))) return fail("failed");
     res.result = "changed";
@@ -574,9 +571,7 @@ class Tool {
     } else {
       for (const auto& r : results) env_.out << r.address << "  " << r.Text() << "\n";
       if (summary)
-        env_.out << Format(Tr("共 %zu 张：成功 %zu 张（其中未变 %d 张），失败 %d 张，拒绝 %d 张\n",
-                              "%zu card(s): %zu done (%d unchanged), %d failed, %d refused\n")
-                               .c_str(),
+        env_.out << Format(platform::Tr("共 %zu 张：成功 %zu 张（其中未变 %d 张），失败 %d 张，拒绝 %d 张\n"),
                            results.size(), results.size() - failed - refused, unchanged, failed, refused);
     }
     if (failed > 0) return kExitFailed;
@@ -601,7 +596,7 @@ class Tool {
     // Names are checked before the card is even read; values need its record.
     for (const auto& a : assignments) {
       if (a.find('=') == std::string::npos || a[0] == '=')
-        return Refuse(Format(Tr("\"%s\" 不是 名称=值 的形式", "\"%s\" is not of the form NAME=VALUE").c_str(), a.c_str()));
+        return Refuse(Format(platform::Tr("\"%s\" 不是 名称=值 的形式"), a.c_str()));
       card::DeviceStatusRecord probe;
       const std::string name = a.substr(0, a.find('='));
       const Field* f = FindField(name);
@@ -638,7 +633,7 @@ class Tool {
       s << env_.in.rdbuf();
       text = s.str();
     } else if (!platform::FileExists(file) || !platform::ReadWholeFile(file, &text, 1 << 20)) {
-      return Refuse(Format(Tr("设置文件 %s 不存在或无法读取", "settings file %s does not exist or cannot be read").c_str(),
+      return Refuse(Format(platform::Tr("设置文件 %s 不存在或无法读取"),
                            file.c_str()));
     }
     const SettingsFile settings = ParseSettingsFile(text);
@@ -646,7 +641,7 @@ class Tool {
     const Targets targets = ExpandAll({cl_.positional.begin() + 1, cl_.positional.end()});
     if (!targets.error.empty()) return Refuse(targets.error);
     if (file == "-" && std::count(cl_.positional.begin() + 1, cl_.positional.end(), "-"))
-      return Refuse(Tr("标准输入只能用一次", "standard input can be read only once"));
+      return Refuse(platform::Tr("标准输入只能用一次"));
 
     auto desire = [&](const CardState& card, std::string* refusal, std::vector<std::string>*) -> std::optional<Desired> {
       Desired d;
@@ -673,12 +668,12 @@ class Tool {
         Say(Format("[%s] %s", r.address.c_str(), r.Text().c_str()));
       }
     if (cl_.has("--check") || changing.empty()) return Report(planned, true);
-    if (!Confirm("", Format(Tr("将修改 %zu 张控制卡的设置（见上），确定发送吗？", "change the settings of %zu card(s) as listed above?").c_str(),
+    if (!Confirm("", Format(platform::Tr("将修改 %zu 张控制卡的设置（见上），确定发送吗？"),
                             changing.size()))) {
       for (auto& r : planned)
         if (r.result == "would_change") {
           r.result = "refused";
-          r.failure = Failure{Step::Confirm, -1, Tr("未确认，未发送任何命令", "not confirmed; nothing sent"), {}};
+          r.failure = Failure{Step::Confirm, -1, platform::Tr("未确认，未发送任何命令"), {}};
         }
       Report(planned, true);
       return kExitFailed;
@@ -701,7 +696,7 @@ class Tool {
     if (!error.empty()) return Refuse(error);
     const std::string file = cl_.positional[1];
     const bool toStdout = file == "-";
-    if (toStdout && json_) return Refuse(Tr("备份写到标准输出时不能同时用 --json", "--json cannot share standard output with the backup"));
+    if (toStdout && json_) return Refuse(platform::Tr("备份写到标准输出时不能同时用 --json"));
     auto user = UserFor(address);
     Target t(env_.links, address, *env_.clock, *user, Work("backup"));
     CardResult res;
@@ -722,13 +717,11 @@ class Tool {
     if (!state) return finish(false);
     res.serial = SerialText(state->record);
     if (ChecksumOf(state->record) == ChecksumState::Bad) {
-      t.Fail(Tr("控制卡的参数没有通过自身的校验（CRC ERROR!），读到的参数不可信，不备份",
-                "the card's record fails its own checksum (CRC ERROR!): what was read cannot be trusted, no backup made"));
+      t.Fail(platform::Tr("控制卡的参数没有通过自身的校验（CRC ERROR!），读到的参数不可信，不备份"));
       return finish(false);
     }
     if (!state->script)
-      Say(Format(Tr("[%s] 此固件（%s）不能读取脚本，备份中不含脚本", "[%s] this firmware (%s) keeps no script to read; the backup holds none")
-                     .c_str(),
+      Say(Format(platform::Tr("[%s] 此固件（%s）不能读取脚本，备份中不含脚本"),
                  address.c_str(), FirmwareText(state->record).c_str()));
     const std::string bytes = EncodeSnapshot(SnapshotOf(*state, address, env_.version));
     t.Enter(Step::WriteFile);
@@ -736,19 +729,19 @@ class Tool {
       env_.out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
       env_.out.flush();
       if (!env_.out.good()) {
-        t.Fail(Tr("无法写到标准输出", "cannot write to standard output"));
+        t.Fail(platform::Tr("无法写到标准输出"));
         return finish(false);
       }
     } else {
       SignalHold hold;
       if (!platform::WriteFileAtomic(file, bytes.data(), bytes.size())) {
-        t.Fail(Format(Tr("无法写入文件 %s", "cannot write %s").c_str(), file.c_str()));
+        t.Fail(Format(platform::Tr("无法写入文件 %s"), file.c_str()));
         return finish(false);
       }
     }
-    Say(Format(Tr("已备份到 %s：参数、%s和 %zu 个节目", "saved to %s: record, %s and %zu program(s)").c_str(),
-               toStdout ? Tr("标准输出", "standard output").c_str() : file.c_str(),
-               state->script ? Tr("脚本", "script").c_str() : Tr("（无脚本）", "(no script)").c_str(),
+    Say(Format(platform::Tr("已备份到 %s：参数、%s和 %zu 个节目"),
+               toStdout ? platform::Tr("标准输出") : file.c_str(),
+               state->script ? platform::Tr("脚本") : platform::Tr("（无脚本）"),
                state->programs.size()));
     return finish(true);
   }
@@ -758,7 +751,7 @@ class Tool {
   std::optional<Snapshot> LoadBackup(const std::string& file, int* status) {
     SnapshotRead read = ReadSnapshot(file);
     if (read.ok()) return read.snapshot;
-    *status = Refuse(Format(Tr("备份文件 %s 不能使用：%s", "backup %s refused: %s").c_str(), file.c_str(),
+    *status = Refuse(Format(platform::Tr("备份文件 %s 不能使用：%s"), file.c_str(),
                             SnapshotErrorText(read).c_str()));
     return std::nullopt;
   }
@@ -773,10 +766,7 @@ class Tool {
         address, contents,
         [&](const CardState& card, std::string*, std::vector<std::string>* questions) -> std::optional<Desired> {
           if (withNetwork && SerialText(card.record) != s.serial)
-            questions->push_back(Format(Tr("这张卡的序列号 %s 与备份的 %s 不同；--with-network 会把备份中的IP %s、MAC和设备名写到这张卡上。确定吗？",
-                                           "this card's serial %s is not the backup's %s; --with-network gives it the "
-                                           "backup's address %s, MAC and name. Go on?")
-                                            .c_str(),
+            questions->push_back(Format(platform::Tr("这张卡的序列号 %s 与备份的 %s 不同；--with-network 会把备份中的IP %s、MAC和设备名写到这张卡上。确定吗？"),
                                         SerialText(card.record).c_str(), s.serial.c_str(),
                                         Ipv4Text(s.record, rec::kCardAddress).c_str()));
           return DesiredFrom(s, card.record, withNetwork, replace);
@@ -806,9 +796,7 @@ class Tool {
     if (!targets.error.empty()) return Refuse(targets.error);
     // One backup's address, MAC and name on several cards would make them one card on the network.
     if (cl_.has("--with-network") && targets.addresses.size() > 1)
-      return Refuse(Tr("--with-network 会让每张卡得到相同的IP、MAC和设备名，克隆时只能用于一张卡",
-                       "--with-network would give every card the same address, MAC and name: a clone takes it for "
-                       "one card only"));
+      return Refuse(platform::Tr("--with-network 会让每张卡得到相同的IP、MAC和设备名，克隆时只能用于一张卡"));
     return Report(ForEachCard(targets.addresses, [&](const std::string& a) { return RestoreOne(*s, a); }, true), true);
   }
 

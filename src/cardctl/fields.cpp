@@ -4,13 +4,13 @@
 #include <cstdlib>
 #include <set>
 
-#include "cardctl/texts.h"
 #include "modbus/master_table.h"
 #include "params/advanced.h"
 #include "params/network.h"
 #include "params/panel.h"
 #include "params/panel_driver.h"
 #include "params/panel_lists.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card::cli {
@@ -44,8 +44,8 @@ void Write(DeviceStatusRecord* r, std::size_t offset, int width, unsigned v) {
 }
 
 std::string Refused(const std::string& label, const std::string& value, const std::string& allowed) {
-  return Format(Tr("%s 的值 \"%s\" 无效，可选：%s", "%s: \"%s\" is not a valid value; choose one of: %s").c_str(),
-                label.c_str(), value.c_str(), allowed.c_str());
+  return Format(platform::Tr("%s 的值 \"%s\" 无效，可选：%s"),
+                platform::Tr(label).c_str(), value.c_str(), allowed.c_str());
 }
 
 // A list of the window and every way its items can be named.
@@ -55,7 +55,7 @@ struct List {
   std::vector<std::vector<long long>> numbers;  // the numbers each item stands for
 
   const std::string& English(std::size_t i) const { return i < en.size() && !en[i].empty() ? en[i] : items[i]; }
-  const std::string& Shown(std::size_t i) const { return cli::English() ? English(i) : items[i]; }
+  std::string Shown(std::size_t i) const { return platform::Tr(items[i]); }
 };
 
 bool SameIgnoringAsciiCase(const std::string& a, const std::string& b) {
@@ -96,7 +96,7 @@ std::string Choices(const List& l) {
   std::string out;
   const std::size_t shown = std::min<std::size_t>(l.items.size(), 12);
   for (std::size_t i = 0; i < shown; ++i) out += (i ? ", " : "") + l.Shown(i);
-  if (l.items.size() > shown) out += Format(Tr(", … %s", ", ... %s").c_str(), l.Shown(l.items.size() - 1).c_str());
+  if (l.items.size() > shown) out += Format(", ... %s", l.Shown(l.items.size() - 1).c_str());
   return out;
 }
 
@@ -113,13 +113,14 @@ Resolved Resolve(const List& l, const std::string& label, const std::string& val
       r.index = static_cast<std::size_t>(*n);
       return r;
     }
-    r.error = Refused(label, value, Format(Tr("#0 … #%zu", "#0 ... #%zu").c_str(), l.items.size() - 1));
+    r.error = Refused(label, value, Format("#0 ... #%zu", l.items.size() - 1));
     return r;
   }
   std::set<std::size_t> hits;
   const auto number = Whole(value, 0, 1'000'000'000);
   for (std::size_t i = 0; i < l.items.size(); ++i) {
-    if (l.items[i] == value || SameIgnoringAsciiCase(l.English(i), value)) hits.insert(i);
+    if (l.items[i] == value || SameIgnoringAsciiCase(l.English(i), value) || SameIgnoringAsciiCase(l.Shown(i), value))
+      hits.insert(i);
     if (number)
       for (long long n : l.numbers[i])
         if (n == *number) hits.insert(i);
@@ -133,10 +134,8 @@ Resolved Resolve(const List& l, const std::string& label, const std::string& val
     return r;
   }
   std::string which;
-  for (std::size_t i : hits) which += (which.empty() ? "" : Tr(" 或 ", " or ")) + std::string("\"") + l.Shown(i) + "\"";
-  r.error = Format(Tr("%s 的值 \"%s\" 不明确：可指 %s；请写完整的选项文字或 #序号",
-                      "%s: \"%s\" is ambiguous: it could mean %s; write the item's text or its #position")
-                       .c_str(),
+  for (std::size_t i : hits) which += (which.empty() ? "" : platform::Tr(" 或 ")) + std::string("\"") + l.Shown(i) + "\"";
+  r.error = Format(platform::Tr("%s 的值 \"%s\" 不明确：可指 %s；请写完整的选项文字或 #序号"),
                    label.c_str(), value.c_str(), which.c_str());
   return r;
 }
@@ -170,35 +169,23 @@ Field Make(std::string name, std::string label, std::string labelEn, Group group
   return f;
 }
 
-// The lists whose shown text is the English one under --lang en, by field name.
-std::vector<std::pair<std::string, List>>& ListsByField() {
-  static std::vector<std::pair<std::string, List>> lists;
-  return lists;
-}
-
-const List* ListOf(const std::string& name) {
-  for (const auto& [n, l] : ListsByField())
-    if (n == name) return &l;
-  return nullptr;
-}
-
-std::string NotInList(unsigned v) { return Format("%u (%s)", v, cli::English() ? "not in the list" : "不在列表中"); }
+std::string NotInList(unsigned v) { return Format(TR_NOOP("%u (不在列表中)"), v); }
 
 // A list whose item i stores values[i] (its position when values is empty).
 Field ListField(std::string name, std::string label, std::string labelEn, Group group, std::size_t offset, int width,
                 List list, std::vector<unsigned> values = {}) {
   if (values.empty())
     for (std::size_t i = 0; i < list.items.size(); ++i) values.push_back(static_cast<unsigned>(i));
-  const bool yesNo = list.items == std::vector<std::string>{"否", "是"};
+  const bool yesNo = list.items == std::vector<std::string>{TR_NOOP("否"), TR_NOOP("是")};
   Show show = [=](const DeviceStatusRecord& r) {
     const unsigned v = Read(r, offset, width);
     for (std::size_t i = 0; i < values.size(); ++i)
       if (values[i] == v) return list.items[i];
-    return Format("%u (不在列表中)", v);
+    return NotInList(v);
   };
   const std::string labelZh = label;
   Set set = [=](DeviceStatusRecord* r, const std::string& value) -> std::optional<std::string> {
-    Resolved at = Resolve(list, cli::English() ? labelEn : labelZh, value);
+    Resolved at = Resolve(list, labelZh, value);
     if (!at.index) return at.error;
     Write(r, offset, width, values[*at.index]);
     return std::nullopt;
@@ -207,17 +194,16 @@ Field ListField(std::string name, std::string label, std::string labelEn, Group 
                  show, set);
   f.canonical = ItemNamed(list);
   f.items = list.items;
-  ListsByField().emplace_back(std::move(name), std::move(list));
   return f;
 }
 
 Field NumberField(std::string name, std::string label, std::string labelEn, Group group, std::size_t offset,
                   int width, long long lo, long long hi) {
   Show show = [=](const DeviceStatusRecord& r) { return std::to_string(Read(r, offset, width)); };
-  const std::string zh = label, en = labelEn;
+  const std::string zh = label;
   Set set = [=](DeviceStatusRecord* r, const std::string& value) -> std::optional<std::string> {
     auto v = Whole(value, lo, hi);
-    if (!v) return Refused(cli::English() ? en : zh, value, Format(Tr("%lld … %lld", "%lld ... %lld").c_str(), lo, hi));
+    if (!v) return Refused(zh, value, Format("%lld ... %lld", lo, hi));
     Write(r, offset, width, static_cast<unsigned>(*v));
     return std::nullopt;
   };
@@ -243,10 +229,10 @@ std::optional<std::array<int, 4>> DottedAddress(const std::string& text) {
 
 Field AddressField(std::string name, std::string label, std::string labelEn, Group group, std::size_t offset) {
   Show show = [=](const DeviceStatusRecord& r) { return Ipv4Text(r, offset); };
-  const std::string zh = label, en = labelEn;
+  const std::string zh = label;
   Set set = [=](DeviceStatusRecord* r, const std::string& value) -> std::optional<std::string> {
     auto a = DottedAddress(value);
-    if (!a) return Refused(cli::English() ? en : zh, value, "a.b.c.d");
+    if (!a) return Refused(zh, value, "a.b.c.d");
     for (std::size_t i = 0; i < 4; ++i) r->setU8(offset + i, static_cast<std::uint8_t>((*a)[i]));
     return std::nullopt;
   };
@@ -263,7 +249,7 @@ Field ReadOnly(std::string name, std::string label, std::string labelEn, Group g
   return Make(std::move(name), std::move(label), std::move(labelEn), group, ValueKind::Text, std::move(show));
 }
 
-const std::vector<std::string> kNoYes = {"否", "是"};
+const std::vector<std::string> kNoYes = {TR_NOOP("否"), TR_NOOP("是")};
 const std::vector<std::string> kNoYesEn = {"no", "yes"};
 
 // The panel as the window shows a record: the polarity and target lists
@@ -284,13 +270,13 @@ void SetCodeWordList(DeviceStatusRecord* r, int target, int oe, int data) {
 
 // One of the three code-word lists: which of the panel's positions it is.
 Field CodeWordField(std::string name, std::string label, std::string labelEn, List list, int PanelValues::*member) {
-  const std::string zh = label, en = labelEn;
+  const std::string zh = label;
   Show show = [=](const DeviceStatusRecord& r) {
     const int i = PanelOf(r).*member;
-    return i >= 0 ? list.items[static_cast<std::size_t>(i)] : Format("(不在列表中)");
+    return i >= 0 ? list.items[static_cast<std::size_t>(i)] : std::string(TR_NOOP("(不在列表中)"));
   };
   Set set = [=](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
-    Resolved at = Resolve(list, cli::English() ? en : zh, v);
+    Resolved at = Resolve(list, zh, v);
     if (!at.index) return at.error;
     PanelValues p = PanelOf(*r);
     p.*member = static_cast<int>(*at.index);
@@ -300,7 +286,6 @@ Field CodeWordField(std::string name, std::string label, std::string labelEn, Li
   Field f = Make(name, std::move(label), std::move(labelEn), Group::Panel, ValueKind::List, show, set);
   f.canonical = ItemNamed(list);
   f.items = list.items;
-  ListsByField().emplace_back(std::move(name), std::move(list));
   return f;
 }
 
@@ -370,89 +355,88 @@ std::vector<long long> BaudRates() {
 }
 
 std::vector<std::string> RequestLines(const modbus::RequestEntry& e) {
-  return {Format("功能码%d 从站%d 地址%d 个数%d 除数%d 乘数%d 主站地址%d 校正+%d 校正-%d 延时%d 上限%d 下限%d", e.function,
+  return {Format(platform::Tr("功能码%d 从站%d 地址%d 个数%d 除数%d 乘数%d 主站地址%d 校正+%d 校正-%d 延时%d 上限%d 下限%d"), e.function,
                  e.slave, e.address, e.count, e.divisor, e.multiplier, e.master, e.calPlus, e.calMinus, e.delay,
                  e.upper, e.lower)};
 }
 
 std::vector<Field> Build() {
-  ListsByField().clear();
   std::vector<Field> f;
   // Who the card is: shown, never set here.
-  f.push_back(ReadOnly("address", "IP地址", "IP address", Group::Identity,
+  f.push_back(ReadOnly("address", TR_NOOP("IP地址"), "IP address", Group::Identity,
                        [](const DeviceStatusRecord& r) { return AddressText(r); }));
-  f.push_back(ReadOnly("mac", "MAC地址", "MAC address", Group::Identity,
+  f.push_back(ReadOnly("mac", TR_NOOP("MAC地址"), "MAC address", Group::Identity,
                        [](const DeviceStatusRecord& r) { return MacText(r); }));
-  f.push_back(ReadOnly("serial", "设备SN", "serial number", Group::Identity,
+  f.push_back(ReadOnly("serial", TR_NOOP("设备SN"), "serial number", Group::Identity,
                        [](const DeviceStatusRecord& r) { return SerialText(r); }));
-  f.push_back(ReadOnly("firmware", "固件版本", "firmware version", Group::Identity,
+  f.push_back(ReadOnly("firmware", TR_NOOP("固件版本"), "firmware version", Group::Identity,
                        [](const DeviceStatusRecord& r) { return FirmwareText(r); }));
-  f.push_back(ReadOnly("platform", "平台", "cloud platform", Group::Identity, [](const DeviceStatusRecord& r) {
-    return std::string(r.u16(rec::kPlatformStatus) == 0x55 ? "已连接" : "未连接");
+  f.push_back(ReadOnly("platform", TR_NOOP("平台"), "cloud platform", Group::Identity, [](const DeviceStatusRecord& r) {
+    return std::string(r.u16(rec::kPlatformStatus) == 0x55 ? TR_NOOP("已连接") : TR_NOOP("未连接"));
   }));
-  f.push_back(ReadOnly("checksum", "参数校验", "record checksum", Group::Identity, [](const DeviceStatusRecord& r) {
+  f.push_back(ReadOnly("checksum", TR_NOOP("参数校验"), "record checksum", Group::Identity, [](const DeviceStatusRecord& r) {
     switch (ChecksumOf(r)) {
-      case ChecksumState::Ok: return std::string("正确");
-      case ChecksumState::Bad: return std::string("错误");
+      case ChecksumState::Ok: return std::string(TR_NOOP("正确"));
+      case ChecksumState::Bad: return std::string(TR_NOOP("错误"));
       case ChecksumState::Untested: break;
     }
-    return std::string("不校验（固件低于17）");
+    return std::string(TR_NOOP("不校验（固件低于17）"));
   }));
 
   // The parameter panel.
-  f.push_back(NumberField("width", "像素宽点数", "width in pixels", Group::Panel, rec::kWidth, 2, 0, kMaxPanelWidth));
-  f.push_back(NumberField("height", "像素高点数", "height in pixels", Group::Panel, rec::kHeight, 2, 0, kMaxPanelHeight));
+  f.push_back(NumberField("width", TR_NOOP("像素宽点数"), "width in pixels", Group::Panel, rec::kWidth, 2, 0, kMaxPanelWidth));
+  f.push_back(NumberField("height", TR_NOOP("像素高点数"), "height in pixels", Group::Panel, rec::kHeight, 2, 0, kMaxPanelHeight));
   const List polarity = MakeList(PolarityItems(), {"1-- positive", "2-- negative"});
-  f.push_back(CodeWordField("oe_polarity", "OE信号", "OE polarity", polarity, &PanelValues::oe));
-  f.push_back(CodeWordField("data_polarity", "数据高低", "data polarity", polarity, &PanelValues::data));
-  f.push_back(CodeWordField("display_target", "显示目标", "display target",
+  f.push_back(CodeWordField("oe_polarity", TR_NOOP("OE信号"), "OE polarity", polarity, &PanelValues::oe));
+  f.push_back(CodeWordField("data_polarity", TR_NOOP("数据高低"), "data polarity", polarity, &PanelValues::data));
+  f.push_back(CodeWordField("display_target", TR_NOOP("显示目标"), "display target",
                             MakeList(DisplayTargetItems(), DisplayTargetEnglish()), &PanelValues::target));
-  f.push_back(ListField("display_mode", "显示模式", "display mode", Group::Panel, rec::kDisplayMode, 1,
+  f.push_back(ListField("display_mode", TR_NOOP("显示模式"), "display mode", Group::Panel, rec::kDisplayMode, 1,
                         MakeList(DisplayModeItems(), DisplayModeEnglish())));
-  f.push_back(ListField("refresh_rate", "刷屏率", "refresh rate", Group::Panel, rec::kRefreshRate, 1,
+  f.push_back(ListField("refresh_rate", TR_NOOP("刷屏率"), "refresh rate", Group::Panel, rec::kRefreshRate, 1,
                         MakeList(NumberItems(kRefreshItems))));
-  f.push_back(ListField("brightness", "亮度", "brightness", Group::Panel, rec::kBrightness, 1,
+  f.push_back(ListField("brightness", TR_NOOP("亮度"), "brightness", Group::Panel, rec::kBrightness, 1,
                         MakeList(NumberItems(kBrightnessItems))));
-  f.push_back(ListField("modbus_address", "ModBus地址", "Modbus address", Group::Panel, rec::kModbusAddress, 2,
+  f.push_back(ListField("modbus_address", TR_NOOP("ModBus地址"), "Modbus address", Group::Panel, rec::kModbusAddress, 2,
                         MakeList(ModbusAddressItems())));
-  f.push_back(ListField("rs485_mode", "485模式", "RS-485 mode", Group::Panel, rec::kRs485Mode, 1,
+  f.push_back(ListField("rs485_mode", TR_NOOP("485模式"), "RS-485 mode", Group::Panel, rec::kRs485Mode, 1,
                         MakeList(Rs485ModeItems(), Rs485ModeEnglish())));
   {
     std::vector<unsigned> stored;
     for (long long rate : BaudRates()) stored.push_back(static_cast<unsigned>(rate) & 0xFFFF);
-    f.push_back(ListField("baud_rate", "波特率", "baud rate", Group::Panel, rec::kBaudRate, 2,
+    f.push_back(ListField("baud_rate", TR_NOOP("波特率"), "baud rate", Group::Panel, rec::kBaudRate, 2,
                           MakeList(BaudRateItems(), {}, BaudRates()), stored));
   }
-  f.push_back(ListField("development_no", "开发编号", "development number", Group::Panel, rec::kDevelopmentNo, 1,
+  f.push_back(ListField("development_no", TR_NOOP("开发编号"), "development number", Group::Panel, rec::kDevelopmentNo, 1,
                         MakeList(DevelopmentItems(), DevelopmentEnglish())));
 
   // The network group.
   {
-    Field autoIp = ListField("auto_ip", "自动获取IP", "obtain address automatically", Group::Network, rec::kIpMode, 1,
+    Field autoIp = ListField("auto_ip", TR_NOOP("自动获取IP"), "obtain address automatically", Group::Network, rec::kIpMode, 1,
                              MakeList(kNoYes, kNoYesEn), {1, 0});
     // Any value but 1 means automatic addressing.
-    autoIp.show = [](const DeviceStatusRecord& r) { return std::string(r.u8(rec::kIpMode) != 1 ? "是" : "否"); };
+    autoIp.show = [](const DeviceStatusRecord& r) { return std::string(r.u8(rec::kIpMode) != 1 ? TR_NOOP("是") : TR_NOOP("否")); };
     f.push_back(autoIp);
   }
-  f.push_back(ListField("server_enable", "是否连接服务器", "connect to server", Group::Network, rec::kServerEnable, 1,
+  f.push_back(ListField("server_enable", TR_NOOP("是否连接服务器"), "connect to server", Group::Network, rec::kServerEnable, 1,
                         MakeList(kNoYes, kNoYesEn)));
-  f.push_back(AddressField("card_ip", "控制卡IP", "card IP address", Group::Network, rec::kCardAddress));
-  f.push_back(AddressField("server_ip", "服务器IP", "server IP address", Group::Network, rec::kServerAddress));
-  f.push_back(NumberField("server_port", "服务器端口", "server port", Group::Network, rec::kServerPort, 2, 0, 65535));
-  f.push_back(ListField("service_type", " 服务类型", "service type", Group::Panel, rec::kServiceType, 1,
+  f.push_back(AddressField("card_ip", TR_NOOP("控制卡IP"), "card IP address", Group::Network, rec::kCardAddress));
+  f.push_back(AddressField("server_ip", TR_NOOP("服务器IP"), "server IP address", Group::Network, rec::kServerAddress));
+  f.push_back(NumberField("server_port", TR_NOOP("服务器端口"), "server port", Group::Network, rec::kServerPort, 2, 0, 65535));
+  f.push_back(ListField("service_type", TR_NOOP(" 服务类型"), "service type", Group::Panel, rec::kServiceType, 1,
                         MakeList(ServiceTypeItems(), {"", "1-Korvex cloud service", "2-secondary development commands",
                                                       "", "", "5-receiving card"})));
-  f.push_back(ListField("double_sided", "双面", "double-sided", Group::Network, rec::kDoubleSided, 1,
+  f.push_back(ListField("double_sided", TR_NOOP("双面"), "double-sided", Group::Network, rec::kDoubleSided, 1,
                         MakeList(kNoYes, kNoYesEn)));
   {
-    Field lock = ListField("lock", "锁定", "storage lock", Group::Network, rec::kLock, 1, MakeList(kNoYes, kNoYesEn));
-    lock.show = [](const DeviceStatusRecord& r) { return std::string(r.u8(rec::kLock) != 0 ? "是" : "否"); };
+    Field lock = ListField("lock", TR_NOOP("锁定"), "storage lock", Group::Network, rec::kLock, 1, MakeList(kNoYes, kNoYesEn));
+    lock.show = [](const DeviceStatusRecord& r) { return std::string(r.u8(rec::kLock) != 0 ? TR_NOOP("是") : TR_NOOP("否")); };
     auto plain = lock.set;
     lock.set = [plain](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
       DeviceStatusRecord n = *r;
       if (auto error = plain(&n, v)) return error;
       if (n.u8(rec::kLock) != 0 && r->u8(rec::kLock) == 0 && !LockCanBeSwitchedOn(*r))
-        return TrOperation(kMsgLockUnsupported);
+        return std::string(platform::Tr(kMsgLockUnsupported));
       *r = n;
       return std::nullopt;
     };
@@ -462,49 +446,49 @@ std::vector<Field> Build() {
   // "高级设置". Flags hold 85 for on.
   const std::vector<unsigned> offOn = {0, kFlagOn};
   const List offOnList = MakeList(OffOnItems(), {"off", "on"});
-  f.push_back(ListField("data_bits", "数据位", "data bits", Group::Advanced, rec::kDataBits, 1,
+  f.push_back(ListField("data_bits", TR_NOOP("数据位"), "data bits", Group::Advanced, rec::kDataBits, 1,
                         MakeList(DataBitsItems())));
-  f.push_back(ListField("stop_bits", "停止位", "stop bits", Group::Advanced, rec::kStopBits, 1,
+  f.push_back(ListField("stop_bits", TR_NOOP("停止位"), "stop bits", Group::Advanced, rec::kStopBits, 1,
                         MakeList(StopBitsItems())));
-  f.push_back(ListField("parity", "校验位", "parity", Group::Advanced, rec::kParity, 1, MakeList(ParityItems())));
-  f.push_back(ListField("rs485_heartbeat", "是否监测心跳", "supervise RS-485 heartbeat", Group::Advanced,
+  f.push_back(ListField("parity", TR_NOOP("校验位"), "parity", Group::Advanced, rec::kParity, 1, MakeList(ParityItems())));
+  f.push_back(ListField("rs485_heartbeat", TR_NOOP("是否监测心跳"), "supervise RS-485 heartbeat", Group::Advanced,
                         rec::kRs485HeartbeatFlag, 2, offOnList, offOn));
-  f.push_back(NumberField("rs485_heartbeat_interval", "心跳间隔(秒）", "RS-485 heartbeat interval (s)", Group::Advanced,
+  f.push_back(NumberField("rs485_heartbeat_interval", TR_NOOP("心跳间隔(秒）"), "RS-485 heartbeat interval (s)", Group::Advanced,
                           rec::kRs485HeartbeatInterval, 2, 0, 59));
-  f.push_back(ListField("daily_restart", "启用日重启", "daily restart", Group::Advanced, rec::kDailyRestart, 2,
+  f.push_back(ListField("daily_restart", TR_NOOP("启用日重启"), "daily restart", Group::Advanced, rec::kDailyRestart, 2,
                         MakeList(kNoYes, kNoYesEn), offOn));
-  f.push_back(NumberField("restart_hour", "小时", "restart hour", Group::Advanced, rec::kRestartHour, 2, 0, 23));
-  f.push_back(NumberField("restart_minute", "分钟", "restart minute", Group::Advanced, rec::kRestartMinute, 2, 0, 59));
-  f.push_back(NumberField("restart_second", "秒数", "restart second", Group::Advanced, rec::kRestartSecond, 2, 0, 59));
-  f.push_back(ListField("fixed_network", "启用固定设置", "use fixed network settings", Group::Network,
+  f.push_back(NumberField("restart_hour", TR_NOOP("小时"), "restart hour", Group::Advanced, rec::kRestartHour, 2, 0, 23));
+  f.push_back(NumberField("restart_minute", TR_NOOP("分钟"), "restart minute", Group::Advanced, rec::kRestartMinute, 2, 0, 59));
+  f.push_back(NumberField("restart_second", TR_NOOP("秒数"), "restart second", Group::Advanced, rec::kRestartSecond, 2, 0, 59));
+  f.push_back(ListField("fixed_network", TR_NOOP("启用固定设置"), "use fixed network settings", Group::Network,
                         rec::kFixedNetwork, 1, MakeList(kNoYes, kNoYesEn), {0, kFlagOn}));
-  f.push_back(AddressField("gateway", "网关", "gateway", Group::Network, rec::kGateway));
-  f.push_back(AddressField("subnet_mask", "子网掩码", "subnet mask", Group::Network, rec::kSubnetMask));
+  f.push_back(AddressField("gateway", TR_NOOP("网关"), "gateway", Group::Network, rec::kGateway));
+  f.push_back(AddressField("subnet_mask", TR_NOOP("子网掩码"), "subnet mask", Group::Network, rec::kSubnetMask));
   f.push_back(AddressField("dns", "DNS", "DNS server", Group::Network, rec::kDns));
-  f.push_back(ListField("start_delay", "启动是否延时", "delay at start-up", Group::Advanced, rec::kStartDelayFlag, 2,
+  f.push_back(ListField("start_delay", TR_NOOP("启动是否延时"), "delay at start-up", Group::Advanced, rec::kStartDelayFlag, 2,
                         offOnList, offOn));
-  f.push_back(NumberField("start_delay_seconds", "启动延时(秒)", "start-up delay (s)", Group::Advanced,
+  f.push_back(NumberField("start_delay_seconds", TR_NOOP("启动延时(秒)"), "start-up delay (s)", Group::Advanced,
                           rec::kStartDelay, 2, 0, 59));
-  f.push_back(ListField("server_heartbeat", "是否启动心跳", "send server heartbeat", Group::Advanced,
+  f.push_back(ListField("server_heartbeat", TR_NOOP("是否启动心跳"), "send server heartbeat", Group::Advanced,
                         rec::kServerHeartbeatFlag, 2, offOnList, offOn));
   {
     // Kept in hundredths of a second.
-    const std::string zh = "心跳包间隔(秒)", en = "server heartbeat interval (s)";
+    const std::string zh = TR_NOOP("心跳包间隔(秒)"), en = "server heartbeat interval (s)";
     f.push_back(Make(
         "server_heartbeat_interval", zh, en, Group::Advanced, ValueKind::Number,
         [](const DeviceStatusRecord& r) { return std::to_string(r.u16(rec::kServerHeartbeatInterval) / 100); },
         [zh, en](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
           auto n = Whole(v, 0, 59);
-          if (!n) return Refused(cli::English() ? en : zh, v, Tr("0 … 59", "0 ... 59"));
+          if (!n) return Refused(zh, v, "0 ... 59");
           r->setU16(rec::kServerHeartbeatInterval, static_cast<std::uint16_t>(*n * 100));
           return std::nullopt;
         }));
     f.back().canonical = PlainNumber;
   }
-  f.push_back(ListField("modbus_storage", "modbus存储", "Modbus storage", Group::Advanced, rec::kModbusStorage, 2,
+  f.push_back(ListField("modbus_storage", TR_NOOP("modbus存储"), "Modbus storage", Group::Advanced, rec::kModbusStorage, 2,
                         MakeList(ModbusStorageItems(), {"do not load", "load at start"}), offOn));
   {
-    Field direction = ListField("counter_direction", "正反向选择", "daily counter direction", Group::Advanced,
+    Field direction = ListField("counter_direction", TR_NOOP("正反向选择"), "daily counter direction", Group::Advanced,
                                 rec::kCounterDirection, 2, MakeList(DirectionItems(), {"count up", "count down"}));
     // Any value but 0 counts down.
     direction.show = [](const DeviceStatusRecord& r) {
@@ -512,21 +496,26 @@ std::vector<Field> Build() {
     };
     f.push_back(direction);
   }
-  for (int i = 0; i < kCounterCount; ++i)
-    f.push_back(NumberField(Format("counter_start_%d", i + 1), Format("起始计数值%d", i + 1),
-                            Format("start value of counter %d", i + 1), Group::Advanced,
-                            rec::kCounterStart + 2 * static_cast<std::size_t>(i), 2, 0, kMaxCounterStart));
-  f.push_back(ListField("card_role", "主从模式", "card role", Group::Advanced, rec::kCardRole, 1,
+  for (int i = 0; i < kCounterCount; ++i) {
+    constexpr const char* kCounterLabel = TR_NOOP("起始计数值%d");
+    Field counter = NumberField(Format("counter_start_%d", i + 1), Format(kCounterLabel, i + 1),
+                                Format("start value of counter %d", i + 1), Group::Advanced,
+                                rec::kCounterStart + 2 * static_cast<std::size_t>(i), 2, 0, kMaxCounterStart);
+    counter.labelFormat = kCounterLabel;
+    counter.labelNumber = i + 1;
+    f.push_back(counter);
+  }
+  f.push_back(ListField("card_role", TR_NOOP("主从模式"), "card role", Group::Advanced, rec::kCardRole, 1,
                         MakeList(RoleItems(), {"independent", "sending", "hidden on the network"})));
-  f.push_back(ListField("split_x", "主X分割线", "X split line", Group::Advanced, rec::kSplitX, 1,
+  f.push_back(ListField("split_x", TR_NOOP("主X分割线"), "X split line", Group::Advanced, rec::kSplitX, 1,
                         MakeList(TwoDigitItems(kSplitItems, kSplitXStep))));
-  f.push_back(ListField("split_y", "主Y分割线", "Y split line", Group::Advanced, rec::kSplitY, 1,
+  f.push_back(ListField("split_y", TR_NOOP("主Y分割线"), "Y split line", Group::Advanced, rec::kSplitY, 1,
                         MakeList(TwoDigitItems(kSplitItems, kSplitYStep))));
-  f.push_back(ListField("blue_switch", "蓝色开关", "blue", Group::Advanced, rec::kBlueSwitch, 1,
+  f.push_back(ListField("blue_switch", TR_NOOP("蓝色开关"), "blue", Group::Advanced, rec::kBlueSwitch, 1,
                         MakeList(BlueItems(), {"on", "off"}), offOn));
-  f.push_back(ListField("voice_switch", "语音开关", "voice", Group::Advanced, rec::kVoiceSwitch, 1,
+  f.push_back(ListField("voice_switch", TR_NOOP("语音开关"), "voice", Group::Advanced, rec::kVoiceSwitch, 1,
                         MakeList(OffOpenItems(), {"off", "on"}), offOn));
-  f.push_back(ListField("script_start", "脚本启动", "script start", Group::Advanced, rec::kScriptStart, 1,
+  f.push_back(ListField("script_start", TR_NOOP("脚本启动"), "script start", Group::Advanced, rec::kScriptStart, 1,
                         MakeList(OffOpenItems(), {"off", "on"}), offOn));
 
   // "更多目标设置".
@@ -539,38 +528,41 @@ std::vector<Field> Build() {
   const auto widths = steps(ModuleWidthItems().size(), 8), heights = steps(ModuleHeightItems().size(), 4);
   const std::vector<long long> scans = {1, 2, 4, 8, 10, 13, 16, 20, 32, 64}, folds = {4, 8, 16, 32, 64, 128},
                                foldRows = {1, 2, 4, 8};
-  f.push_back(ListField("module_width", "单元板长点数", "module width (dots)", Group::Driver, rec::kModuleWidth, 1,
+  f.push_back(ListField("module_width", TR_NOOP("单元板长点数"), "module width (dots)", Group::Driver, rec::kModuleWidth, 1,
                         MakeList(ModuleWidthItems(), {}, widths), stored(widths)));
-  f.push_back(ListField("module_height", "单元板高点数", "module height (dots)", Group::Driver, rec::kModuleHeight, 1,
+  f.push_back(ListField("module_height", TR_NOOP("单元板高点数"), "module height (dots)", Group::Driver, rec::kModuleHeight, 1,
                         MakeList(ModuleHeightItems(), {}, heights), stored(heights)));
-  f.push_back(ListField("scan", "扫描行数", "scan", Group::Driver, rec::kScan, 1, MakeList(ScanItems(), {}, scans),
+  f.push_back(ListField("scan", TR_NOOP("扫描行数"), "scan", Group::Driver, rec::kScan, 1, MakeList(ScanItems(), {}, scans),
                         stored(scans)));
-  f.push_back(ListField("row_scan_chip", "扫描芯片", "row-scan chip", Group::Driver, rec::kRowScanChip, 1,
+  f.push_back(ListField("row_scan_chip", TR_NOOP("扫描芯片"), "row-scan chip", Group::Driver, rec::kRowScanChip, 1,
                         MakeList(RowScanChipItems(), {"standard 138", "no row-scan chip"})));
-  f.push_back(ListField("fold_width", "折线点数", "fold width", Group::Driver, rec::kFoldWidth, 1,
+  f.push_back(ListField("fold_width", TR_NOOP("折线点数"), "fold width", Group::Driver, rec::kFoldWidth, 1,
                         MakeList(FoldWidthItems(),
                                  {"fold width 4", "fold width 8", "fold width 16", "fold width 32", "fold width 64",
                                   "fold width 128"},
                                  folds),
                         stored(folds)));
-  f.push_back(ListField("u_fold", "U型折线", "U-shaped fold", Group::Driver, rec::kUFold, 1,
+  f.push_back(ListField("u_fold", TR_NOOP("U型折线"), "U-shaped fold", Group::Driver, rec::kUFold, 1,
                         MakeList(UFoldItems(), {"no U fold", "U fold"})));
-  f.push_back(ListField("snake_direction", "蛇形方向", "snake direction", Group::Driver, rec::kSnakeDirection, 1,
+  f.push_back(ListField("snake_direction", TR_NOOP("蛇形方向"), "snake direction", Group::Driver, rec::kSnakeDirection, 1,
                         MakeList(SnakeItems(), {"S", "reverse S"})));
-  f.push_back(ListField("fold_rows", "折线行数", "fold rows", Group::Driver, rec::kFoldRows, 1,
+  f.push_back(ListField("fold_rows", TR_NOOP("折线行数"), "fold rows", Group::Driver, rec::kFoldRows, 1,
                         MakeList(FoldRowsItems(), {"no fold", "2-row fold", "4-row fold", "8-row fold"}, foldRows),
                         stored(foldRows)));
-  f.push_back(ListField("row_col_conversion", "行列转换点数", "row/column conversion points", Group::Driver,
+  f.push_back(ListField("row_col_conversion", TR_NOOP("行列转换点数"), "row/column conversion points", Group::Driver,
                         rec::kRowColConversion, 1, MakeList(ConversionItems())));
-  f.push_back(NumberField("dz_fold", "DZ型折线", "DZ-type fold", Group::Driver, rec::kDzFold, 1, 0, 255));
+  f.push_back(NumberField("dz_fold", TR_NOOP("DZ型折线"), "DZ-type fold", Group::Driver, rec::kDzFold, 1, 0, 255));
 
   // The Modbus master requests, shown; a restore carries those the card takes.
   for (std::size_t i = 0; i < rec::kModbusEntries; ++i) {
-    Field request = ReadOnly(Format("modbus_request_%zu", i + 1), Format("主站请求%zu", i + 1),
+    constexpr const char* kRequestLabel = TR_NOOP("主站请求%d");
+    Field request = ReadOnly(Format("modbus_request_%zu", i + 1), Format(kRequestLabel, static_cast<int>(i) + 1),
                              Format("Modbus request %zu", i + 1), Group::Modbus, [i](const DeviceStatusRecord& r) {
                                const auto e = modbus::ReadEntry(r, i);
                                return e.empty() ? std::string("-") : RequestLines(e)[0];
                              });
+    request.labelFormat = kRequestLabel;
+    request.labelNumber = static_cast<int>(i) + 1;
     request.carried = i < modbus::kSentRequests;
     f.push_back(request);
   }
@@ -602,35 +594,19 @@ const Field* FindField(const std::string& name) {
   return nullptr;
 }
 
-const std::string& Field::Label() const { return cli::English() ? labelEn : label; }
+std::string Field::Label() const {
+  return labelFormat ? Format(platform::Tr(labelFormat), labelNumber) : std::string(platform::Tr(label));
+}
 
 std::string Field::Shown(const DeviceStatusRecord& r) const {
+  // show() gives the record's text in the source language (the JSON and the
+  // backups keep it); the terminal gets it through the catalogue.
   const std::string text = show(r);
-  if (!cli::English()) return text;
-  if (name == "checksum") {
-    switch (ChecksumOf(r)) {
-      case ChecksumState::Ok: return "ok";
-      case ChecksumState::Bad: return "bad";
-      case ChecksumState::Untested: return "not checked (firmware below 17)";
-    }
-  }
-  if (name == "platform") return text == "已连接" ? "connected" : "not connected";
-  if (group == Group::Modbus) {
-    const auto e = modbus::ReadEntry(r, static_cast<std::size_t>(std::stoi(name.substr(15)) - 1));
-    if (e.empty()) return "-";
-    return Format("function %d slave %d register %d count %d divisor %d multiplier %d master %d cal+ %d cal- %d "
-                  "delay %d upper %d lower %d",
-                  e.function, e.slave, e.address, e.count, e.divisor, e.multiplier, e.master, e.calPlus, e.calMinus,
-                  e.delay, e.upper, e.lower);
-  }
-  if (const List* l = ListOf(name)) {
-    for (std::size_t i = 0; i < l->items.size(); ++i)
-      if (l->items[i] == text) return l->English(i);
-    const std::size_t cut = text.find(" (不在列表中)");
-    if (cut != std::string::npos) return text.substr(0, cut) + " (not in the list)";
-    if (text == "(不在列表中)") return "(not in the list)";
-  }
-  return text;
+  if (group == Group::Modbus) return text;
+  const std::string notInList = TR_NOOP(" (不在列表中)");
+  const std::size_t cut = text.find(notInList);
+  if (cut != std::string::npos) return text.substr(0, cut) + platform::Tr(notInList);
+  return platform::Tr(text);
 }
 
 nlohmann::ordered_json Field::Value(const DeviceStatusRecord& r) const {
@@ -642,7 +618,7 @@ nlohmann::ordered_json Field::Value(const DeviceStatusRecord& r) const {
       case ChecksumState::Untested: return "untested";
     }
   }
-  if (name == "platform") return text == "已连接";
+  if (name == "platform") return text == TR_NOOP("已连接");
   if (group == Group::Modbus) {
     const auto e = modbus::ReadEntry(r, static_cast<std::size_t>(std::stoi(name.substr(15)) - 1));
     if (e.empty()) return nullptr;
@@ -651,12 +627,12 @@ nlohmann::ordered_json Field::Value(const DeviceStatusRecord& r) const {
             {"cal_minus", e.calMinus}, {"delay", e.delay},      {"upper", e.upper},       {"lower", e.lower}};
   }
   // A stored value outside the list: its number.
-  const std::size_t cut = text.find(" (不在列表中)");
+  const std::size_t cut = text.find(TR_NOOP(" (不在列表中)"));
   if (cut != std::string::npos) return std::stoll(text.substr(0, cut));
-  if (text == "(不在列表中)") return nullptr;
+  if (text == TR_NOOP("(不在列表中)")) return nullptr;
   switch (kind) {
     case ValueKind::Number: return std::stoll(text);
-    case ValueKind::Bool: return text == "是";
+    case ValueKind::Bool: return text == TR_NOOP("是");
     case ValueKind::List:
       if (auto n = Whole(text, 0, 1'000'000'000)) return *n;
       return text;
@@ -673,19 +649,16 @@ ChecksumState ChecksumOf(const DeviceStatusRecord& r) {
 std::optional<std::string> ApplyValue(DeviceStatusRecord* record, const std::string& name, const std::string& value) {
   const Field* f = FindField(name);
   if (!f)
-    return Format(Tr("没有名为 %s 的参数（cardctl show 列出全部名称）", "no setting named %s (cardctl show lists them all)")
-                      .c_str(),
+    return Format(platform::Tr("没有名为 %s 的参数（cardctl show 列出全部名称）"),
                   name.c_str());
-  if (!f->set) return Format(Tr("%s 只能查看，不能修改", "%s can be shown but not set").c_str(), name.c_str());
+  if (!f->set) return Format(platform::Tr("%s 只能查看，不能修改"), name.c_str());
   DeviceStatusRecord changed = *record;
   if (auto error = f->set(&changed, value)) return error;
   // What the record now shows must be what was asked for: a list whose value
   // another setting decides (a polarity the display target fixes) takes nothing.
   const auto meant = f->canonical ? f->canonical(value) : std::nullopt;
   if (meant && f->show(changed) != *meant)
-    return Format(Tr("%s 不能设为 \"%s\"：该值由其他设置决定（当前显示 %s）",
-                     "%s cannot be set to \"%s\": other settings decide it (it shows %s)")
-                      .c_str(),
+    return Format(platform::Tr("%s 不能设为 \"%s\"：该值由其他设置决定（当前显示 %s）"),
                   name.c_str(), value.c_str(), f->Shown(changed).c_str());
   *record = changed;
   return std::nullopt;
@@ -694,15 +667,15 @@ std::optional<std::string> ApplyValue(DeviceStatusRecord* record, const std::str
 std::optional<std::string> ApplyAssignment(DeviceStatusRecord* record, const std::string& assignment) {
   const std::size_t eq = assignment.find('=');
   if (eq == std::string::npos || eq == 0)
-    return Format(Tr("\"%s\" 不是 名称=值 的形式", "\"%s\" is not of the form NAME=VALUE").c_str(), assignment.c_str());
+    return Format(platform::Tr("\"%s\" 不是 名称=值 的形式"), assignment.c_str());
   return ApplyValue(record, assignment.substr(0, eq), assignment.substr(eq + 1));
 }
 
 std::optional<std::string> ValueText(const Field& f, const nlohmann::ordered_json& v, std::string* error) {
   if (v.is_string()) return v.get<std::string>();
   if (v.is_number_integer() || v.is_number_unsigned()) return v.dump();
-  if (v.is_boolean() && f.kind == ValueKind::Bool) return std::string(v.get<bool>() ? "是" : "否");
-  *error = Format(Tr("%s 的值 %s 不是该参数可用的类型", "%s: %s is no value this setting takes").c_str(), f.name.c_str(),
+  if (v.is_boolean() && f.kind == ValueKind::Bool) return std::string(v.get<bool>() ? TR_NOOP("是") : TR_NOOP("否"));
+  *error = Format(platform::Tr("%s 的值 %s 不是该参数可用的类型"), f.name.c_str(),
                   v.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
   return std::nullopt;
 }

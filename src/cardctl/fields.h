@@ -27,6 +27,9 @@ struct Field {
   std::string name;     // "brightness"
   std::string label;    // "亮度", as the window names it
   std::string labelEn;  // "brightness"
+  // A numbered label ("起始计数值%d" and 1) is translated as its format.
+  const char* labelFormat = nullptr;
+  int labelNumber = 0;
   Group group;
   ValueKind kind = ValueKind::Text;
   // What a restore or `apply` writes to a card: every settable field, and the
@@ -49,7 +52,7 @@ struct Field {
   // their (Chinese) text, the Modbus requests as objects.
   nlohmann::ordered_json Value(const DeviceStatusRecord& r) const;
   // The label in the chosen language.
-  const std::string& Label() const;
+  std::string Label() const;
 };
 
 const std::vector<Field>& Fields();

@@ -9,19 +9,35 @@
 
 #include "cardctl/commands.h"
 #include "cardctl/options.h"
-#include "cardctl/texts.h"
 #include "cardctl/workdir.h"
 #include "link/driver_binding.h"
 #include "platform/adapters.h"
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 #include "platform/version.h"
 
 using namespace card::cli;
 
 int main(int argc, char** argv) {
-  const CommandLine cl = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  // The language comes first, so that even a complaint about the options is
+  // in it: --lang, then the per-user setting, then the locale; a language
+  // without a catalogue falls back to Chinese, and an explicit one says so.
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::string chosen;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--lang" && i + 1 < args.size()) chosen = args[i + 1];
+    if (args[i].rfind("--lang=", 0) == 0) chosen = args[i].substr(7);
+  }
+  platform::LanguageSources languages = platform::LanguageSources::FromEnvironment();
+  languages.explicitChoice = chosen;
+  languages.userSetting = platform::ReadLanguageSetting();
+  const std::string language = platform::UseLanguage(languages);
+  if (!chosen.empty() && chosen.rfind(language, 0) != 0)
+    std::cerr << platform::Format(platform::Tr("没有 %s 的语言文件，使用 %s\n"), chosen.c_str(), language.c_str());
+
+  const CommandLine cl = ParseCommandLine(args);
   if (!cl.error.empty()) {
     std::cerr << cl.error << "\n";
     return kExitRefused;
@@ -33,7 +49,7 @@ int main(int argc, char** argv) {
   if (cl.command.empty() || cl.command == "help" || cl.help) {
     std::string topic = cl.command == "help" ? (cl.positional.empty() ? "" : cl.positional[0]) : cl.command;
     if (!topic.empty() && !FindCommand(topic)) {
-      std::cerr << platform::Format(Tr("未知命令 %s", "unknown command %s").c_str(), topic.c_str()) << "\n"
+      std::cerr << platform::Format(platform::Tr("未知命令 %s"), topic.c_str()) << "\n"
                 << HelpText({});
       return kExitRefused;
     }
@@ -45,7 +61,7 @@ int main(int argc, char** argv) {
   std::string error;
   std::unique_ptr<WorkFolder> work = WorkFolder::Create(&error);
   if (!work) {
-    std::cerr << Tr("无法建立临时工作目录：", "cannot make the working folder: ") << error << "\n";
+    std::cerr << platform::Tr("无法建立临时工作目录：") << error << "\n";
     return kExitFailed;
   }
   InstallSignalCleanup(work.get());
@@ -54,7 +70,7 @@ int main(int argc, char** argv) {
 
   auto driver = cl.has("--driver") ? card::DriverLibrary::Load(cl.get("--driver")) : card::DriverLibrary::LoadFromToolDir();
   if (!driver) {
-    std::cerr << Tr("加载pcomm.dll失败", "could not load the communication driver") << "\n";
+    std::cerr << platform::Tr("加载pcomm.dll失败") << "\n";
     return kExitFailed;
   }
   platform::ScaledClock clock(platform::ClockScaleFromEnvironment(1.0));

@@ -56,8 +56,8 @@ struct CommandLine {
 };
 
 // Each command takes its own options and the global ones; any other option,
-// a missing value or a value outside its choices is an error. The language
-// (--lang) is applied while parsing, so the error is in it.
+// a missing value or a value outside its choices is an error. main() applies
+// --lang before this, so the error is in the chosen language.
 CommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // The help of one command, or of all when command is empty, in the chosen language.

@@ -5,7 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cardctl/fields.h"
-#include "cardctl/texts.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card::cli {
@@ -25,19 +25,17 @@ bool Take(SettingsFile* out, std::set<std::string>* seen, const std::string& nam
           const std::string& where) {
   const Field* f = FindField(name);
   if (!f) {
-    out->error = Format(Tr("%s：没有名为 %s 的参数（cardctl show 列出全部名称）",
-                           "%s: no setting named %s (cardctl show lists them all)")
-                            .c_str(),
+    out->error = Format(platform::Tr("%s：没有名为 %s 的参数（cardctl show 列出全部名称）"),
                         where.c_str(), name.c_str());
     return false;
   }
   if (!f->set) {
-    out->error = Format(Tr("%s：%s 只能查看，不能修改", "%s: %s can be shown but not set").c_str(), where.c_str(),
+    out->error = Format(platform::Tr("%s：%s 只能查看，不能修改"), where.c_str(),
                         name.c_str());
     return false;
   }
   if (!seen->insert(name).second) {
-    out->error = Format(Tr("%s：%s 出现了两次", "%s: %s is given twice").c_str(), where.c_str(), name.c_str());
+    out->error = Format(platform::Tr("%s：%s 出现了两次"), where.c_str(), name.c_str());
     return false;
   }
   out->values.emplace_back(name, value);
@@ -58,11 +56,11 @@ SettingsFile ParseJson(const std::string& text) {
       },
       false);
   if (twice) {
-    out.error = Tr("设置文件中有名称出现了两次", "a name appears twice in the settings file");
+    out.error = platform::Tr("设置文件中有名称出现了两次");
     return out;
   }
   if (doc.is_discarded() || !doc.is_object()) {
-    out.error = Tr("设置文件不是 JSON 对象（{\"名称\": 值, ...}）", "the settings file is no JSON object ({\"NAME\": VALUE, ...})");
+    out.error = platform::Tr("设置文件不是 JSON 对象（{\"名称\": 值, ...}）");
     return out;
   }
   std::set<std::string> seen;
@@ -99,10 +97,10 @@ SettingsFile ParseIni(const std::string& text) {
     at = end + 1;
     ++number;
     if (line.empty() || line[0] == '#' || line[0] == ';' || line[0] == '[') continue;
-    const std::string where = Format(Tr("第%d行", "line %d").c_str(), number);
+    const std::string where = Format(platform::Tr("第%d行"), number);
     const std::size_t eq = line.find('=');
     if (eq == std::string::npos) {
-      out.error = Format(Tr("%s：不是 名称 = 值 的形式", "%s: not of the form NAME = VALUE").c_str(), where.c_str());
+      out.error = Format(platform::Tr("%s：不是 名称 = 值 的形式"), where.c_str());
       out.values.clear();
       return out;
     }
@@ -128,7 +126,7 @@ SettingsFile ParseSettingsFile(const std::string& text) {
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   SettingsFile out = first != std::string::npos && text[first] == '{' ? ParseJson(text) : ParseIni(text);
   if (out.error.empty() && out.values.empty())
-    out.error = Tr("设置文件中没有任何设置", "the settings file holds no setting");
+    out.error = platform::Tr("设置文件中没有任何设置");
   return out;
 }
 

@@ -4,15 +4,15 @@
 #include <cstring>
 #include <vector>
 
-#include "cardctl/texts.h"
 #include "platform/crc32.h"
 #include "platform/files.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card {
 namespace {
 
-using cli::Tr;
+using platform::Tr;
 using platform::Format;
 
 constexpr const char* kMagic = "CARDSNAP 2";
@@ -241,23 +241,21 @@ SnapshotRead ReadSnapshot(const std::string& path) {
 std::string SnapshotErrorText(const SnapshotRead& r) {
   switch (r.error) {
     case SnapshotError::None: return {};
-    case SnapshotError::Missing: return Tr("文件不存在", "no such file");
-    case SnapshotError::Unreadable: return Tr("文件无法读取", "the file cannot be read");
-    case SnapshotError::TooLarge: return Tr("文件太大，不是备份文件", "too large to be a backup");
-    case SnapshotError::NotASnapshot: return Tr("不是备份文件", "not a backup file");
+    case SnapshotError::Missing: return platform::Tr("文件不存在");
+    case SnapshotError::Unreadable: return platform::Tr("文件无法读取");
+    case SnapshotError::TooLarge: return platform::Tr("文件太大，不是备份文件");
+    case SnapshotError::NotASnapshot: return platform::Tr("不是备份文件");
     case SnapshotError::OldFormat:
-      return Tr("这是旧格式（CARDSNAP 1）的备份，它的标题行没有校验保护，无法确认未被损坏；请用本版本的 cardctl backup 重新备份",
-                "a backup of the old format (CARDSNAP 1), whose header lines no checksum protects, so it cannot be "
-                "told from a damaged one; make the backup again with this cardctl");
+      return platform::Tr("这是旧格式（CARDSNAP 1）的备份，它的标题行没有校验保护，无法确认未被损坏；请用本版本的 cardctl backup 重新备份");
     case SnapshotError::BadChecksum:
-      return r.detail.empty() ? Tr("文件校验失败，文件已损坏", "the file fails its checksum: it is damaged")
-                              : Format(Tr("%s 校验失败，文件已损坏", "part %s fails its checksum: the file is damaged").c_str(),
+      return r.detail.empty() ? platform::Tr("文件校验失败，文件已损坏")
+                              : Format(platform::Tr("%s 校验失败，文件已损坏"),
                                        r.detail.c_str());
-    case SnapshotError::Truncated: return Tr("文件不完整（被截断）", "the file is incomplete (cut short)");
+    case SnapshotError::Truncated: return platform::Tr("文件不完整（被截断）");
     case SnapshotError::UnknownLayout:
-      return Tr("备份来自另一种参数格式", "made from another record layout");
+      return platform::Tr("备份来自另一种参数格式");
     case SnapshotError::BadPart:
-      return Format(Tr("文件内容有误（%s）", "the file is malformed (%s)").c_str(), r.detail.c_str());
+      return Format(platform::Tr("文件内容有误（%s）"), r.detail.c_str());
   }
   return {};
 }

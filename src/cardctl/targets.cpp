@@ -2,7 +2,7 @@
 
 #include <map>
 
-#include "cardctl/texts.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card::cli {
@@ -65,13 +65,13 @@ Targets ExpandTargets(const std::vector<std::string>& args,
     auto [it, fresh] = seen.emplace(a, as);
     if (!fresh) {
       if (t.error.empty())
-        t.error = Format(Tr("控制卡 %s 出现了两次（%s 和 %s）", "card %s is named twice (%s and %s)").c_str(),
+        t.error = Format(platform::Tr("控制卡 %s 出现了两次（%s 和 %s）"),
                          AddressString(a).c_str(), it->second.c_str(), as.c_str());
       return false;
     }
     if (t.addresses.size() >= kMaxTargets) {
       if (t.error.empty())
-        t.error = Format(Tr("一次最多 %zu 张控制卡", "at most %zu cards at a time").c_str(), kMaxTargets);
+        t.error = Format(platform::Tr("一次最多 %zu 张控制卡"), kMaxTargets);
       return false;
     }
     t.addresses.push_back(AddressString(a));
@@ -83,7 +83,7 @@ Targets ExpandTargets(const std::vector<std::string>& args,
     if (dash == std::string::npos) {
       auto a = ParseAddress(word);
       if (!a) {
-        t.error = Format(Tr("\"%s\" 不是控制卡IP", "\"%s\" is not a card address").c_str(), word.c_str());
+        t.error = Format(platform::Tr("\"%s\" 不是控制卡IP"), word.c_str());
         return false;
       }
       return add(*a, word);
@@ -95,13 +95,12 @@ Targets ExpandTargets(const std::vector<std::string>& args,
         std::stoi(to) <= 255)
       last = (*first & 0xFFFFFF00u) | static_cast<std::uint32_t>(std::stoi(to));
     if (!first || !last || *last < *first) {
-      t.error = Format(Tr("\"%s\" 不是地址范围（例如 192.168.1.20-40）", "\"%s\" is not an address range (say 192.168.1.20-40)")
-                           .c_str(),
+      t.error = Format(platform::Tr("\"%s\" 不是地址范围（例如 192.168.1.20-40）"),
                        word.c_str());
       return false;
     }
     if (*last - *first >= kMaxTargets) {
-      t.error = Format(Tr("范围 %s 超过 %zu 张控制卡", "range %s holds more than %zu cards").c_str(), word.c_str(), kMaxTargets);
+      t.error = Format(platform::Tr("范围 %s 超过 %zu 张控制卡"), word.c_str(), kMaxTargets);
       return false;
     }
     for (std::uint32_t a = *first;; ++a) {
@@ -115,8 +114,8 @@ Targets ExpandTargets(const std::vector<std::string>& args,
       const std::string path = arg == "-" ? "-" : arg.substr(1);
       std::string text;
       if (!readFile(path, &text)) {
-        t.error = arg == "-" ? Tr("无法读取标准输入", "cannot read standard input")
-                             : Format(Tr("无法读取地址文件 %s", "cannot read the address file %s").c_str(), path.c_str());
+        t.error = arg == "-" ? platform::Tr("无法读取标准输入")
+                             : Format(platform::Tr("无法读取地址文件 %s"), path.c_str());
         break;
       }
       bool ok = true;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card {
@@ -90,11 +91,11 @@ DeviceListEntry MakeDeviceListEntry(const DeviceStatusRecord& r, int number) {
   e.number = platform::Format(" %d", number);
   e.serial = SerialText(r);
   e.address = AddressText(r);
-  e.autoIp = r.u8(rec::kIpMode) == 1 ? "否" : "是";
-  e.status = "正常";
+  e.autoIp = r.u8(rec::kIpMode) == 1 ? platform::Tr("否") : platform::Tr("是");
+  e.status = platform::Tr("正常");
   e.mac = MacText(r);
   e.firmware = FirmwareText(r);
-  e.platform = r.u16(rec::kPlatformStatus) == 0x55 ? "已连接" : "未连接";
+  e.platform = r.u16(rec::kPlatformStatus) == 0x55 ? platform::Tr("已连接") : platform::Tr("未连接");
   return e;
 }
 

@@ -1,5 +1,6 @@
 #include "core/siblings.h"
 
+#include "platform/i18n.h"
 #include "platform/text.h"
 #include "platform/tooldir.h"
 
@@ -16,7 +17,7 @@ SiblingStart Siblings::StartIfNotRunning(const std::string& program) {
 }
 
 std::string SiblingStartFailedText(const std::string& program) {
-  return platform::Format("无法启动%s，请确认软件目录subsys中有该程序！",
+  return platform::Format(platform::Tr("无法启动%s，请确认软件目录subsys中有该程序！"),
                           platform::ExecutableFileName(program).c_str());
 }
 

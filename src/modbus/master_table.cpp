@@ -6,6 +6,7 @@
 #include "link/command_channel.h"
 #include "modbus/rtu.h"
 #include "platform/files.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card::modbus {
@@ -199,12 +200,12 @@ TableFileLoad DecodeTableFile(std::string_view bytes, const RecordTable& previou
 std::string TableFileNotice(const TableFileLoad& load) {
   if (load.bytes == kTableFileSize) return {};
   if (load.whole == 0)
-    return platform::Format("文件长度为%zu字节，没有一条完整的请求（每条45字节），列表保持不变。", load.bytes);
+    return platform::Format(platform::Tr("文件长度为%zu字节，没有一条完整的请求（每条45字节），列表保持不变。"), load.bytes);
   if (load.bytes < kTableFileSize)
     return platform::Format(
-        "文件长度为%zu字节，不是完整的请求表（1350字节）：只载入了前%zu条完整的请求，第%zu行起保持不变。", load.bytes,
+        platform::Tr("文件长度为%zu字节，不是完整的请求表（1350字节）：只载入了前%zu条完整的请求，第%zu行起保持不变。"), load.bytes,
         load.whole, load.whole + 1);
-  return platform::Format("文件长度为%zu字节，超过请求表的1350字节：只载入了前30条请求，多余部分未载入。", load.bytes);
+  return platform::Format(platform::Tr("文件长度为%zu字节，超过请求表的1350字节：只载入了前30条请求，多余部分未载入。"), load.bytes);
 }
 
 bool WriteTableFile(const std::string& path, const RecordTable& t) {
@@ -213,16 +214,16 @@ bool WriteTableFile(const std::string& path, const RecordTable& t) {
 }
 
 const std::array<std::string, kColumns>& NormalHeaders() {
-  static const std::array<std::string, kColumns> h = {"从站地址 ", "寄存器地址 ", "功能码", "请求个数",
-                                                      "除倍数",    "乘倍数",      "校准+",  "校准-",
-                                                      "主寄存器地址", "延时(ms)", "上限值", "下限值"};
+  static const std::array<std::string, kColumns> h = {TR_NOOP("从站地址 "), TR_NOOP("寄存器地址 "), TR_NOOP("功能码"), TR_NOOP("请求个数"),
+                                                      TR_NOOP("除倍数"),    TR_NOOP("乘倍数"),      TR_NOOP("校准+"),  TR_NOOP("校准-"),
+                                                      TR_NOOP("主寄存器地址"), TR_NOOP("延时(ms)"), TR_NOOP("上限值"), TR_NOOP("下限值")};
   return h;
 }
 
 const std::array<std::string, kColumns>& WeighingHeaders() {
   static const std::array<std::string, kColumns> h = {
-      " 0 (16进制）", " 1 (16进制）", " 2 (16进制）", " 3 (16进制）", " 4 (16进制）",   " 5 (16进制）",
-      " 6 (16进制）", " 7 (16进制）", " 8 (16进制）", "延时 (10进制）", " 上限 (10进制）", " 下限 (10进制）"};
+      TR_NOOP(" 0 (16进制）"), TR_NOOP(" 1 (16进制）"), TR_NOOP(" 2 (16进制）"), TR_NOOP(" 3 (16进制）"), TR_NOOP(" 4 (16进制）"),   TR_NOOP(" 5 (16进制）"),
+      TR_NOOP(" 6 (16进制）"), TR_NOOP(" 7 (16进制）"), TR_NOOP(" 8 (16进制）"), TR_NOOP("延时 (10进制）"), TR_NOOP(" 上限 (10进制）"), TR_NOOP(" 下限 (10进制）")};
   return h;
 }
 
@@ -281,7 +282,7 @@ TableParse ParseRows(const TableTexts& rows, const std::array<std::string, kColu
       const Column& col = kColumnFields[c];
       auto v = ParseWhole(row[c], col.low, col.high);
       if (!v) {
-        out.errors.push_back(platform::Format("第%zu行“%s”：“%s”不是%lld到%lld之间的整数", i + 1,
+        out.errors.push_back(platform::Format(platform::Tr("第%zu行“%s”：“%s”不是%lld到%lld之间的整数"), i + 1,
                                               Trim(headers[c]).c_str(), Trim(row[c]).c_str(), col.low, col.high));
         rowOk = false;
         continue;
@@ -292,7 +293,7 @@ TableParse ParseRows(const TableTexts& rows, const std::array<std::string, kColu
     if (!rowOk) continue;
     if (r.empty()) {
       if (anyValue)
-        out.warnings.push_back(platform::Format("第%zu行：没有功能码，这一行按空请求保存，其中的数值不保留。", i + 1));
+        out.warnings.push_back(platform::Format(platform::Tr("第%zu行：没有功能码，这一行按空请求保存，其中的数值不保留。"), i + 1));
       r = RequestRecord{};
     }
     out.records[i] = r;
@@ -312,13 +313,13 @@ std::vector<std::string> CheckTable(const RecordTable& t) {
     if (r.empty()) continue;
     const int fc = r.function, row = static_cast<int>(i + 1);
     if (FunctionName(fc).empty()) {
-      out.push_back(platform::Format("第%d行：功能码%d不是Modbus主站的读写功能码（1–6、15、16）。", row, fc));
+      out.push_back(platform::Format(platform::Tr("第%d行：功能码%d不是Modbus主站的读写功能码（1–6、15、16）。"), row, fc));
       continue;
     }
     if (r.slave > 247)
-      out.push_back(platform::Format("第%d行：从站地址%d超出了1到247。", row, r.slave));
+      out.push_back(platform::Format(platform::Tr("第%d行：从站地址%d超出了1到247。"), row, r.slave));
     else if (r.slave == 0 && IsRead(fc))
-      out.push_back(platform::Format("第%d行：从站地址0是广播地址，读请求不会得到应答。", row));
+      out.push_back(platform::Format(platform::Tr("第%d行：从站地址0是广播地址，读请求不会得到应答。"), row));
     int most = 0;
     switch (fc) {
       case 3: case 4: most = 125; break;
@@ -327,11 +328,11 @@ std::vector<std::string> CheckTable(const RecordTable& t) {
       default: break;  // 5 and 6 write one value whatever the count says
     }
     if (most && (r.count < 1 || r.count > most))
-      out.push_back(platform::Format("第%d行：功能码%d的请求个数应在1到%d之间，现为%d。", row, fc, most, r.count));
+      out.push_back(platform::Format(platform::Tr("第%d行：功能码%d的请求个数应在1到%d之间，现为%d。"), row, fc, most, r.count));
     const int span = most ? std::max(1, r.count) : 1;
     if (r.address + span - 1 > 65535)
-      out.push_back(platform::Format("第%d行：从寄存器地址%d起的%d个地址超出了65535。", row, r.address, span));
-    if (r.divisor == 0) out.push_back(platform::Format("第%d行：除倍数为0。", row));
+      out.push_back(platform::Format(platform::Tr("第%d行：从寄存器地址%d起的%d个地址超出了65535。"), row, r.address, span));
+    if (r.divisor == 0) out.push_back(platform::Format(platform::Tr("第%d行：除倍数为0。"), row));
     if (IsRead(fc)) {
       // Registers land one each in master storage, coils and inputs 16 to a register.
       const int words = fc >= 3 ? std::max(1, r.count) : std::max(1, (r.count + 15) / 16);
@@ -341,7 +342,7 @@ std::vector<std::string> CheckTable(const RecordTable& t) {
   for (std::size_t a = 0; a < reads.size(); ++a)
     for (std::size_t b = a + 1; b < reads.size(); ++b)
       if (reads[a].first <= reads[b].last && reads[b].first <= reads[a].last)
-        out.push_back(platform::Format("第%zu行与第%zu行的主寄存器地址范围重叠（%d–%d 与 %d–%d）。", reads[a].row,
+        out.push_back(platform::Format(platform::Tr("第%zu行与第%zu行的主寄存器地址范围重叠（%d–%d 与 %d–%d）。"), reads[a].row,
                                        reads[b].row, reads[a].first, reads[a].last, reads[b].first, reads[b].last));
   return out;
 }
@@ -370,11 +371,11 @@ std::vector<std::string> UnsentRequests(const EntryTable& t) {
   for (std::size_t i = 0; i < kRequests; ++i) {
     if (t[i].empty()) continue;
     if (i >= kSentRequests)
-      late += platform::Format(late.empty() ? "第%zu行" : "、第%zu行", i + 1);
+      late += platform::Format(late.empty() ? platform::Tr("第%zu行") : platform::Tr("、第%zu行"), i + 1);
     else if (!Sendable(t[i].function))
-      out.push_back(platform::Format("第%zu行：功能码%d的请求设备不接收，不会发送。", i + 1, t[i].function));
+      out.push_back(platform::Format(platform::Tr("第%zu行：功能码%d的请求设备不接收，不会发送。"), i + 1, t[i].function));
   }
-  if (!late.empty()) out.push_back("设备只接收前20条请求，" + late + "只保存在表中，不会发送。");
+  if (!late.empty()) out.push_back(platform::Tr("设备只接收前20条请求，") + late + platform::Tr("只保存在表中，不会发送。"));
   return out;
 }
 
@@ -407,7 +408,7 @@ std::optional<RequestRecord> AddedRequest(const AddRequestValues& v, std::vector
   if (!inRange(v.slave, items.slaves) || !inRange(v.address, items.addresses) ||
       !inRange(v.function, items.functions) || !inRange(v.count, items.counts) || !inRange(v.master, items.masters) ||
       !inRange(v.delay, items.delays)) {
-    errors->push_back("请在每个下拉列表中选择一项。");
+    errors->push_back(platform::Tr("请在每个下拉列表中选择一项。"));
     return std::nullopt;
   }
   r.slave = v.slave + 1;
@@ -422,17 +423,17 @@ std::optional<RequestRecord> AddedRequest(const AddRequestValues& v, std::vector
     std::int32_t RequestRecord::*field;
     long long low, high;
   };
-  const Text texts[] = {{"乘倍数", &v.multiplier, &RequestRecord::multiplier, 0, kU16},
-                        {"除倍数", &v.divisor, &RequestRecord::divisor, 0, kU16},
-                        {"校准+", &v.calPlus, &RequestRecord::calPlus, 0, kU16},
-                        {"校准-", &v.calMinus, &RequestRecord::calMinus, 0, kU16},
-                        {"上限值", &v.upper, &RequestRecord::upper, 0, kU16},
-                        {"下限值", &v.lower, &RequestRecord::lower, -32768, 32767}};
+  const Text texts[] = {{TR_NOOP("乘倍数"), &v.multiplier, &RequestRecord::multiplier, 0, kU16},
+                        {TR_NOOP("除倍数"), &v.divisor, &RequestRecord::divisor, 0, kU16},
+                        {TR_NOOP("校准+"), &v.calPlus, &RequestRecord::calPlus, 0, kU16},
+                        {TR_NOOP("校准-"), &v.calMinus, &RequestRecord::calMinus, 0, kU16},
+                        {TR_NOOP("上限值"), &v.upper, &RequestRecord::upper, 0, kU16},
+                        {TR_NOOP("下限值"), &v.lower, &RequestRecord::lower, -32768, 32767}};
   const std::size_t before = errors->size();
   for (const Text& t : texts) {
     auto value = ParseWhole(*t.text, t.low, t.high);
     if (!value)
-      errors->push_back(platform::Format("“%s”：“%s”不是%lld到%lld之间的整数", t.label, Trim(*t.text).c_str(), t.low, t.high));
+      errors->push_back(platform::Format(platform::Tr("“%s”：“%s”不是%lld到%lld之间的整数"), platform::Tr(t.label), Trim(*t.text).c_str(), t.low, t.high));
     else
       r.*t.field = static_cast<std::int32_t>(*value);
   }
@@ -456,9 +457,9 @@ bool UploadTable(Channel& link, platform::Clock& clock, UserPort& user, Progress
   progress.Progress(0);
   for (std::size_t i = 0; i < kSentRequests; ++i) {
     if (!Sendable(table[i].function)) continue;
-    progress.Status(platform::Format("正在发送第%zu行的请求（%d/%d）", i + 1, sent + 1, total));
+    progress.Status(platform::Format(platform::Tr("正在发送第%zu行的请求（%d/%d）"), i + 1, sent + 1, total));
     if (SendLine(link, CddLine(i, table[i])) != 0) {
-      user.Message(platform::Format("%s\n第%zu行的请求没有发出，上传已停止。", kMsgConnectFailed, i + 1), kTitleError,
+      user.Message(platform::Format(platform::Tr("%s\n第%zu行的请求没有发出，上传已停止。"), platform::Tr(kMsgConnectFailed), i + 1), kTitleError,
                    Icon::Error);
       return false;
     }

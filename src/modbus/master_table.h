@@ -16,6 +16,7 @@
 #include "link/channel.h"
 #include "link/record.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 
 namespace card::modbus {
 
@@ -33,7 +34,7 @@ constexpr const char* kTableFileName = "PlC1MEM.datr";
 // The RS-485 mode whose headers name raw bytes ("22-称重仪器定制").
 constexpr int kWeighingMode = 22;
 
-inline constexpr const char* kMsgFileMissing = "文件不存在";
+inline constexpr const char* kMsgFileMissing = TR_NOOP("文件不存在");
 
 // One request as the card stores it (19 bytes, little-endian).
 struct RequestEntry {

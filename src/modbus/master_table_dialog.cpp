@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -25,6 +26,7 @@ namespace {
 
 using ui::Q;
 using ui::S;
+using ui::T;
 
 
 const QColor kCellBackground(187, 255, 255);
@@ -34,7 +36,7 @@ constexpr std::size_t kErrorsShown = 12;
 
 QComboBox* Combo(const std::vector<std::string>& items) {
   auto* c = new QComboBox;
-  for (const auto& item : items) c->addItem(Q(item));
+  for (const auto& item : items) c->addItem(Q(platform::Tr(item)));
   c->setCurrentIndex(0);
   c->setMaxVisibleItems(20);
   return c;
@@ -43,14 +45,14 @@ QComboBox* Combo(const std::vector<std::string>& items) {
 std::string Joined(const std::vector<std::string>& lines, std::size_t most) {
   std::string out;
   for (std::size_t i = 0; i < lines.size() && i < most; ++i) out += (i ? "\n" : "") + lines[i];
-  if (lines.size() > most) out += platform::Format("\n……共%zu处", lines.size());
+  if (lines.size() > most) out += platform::Format(platform::Tr("\n……共%zu处"), lines.size());
   return out;
 }
 
 }  // namespace
 
 AddRequestDialog::AddRequestDialog(UserPort* user, QWidget* parent) : QDialog(parent), user_(user) {
-  setWindowTitle(QStringLiteral(u"添加请求报文"));
+  setWindowTitle(T("添加请求报文"));
   setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
   const AddRequestItems& items = AddItems();
   slave = Combo(items.slaves);
@@ -62,18 +64,18 @@ AddRequestDialog::AddRequestDialog(UserPort* user, QWidget* parent) : QDialog(pa
   for (QLineEdit** e : {&multiplier, &divisor, &calPlus, &calMinus, &upper, &lower}) *e = new QLineEdit;
   auto* form = new QFormLayout;
   // QFormLayout makes each label the buddy of its field.
-  form->addRow(QStringLiteral(u"从站地址"), slave);
-  form->addRow(QStringLiteral(u"寄存器地址"), address);
-  form->addRow(QStringLiteral(u"功能码"), function);
-  form->addRow(QStringLiteral(u"请求个数"), count);
-  form->addRow(QStringLiteral(u"乘倍数"), multiplier);
-  form->addRow(QStringLiteral(u"除倍数"), divisor);
-  form->addRow(QStringLiteral(u"校准+"), calPlus);
-  form->addRow(QStringLiteral(u"校准-"), calMinus);
-  form->addRow(QStringLiteral(u"主存储地址"), master);
-  form->addRow(QStringLiteral(u"请求延时ms"), delay);
-  form->addRow(QStringLiteral(u"上限值"), upper);
-  form->addRow(QStringLiteral(u"下限值"), lower);
+  form->addRow(T("从站地址"), slave);
+  form->addRow(T("寄存器地址"), address);
+  form->addRow(T("功能码"), function);
+  form->addRow(T("请求个数"), count);
+  form->addRow(T("乘倍数"), multiplier);
+  form->addRow(T("除倍数"), divisor);
+  form->addRow(T("校准+"), calPlus);
+  form->addRow(T("校准-"), calMinus);
+  form->addRow(T("主存储地址"), master);
+  form->addRow(T("请求延时ms"), delay);
+  form->addRow(T("上限值"), upper);
+  form->addRow(T("下限值"), lower);
   const ui::OkCancel buttons = ui::OkCancelRow();
   ok = buttons.ok;
   cancel = buttons.cancel;
@@ -125,9 +127,11 @@ MasterTableDialog::MasterTableDialog(const ToolEnv& env, std::unique_ptr<Channel
   list_ = new ui::EditableList(static_cast<int>(kRequests), static_cast<int>(kColumns));
   list_->setAccessibleName(titleText());
   QStringList headers;
-  for (const auto& h : *headers_) headers << Q(h);
+  for (const auto& h : *headers_) headers << Q(platform::Tr(h));
   list_->setHorizontalHeaderLabels(headers);
-  list_->setHorizontalScrollBarPolicy(weighing_ ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+  // A header longer than its column wraps at its blanks (see ApplyWidths).
+  list_->horizontalHeader()->setDefaultAlignment(Qt::Alignment::fromInt(Qt::AlignCenter | Qt::TextWordWrap));
+  list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
   QPalette palette = list_->palette();
   palette.setColor(QPalette::Base, kCellBackground);
   list_->setPalette(palette);
@@ -143,8 +147,8 @@ MasterTableDialog::MasterTableDialog(const ToolEnv& env, std::unique_ptr<Channel
 
   // The frame of each row stands beside it and scrolls with it.
   frames_ = new QTableWidget(static_cast<int>(kRequests), 1);
-  frames_->setAccessibleName(QStringLiteral(u"RTU请求帧"));
-  frames_->setHorizontalHeaderLabels({QStringLiteral(u"RTU请求帧")});
+  frames_->setAccessibleName(T("RTU请求帧"));
+  frames_->setHorizontalHeaderLabels({T("RTU请求帧")});
   frames_->verticalHeader()->hide();
   frames_->horizontalHeader()->setStretchLastSection(true);
   frames_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -159,12 +163,12 @@ MasterTableDialog::MasterTableDialog(const ToolEnv& env, std::unique_ptr<Channel
   connect(frames_->verticalScrollBar(), &QScrollBar::valueChanged, list_->verticalScrollBar(), &QScrollBar::setValue);
   connect(list_, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* item) { UpdateFrame(item->row()); });
 
-  auto* load = new QPushButton(QStringLiteral(u"加载到设备"));
-  auto* readBack = new QPushButton(QStringLiteral(u"从设备回读"));
-  auto* open = new QPushButton(QStringLiteral(u"从文件打开"));
-  auto* save = new QPushButton(QStringLiteral(u"另存文件"));
-  auto* add = new QPushButton(QStringLiteral(u"添加请求"));
-  auto* remove = new QPushButton(QStringLiteral(u"删除请求"));
+  auto* load = new QPushButton(T("加载到设备"));
+  auto* readBack = new QPushButton(T("从设备回读"));
+  auto* open = new QPushButton(T("从文件打开"));
+  auto* save = new QPushButton(T("另存文件"));
+  auto* add = new QPushButton(T("添加请求"));
+  auto* remove = new QPushButton(T("删除请求"));
   for (QPushButton* b : {load, readBack, open, save, add, remove}) b->setAutoDefault(false);
   connect(load, &QPushButton::clicked, this, &MasterTableDialog::LoadToDevice);
   connect(readBack, &QPushButton::clicked, this, &MasterTableDialog::ReadBack);
@@ -216,9 +220,24 @@ bool MasterTableDialog::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void MasterTableDialog::ApplyWidths() {
+  // Each column takes its share of the view. A header longer than its share
+  // wraps onto more lines; a word longer than the share widens the column,
+  // and the table scrolls (longer languages than Chinese need that).
+  QHeaderView* header = list_->horizontalHeader();
+  const QFontMetrics fm = header->fontMetrics();
+  const int margin = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
   const int w = list_->viewport()->width() / 6;
-  for (std::size_t c = 0; c < kColumns; ++c)
-    list_->setColumnWidth(static_cast<int>(c), w * (weighing_ ? kWeighingWidthFifteenths : NormalWidthFifteenths()[c]) / 15);
+  int lines = 0;
+  for (std::size_t c = 0; c < kColumns; ++c) {
+    const QString text = list_->horizontalHeaderItem(static_cast<int>(c))->text();
+    int word = 0;
+    for (const QString& part : text.split(QLatin1Char(' '), Qt::SkipEmptyParts))
+      word = std::max(word, fm.horizontalAdvance(part));
+    const int width = std::max(w * (weighing_ ? kWeighingWidthFifteenths : NormalWidthFifteenths()[c]) / 15, word + margin);
+    list_->setColumnWidth(static_cast<int>(c), width);
+    lines = std::max(lines, fm.boundingRect(QRect(0, 0, width - margin, 100000), Qt::TextWordWrap, text).height());
+  }
+  header->setMinimumHeight(lines > fm.height() ? lines + margin : 0);
 }
 
 TableTexts MasterTableDialog::rows() const {
@@ -248,7 +267,7 @@ void MasterTableDialog::UpdateFrame(int row) {
     auto slave = ParseWhole(cell(0), 0, 255), address = ParseWhole(cell(1), 0, 65535),
          function = ParseWhole(cell(2), 0, 255), count = ParseWhole(cell(3), 0, 255);
     if (!slave || !address || !function || !count) {
-      text = QStringLiteral(u"（数值无效）");
+      text = T("（数值无效）");
     } else {
       RequestRecord r;
       r.slave = static_cast<std::int32_t>(*slave);
@@ -256,7 +275,7 @@ void MasterTableDialog::UpdateFrame(int row) {
       r.function = static_cast<std::int32_t>(*function);
       r.count = static_cast<std::int32_t>(*count);
       text = Q(RowFrameText(r));
-      if (text.isEmpty() && !r.empty()) text = QStringLiteral(u"（功能码不能组帧）");
+      if (text.isEmpty() && !r.empty()) text = T("（功能码不能组帧）");
     }
   }
   if (QTableWidgetItem* it = frames_->item(row, 0))
@@ -266,7 +285,7 @@ void MasterTableDialog::UpdateFrame(int row) {
 }
 
 void MasterTableDialog::ShowErrors(const std::vector<std::string>& errors) {
-  user().Message("以下单元格的数值不对，表格没有保存：\n" + Joined(errors, kErrorsShown), kTitleError, Icon::Error);
+  user().Message(platform::Tr("以下单元格的数值不对，表格没有保存：\n") + Joined(errors, kErrorsShown), kTitleError, Icon::Error);
 }
 
 void MasterTableDialog::ReadBack() {
@@ -277,7 +296,7 @@ void MasterTableDialog::ReadBack() {
 }
 
 void MasterTableDialog::OpenFromFile() {
-  auto path = files().OpenFile({"从文件打开", kFilter, ToolDirPath(), ""});
+  auto path = files().OpenFile({TR_NOOP("从文件打开"), kFilter, ToolDirPath(), ""});
   if (!path) return;
   std::string bytes;
   if (!platform::ReadWholeFile(*path, &bytes, kTableFileSize + 1)) {
@@ -299,7 +318,7 @@ void MasterTableDialog::SaveToFile() {
     ShowErrors(parse.errors);
     return;
   }
-  auto path = files().SaveFile({"另存文件", kFilter, ToolDirPath(), kTableFileName});
+  auto path = files().SaveFile({TR_NOOP("另存文件"), kFilter, ToolDirPath(), kTableFileName});
   if (!path) return;
   if (!WriteTableFile(*path, parse.records)) {
     user().Message(kMsgFileMissing, kTitleError, Icon::Warning);
@@ -307,7 +326,7 @@ void MasterTableDialog::SaveToFile() {
   }
   std::vector<std::string> notes = parse.warnings;
   for (auto& w : CheckTable(parse.records)) notes.push_back(std::move(w));
-  if (!notes.empty()) user().Message("表格已保存。请注意：\n" + Joined(notes, kErrorsShown), kTitleNotice, Icon::Warning);
+  if (!notes.empty()) user().Message(platform::Tr("表格已保存。请注意：\n") + Joined(notes, kErrorsShown), kTitleNotice, Icon::Warning);
 }
 
 bool MasterTableDialog::AddRow(const RequestRecord& r) {
@@ -326,7 +345,7 @@ void MasterTableDialog::AddRequest() {
   bool free = false;
   for (int row = 0; row < static_cast<int>(kRequests) && !free; ++row) free = !RowFilled(row);
   if (!free) {
-    user().Message("30行都已有请求，不能再添加。请先删除一条请求。", kTitleNotice, Icon::Information);
+    user().Message(platform::Tr("30行都已有请求，不能再添加。请先删除一条请求。"), kTitleNotice, Icon::Information);
     return;
   }
   AddRequestDialog dialog(&user(), this);
@@ -360,7 +379,7 @@ void MasterTableDialog::LoadToDevice() {
   std::vector<std::string> notes = parse.warnings;
   for (const auto& more : {CheckTable(parse.records), UnsentRequests(entries)})
     notes.insert(notes.end(), more.begin(), more.end());
-  if (!notes.empty() && !user().Ask(Joined(notes, kErrorsShown) + "\n\n是否继续加载到设备？", "加载到设备")) return;
+  if (!notes.empty() && !user().Ask(Joined(notes, kErrorsShown) + platform::Tr("\n\n是否继续加载到设备？"), platform::Tr("加载到设备"))) return;
   uploaded_ = false;
   RunOperation(
       [this, entries](platform::Clock& clock) {

@@ -13,6 +13,7 @@
 #include "link/channel.h"
 #include "link/record.h"
 #include "modbus/master_table.h"
+#include "ui/text.h"
 #include "ui/tool_dialog.h"
 
 class QComboBox;
@@ -55,7 +56,7 @@ class MasterTableDialog : public ui::ToolDialog {
                     QWidget* parent = nullptr);
   ~MasterTableDialog() override;
 
-  static QString titleText() { return QStringLiteral(u"MODBUS 主站请求配置"); }
+  static QString titleText() { return ui::T("MODBUS 主站请求配置"); }
   std::string workingFilePath() const;
 
   // The buttons.

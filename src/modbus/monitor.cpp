@@ -4,6 +4,7 @@
 
 #include "link/command_channel.h"
 #include "platform/codec.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card::modbus {
@@ -45,7 +46,7 @@ std::string FormatRtuBlock(const MonitorBlock& b, RtuFramer& framer) {
   std::string out = "\n[" + BlockStamp(b) + "]: \n";
   const std::vector<RtuFrame> frames = framer.Feed(b.bytes, b.at);
   for (const RtuFrame& f : frames) out += DescribeFrame(f) + "\n";
-  if (framer.pending() > 0) out += platform::Format("（%zu个字节等待帧的其余部分）\n", framer.pending());
+  if (framer.pending() > 0) out += platform::Format(platform::Tr("（%zu个字节等待帧的其余部分）\n"), framer.pending());
   return out;
 }
 

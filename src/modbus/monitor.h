@@ -16,6 +16,7 @@
 #include "link/channel.h"
 #include "modbus/rtu.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 
 namespace card::modbus {
 
@@ -33,8 +34,8 @@ constexpr std::size_t kQueueBlocks = 256;
 constexpr int kLogLines = 5000;
 constexpr int kDrainIntervalMs = 100;
 
-inline constexpr const char* kMsgMonitorLinkClosed = "—— 与设备的连接已断开，监视已停止 ——";
-inline constexpr const char* kMsgMonitorNoConnect = "—— 连接设备失败，没有开始监视 ——";
+inline constexpr const char* kMsgMonitorLinkClosed = TR_NOOP("—— 与设备的连接已断开，监视已停止 ——");
+inline constexpr const char* kMsgMonitorNoConnect = TR_NOOP("—— 连接设备失败，没有开始监视 ——");
 
 struct MonitorBlock {
   std::string bytes;

@@ -20,6 +20,7 @@ namespace card::modbus {
 namespace {
 
 using ui::Q;
+using ui::T;
 
 
 // The log shows lines; the card's hex lines end with CR LF.
@@ -37,11 +38,11 @@ MonitorDialog::MonitorDialog(const ToolEnv& env, std::unique_ptr<Channel> link, 
   typeList_ = new QComboBox;
   for (const auto& item : MonitorTypeItems()) typeList_->addItem(Q(item));
   typeList_->setCurrentIndex(kMonitorAscii);
-  auto* typeLabel = new QLabel(QStringLiteral(u"显示类型"));
+  auto* typeLabel = new QLabel(T("显示类型"));
   typeLabel->setBuddy(typeList_);
-  auto* clear = new QPushButton(QStringLiteral(u"清除"));
-  pause_ = new QPushButton(QStringLiteral(u"暂停"));
-  auto* save = new QPushButton(QStringLiteral(u"保存日志"));
+  auto* clear = new QPushButton(T("清除"));
+  pause_ = new QPushButton(T("暂停"));
+  auto* save = new QPushButton(T("保存日志"));
   for (QPushButton* b : {clear, pause_, save}) b->setAutoDefault(false);
   log_ = new QPlainTextEdit;
   log_->setReadOnly(true);
@@ -86,10 +87,10 @@ void MonitorDialog::Start() {
                  if (!completed) return;  // the dialog closes
                  Drain();
                  if (end_ == MonitorEnd::ConnectFailed) {
-                   Append(QStringLiteral("\n") + Q(kMsgMonitorNoConnect) + QStringLiteral("\n"));
+                   Append(QStringLiteral("\n") + T(kMsgMonitorNoConnect) + QStringLiteral("\n"));
                    user().Message(kMsgConnectFailed, kTitleError, Icon::Error);
                  } else {
-                   Append(QStringLiteral("\n") + Q(kMsgMonitorLinkClosed) + QStringLiteral("\n"));
+                   Append(QStringLiteral("\n") + T(kMsgMonitorLinkClosed) + QStringLiteral("\n"));
                  }
                });
 }
@@ -97,7 +98,7 @@ void MonitorDialog::Start() {
 void MonitorDialog::Drain() {
   if (paused_) return;
   BlockQueue::Drained d = queue_.Drain();
-  if (d.dropped > 0) Append(Q(platform::Format("\n（有%zu个数据块来不及显示，已丢弃）\n", d.dropped)));
+  if (d.dropped > 0) Append(Q(platform::Format(platform::Tr("\n（有%zu个数据块来不及显示，已丢弃）\n"), d.dropped)));
   for (const MonitorBlock& b : d.blocks) {
     received_ += b.bytes.size();
     if (b.type == kMonitorRtu) {
@@ -118,8 +119,8 @@ void MonitorDialog::Append(const QString& text) {
 }
 
 void MonitorDialog::ShowCount() {
-  QString text = QStringLiteral(u"已接收 %1 字节").arg(received_);
-  if (paused_) text += QStringLiteral(u"（已暂停显示）");
+  QString text = T("已接收 %1 字节").arg(received_);
+  if (paused_) text += T("（已暂停显示）");
   count_->setText(text);
 }
 
@@ -131,7 +132,7 @@ void MonitorDialog::Clear() {
 
 void MonitorDialog::TogglePause() {
   paused_ = !paused_;
-  pause_->setText(paused_ ? QStringLiteral(u"继续") : QStringLiteral(u"暂停"));
+  pause_->setText(paused_ ? T("继续") : T("暂停"));
   ShowCount();
   if (!paused_) Drain();
 }
@@ -142,11 +143,11 @@ void MonitorDialog::SaveLog() {
   std::string dir = env().cfg.path();
   dir = dir.substr(0, dir.rfind('/'));
   dir = dir.substr(0, dir.rfind('/') + 1);
-  auto path = files().SaveFile({"保存日志", "Text Files (*.txt);;All Files (*)", dir, "485log.txt"});
+  auto path = files().SaveFile({TR_NOOP("保存日志"), "Text Files (*.txt);;All Files (*)", dir, "485log.txt"});
   if (!path) return;
   const std::string text = platform::Utf8ToGbk(log_->toPlainText().replace(QLatin1Char('\n'), QStringLiteral("\r\n")).toStdString());
   if (!platform::WriteFileAtomic(*path, text.data(), text.size()))
-    user().Message("保存日志失败：文件不能写入。", kTitleError, Icon::Error);
+    user().Message(platform::Tr("保存日志失败：文件不能写入。"), kTitleError, Icon::Error);
 }
 
 }  // namespace card::modbus

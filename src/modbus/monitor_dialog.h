@@ -14,6 +14,7 @@
 #include "link/channel.h"
 #include "modbus/monitor.h"
 #include "modbus/rtu.h"
+#include "ui/text.h"
 #include "ui/tool_dialog.h"
 
 class QComboBox;
@@ -30,7 +31,7 @@ class MonitorDialog : public ui::ToolDialog {
   MonitorDialog(const ToolEnv& env, std::unique_ptr<Channel> link, QWidget* parent = nullptr);
   ~MonitorDialog() override;
 
-  static QString titleText() { return QStringLiteral(u"运行数据监视"); }
+  static QString titleText() { return ui::T("运行数据监视"); }
 
   // Starts monitoring; runs once the dialog runs, public for tests.
   void Start();

@@ -8,6 +8,7 @@
 #include "link/command_channel.h"
 #include "modbus/master_table.h"
 #include "platform/codec.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card::modbus {
@@ -59,9 +60,9 @@ std::optional<std::string> ParseBytes(std::string_view text, std::string* error)
   platform::EditTextError why = platform::EditTextError::None;
   std::optional<std::string> bytes = platform::EditTextToBytes(text, &why);
   if (why == platform::EditTextError::NotGbk)
-    *error = "“" + std::string(text) + "”含有不能用GBK表示的字符";
+    *error = "“" + std::string(text) + platform::Tr("”含有不能用GBK表示的字符");
   else if (why == platform::EditTextError::BadEscape)
-    *error = "“" + std::string(text) + "”中的“\\”后应为“\\”或“xNN”（两位十六进制）";
+    *error = "“" + std::string(text) + platform::Tr("”中的“\\”后应为“\\”或“xNN”（两位十六进制）");
   return bytes;
 }
 
@@ -75,7 +76,7 @@ std::optional<std::uint32_t> ParseInteger(int type, std::string_view text, std::
   }
   auto v = ParseWhole(text, low, high);
   if (!v) {
-    *error = platform::Format("“%s”不是%lld到%lld之间的整数", Trim(text).c_str(), low, high);
+    *error = platform::Format(platform::Tr("“%s”不是%lld到%lld之间的整数"), Trim(text).c_str(), low, high);
     return std::nullopt;
   }
   return static_cast<std::uint32_t>(static_cast<std::uint64_t>(*v) & 0xFFFFFFFFu);
@@ -86,7 +87,7 @@ std::optional<std::uint32_t> ParseFloatBits(std::string_view text, std::string* 
   char* end = nullptr;
   const double d = std::strtod(t.c_str(), &end);
   if (t.empty() || *end != '\0' || !std::isfinite(d) || std::fabs(d) > FLT_MAX) {
-    *error = "“" + t + "”不是单精度浮点数";
+    *error = "“" + t + platform::Tr("”不是单精度浮点数");
     return std::nullopt;
   }
   const float f = static_cast<float>(d);
@@ -99,8 +100,8 @@ std::optional<std::uint32_t> ParseFloatBits(std::string_view text, std::string* 
 
 const std::vector<std::string>& TypeLabels() {
   static const std::vector<std::string> labels = {
-      "无符号16位整数", "单精度浮点CDAB", "有符号16位整数", "负单精度ABCD",       "浮点数DCBA",          "无符号32位整数",
-      "有符号32位整数", "浮点数BADC",     "无符号32位整数 反序", "有符号32位整数 反序", "字符串"};
+      TR_NOOP("无符号16位整数"), TR_NOOP("单精度浮点CDAB"), TR_NOOP("有符号16位整数"), TR_NOOP("负单精度ABCD"),       TR_NOOP("浮点数DCBA"),          TR_NOOP("无符号32位整数"),
+      TR_NOOP("有符号32位整数"), TR_NOOP("浮点数BADC"),     TR_NOOP("无符号32位整数 反序"), TR_NOOP("有符号32位整数 反序"), TR_NOOP("字符串")};
   return labels;
 }
 
@@ -137,14 +138,14 @@ std::optional<std::string> EncodeValue(int type, std::string_view text, std::str
     auto bytes = ParseBytes(text, error);
     if (!bytes) return std::nullopt;
     if (bytes->size() > 2) {
-      *error = "“" + std::string(text) + "”超过一个寄存器（2个字节）";
+      *error = "“" + std::string(text) + platform::Tr("”超过一个寄存器（2个字节）");
       return std::nullopt;
     }
     bytes->resize(2, '\0');
     return std::string{(*bytes)[1], (*bytes)[0]};  // low byte first
   }
   if (Trim(text).empty()) {
-    *error = "没有填写数值";
+    *error = platform::Tr("没有填写数值");
     return std::nullopt;
   }
   std::optional<std::uint32_t> v = IsFloat(type) ? ParseFloatBits(text, error) : ParseInteger(type, text, error);
@@ -158,11 +159,11 @@ std::optional<std::string> EncodeSingle(int type, std::string_view text, std::st
   auto bytes = ParseBytes(text, error);
   if (!bytes) return std::nullopt;
   if (bytes->empty()) {
-    *error = "没有填写字符串";
+    *error = platform::Tr("没有填写字符串");
     return std::nullopt;
   }
   if (bytes->size() > kMaxStringBytes) {
-    *error = platform::Format("字符串有%zu个字节，一次最多写%zu个", bytes->size(), kMaxStringBytes);
+    *error = platform::Format(platform::Tr("字符串有%zu个字节，一次最多写%zu个"), bytes->size(), kMaxStringBytes);
     return std::nullopt;
   }
   // An odd last character gets a zero partner: it fills a register of its own.
@@ -198,13 +199,13 @@ PageWrite BuildPageWrite(int type, const PageImage& read, const GridTexts& shown
     for (int c = 0; c < kGridColumns; ++c) {
       if (now[r][c] == shown[r][c]) continue;
       if (IsWide(type) && c % 2) {
-        out.errors.push_back(platform::Format("第%d行第%d列：这一格属于左边的32位数值，不能单独修改", r + 1, c + 1));
+        out.errors.push_back(platform::Format(platform::Tr("第%d行第%d列：这一格属于左边的32位数值，不能单独修改"), r + 1, c + 1));
         continue;
       }
       std::string error;
       auto bytes = EncodeValue(type, now[r][c], &error);
       if (!bytes) {
-        out.errors.push_back(platform::Format("第%d行第%d列：", r + 1, c + 1) + error);
+        out.errors.push_back(platform::Format(platform::Tr("第%d行第%d列："), r + 1, c + 1) + error);
         continue;
       }
       const std::size_t at = 32 * static_cast<std::size_t>(r) + (IsWide(type) ? 4 * (c / 2) : 2 * c);
@@ -238,7 +239,7 @@ void SendLogOff(Channel& link, platform::Clock& clock, const std::string& addres
 }
 
 std::string ShortReadText(std::size_t received) {
-  return platform::Format("读取不完整：只收到%zu个字节（一页128个），没有收到的单元格留空。", received);
+  return platform::Format(platform::Tr("读取不完整：只收到%zu个字节（一页128个），没有收到的单元格留空。"), received);
 }
 
 PageRead ReadPage(Channel& link, platform::Clock& clock, UserPort& user, const std::string& address,

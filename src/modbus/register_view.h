@@ -15,6 +15,7 @@
 #include "core/ports.h"
 #include "link/channel.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 
 namespace card::modbus {
 
@@ -51,11 +52,11 @@ constexpr int kReadSilentPolls = 5;
 constexpr int kReadRequests = 3;
 constexpr int kWritePauseMs = 500;
 
-inline constexpr const char* kMsgReadNothing = "读取失败：设备没有应答，表格留空。";
-inline constexpr const char* kMsgWriteNeedsRead = "这一页没有完整读到，不能写入。请先“读取”。";
-inline constexpr const char* kMsgNothingEdited = "这一页没有修改，没有写入。";
-inline constexpr const char* kMsgDropEdits = "这一页有修改还没有写入，继续将放弃这些修改。是否继续？";
-inline constexpr const char* kMsgSendFailed = "写入失败：数据没有发送到设备。";
+inline constexpr const char* kMsgReadNothing = TR_NOOP("读取失败：设备没有应答，表格留空。");
+inline constexpr const char* kMsgWriteNeedsRead = TR_NOOP("这一页没有完整读到，不能写入。请先“读取”。");
+inline constexpr const char* kMsgNothingEdited = TR_NOOP("这一页没有修改，没有写入。");
+inline constexpr const char* kMsgDropEdits = TR_NOOP("这一页有修改还没有写入，继续将放弃这些修改。是否继续？");
+inline constexpr const char* kMsgSendFailed = TR_NOOP("写入失败：数据没有发送到设备。");
 
 const std::vector<std::string>& TypeLabels();
 std::vector<std::string> StartAddressItems();  // "0", "64", ... "1024"

@@ -23,6 +23,7 @@ namespace {
 
 using ui::Q;
 using ui::S;
+using ui::T;
 
 
 const QColor kCellBackground(187, 255, 255);
@@ -34,22 +35,22 @@ constexpr std::size_t kErrorsShown = 12;
 }  // namespace
 
 SingleWriteDialog::SingleWriteDialog(int type, UserPort* user, QWidget* parent) : QDialog(parent), user_(user) {
-  setWindowTitle(QStringLiteral(u"写单个寄存器"));
+  setWindowTitle(T("写单个寄存器"));
   setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
   address = new QComboBox;
   for (int i = 0; i < kSingleWriteRegisters; ++i) address->addItem(Q(RegisterItem(i)));
   address->setMaxVisibleItems(20);
   typeList = new QComboBox;
-  for (const auto& label : TypeLabels()) typeList->addItem(Q(label));
+  for (const auto& label : TypeLabels()) typeList->addItem(Q(platform::Tr(label)));
   typeList->setCurrentIndex(type >= 0 && type < kTypeCount ? type : 0);
   value = new QLineEdit;
-  send = new QPushButton(QStringLiteral(u"发送"));
-  cancel = new QPushButton(QStringLiteral(u"取消"));
+  send = new QPushButton(T("发送"));
+  cancel = new QPushButton(T("取消"));
   send->setDefault(true);
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral(u"地址："), address);
-  form->addRow(QStringLiteral(u"类型："), typeList);
-  form->addRow(QStringLiteral(u"数值："), value);
+  form->addRow(T("地址："), address);
+  form->addRow(T("类型："), typeList);
+  form->addRow(T("数值："), value);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   buttons->addWidget(send);
@@ -80,13 +81,13 @@ RegisterViewDialog::RegisterViewDialog(const ToolEnv& env, std::unique_ptr<Chann
     : ToolDialog(env, parent), link_(std::move(link)), address_(env.state.selectedAddress()) {
   setWindowTitle(titleText());
   type_ = new QComboBox;
-  for (const auto& label : TypeLabels()) type_->addItem(Q(label));
+  for (const auto& label : TypeLabels()) type_->addItem(Q(platform::Tr(label)));
   start_ = new QComboBox;
   for (const auto& item : StartAddressItems()) start_->addItem(Q(item));
   start_->setMaxVisibleItems(20);
-  auto* read = new QPushButton(QStringLiteral(u"读取"));
-  auto* write = new QPushButton(QStringLiteral(u"写入"));
-  auto* single = new QPushButton(QStringLiteral(u"写单个寄存器"));
+  auto* read = new QPushButton(T("读取"));
+  auto* write = new QPushButton(T("写入"));
+  auto* single = new QPushButton(T("写单个寄存器"));
   for (QPushButton* b : {read, write, single}) b->setAutoDefault(false);
 
   grid_ = new ui::EditableList(kGridRows, kGridColumns);
@@ -125,10 +126,10 @@ RegisterViewDialog::RegisterViewDialog(const ToolEnv& env, std::unique_ptr<Chann
   SetStatusLabel(status_);
 
   auto* top = new QHBoxLayout;
-  top->addWidget(ui::BuddyLabel(QStringLiteral(u"数据类型"), type_));
+  top->addWidget(ui::BuddyLabel(T("数据类型"), type_));
   top->addWidget(type_);
   top->addSpacing(16);
-  top->addWidget(ui::BuddyLabel(QStringLiteral(u"起始地址"), start_));
+  top->addWidget(ui::BuddyLabel(T("起始地址"), start_));
   top->addWidget(start_);
   top->addStretch();
   for (QPushButton* b : {read, write, single}) top->addWidget(b);
@@ -240,13 +241,13 @@ void RegisterViewDialog::Show(int type, std::uint32_t start) {
   std::string status;
   switch (image_.valid == kPageBytes ? ReadOutcome::Whole : read.outcome) {
     case ReadOutcome::Whole:
-      status = platform::Format("已读取寄存器 %u–%u（%s）", start, start + kPageRegisters - 1, TypeLabels()[type].c_str());
+      status = platform::Format(platform::Tr("已读取寄存器 %u–%u（%s）"), start, start + kPageRegisters - 1, platform::Tr(TypeLabels()[type]).c_str());
       break;
     case ReadOutcome::Short:
-      status = platform::Format("只读到%zu个字节，空白单元格没有读到", image_.valid);
+      status = platform::Format(platform::Tr("只读到%zu个字节，空白单元格没有读到"), image_.valid);
       break;
     default:
-      status = started_ ? "没有读到数据" : "";
+      status = started_ ? platform::Tr("没有读到数据") : "";
   }
   status_->setText(Q(status));
 }
@@ -261,9 +262,9 @@ void RegisterViewDialog::Write() {
   }
   const PageWrite w = BuildPageWrite(type, image_, shown_, cells());
   if (!w.errors.empty()) {
-    std::string text = "以下单元格的数值不对，没有写入：";
+    std::string text = platform::Tr("以下单元格的数值不对，没有写入：");
     for (std::size_t i = 0; i < w.errors.size() && i < kErrorsShown; ++i) text += "\n" + w.errors[i];
-    if (w.errors.size() > kErrorsShown) text += platform::Format("\n……共%zu处", w.errors.size());
+    if (w.errors.size() > kErrorsShown) text += platform::Format(platform::Tr("\n……共%zu处"), w.errors.size());
     user().Message(text, kTitleError, Icon::Error);
     return;
   }

@@ -12,6 +12,7 @@
 
 #include "link/channel.h"
 #include "modbus/register_view.h"
+#include "ui/text.h"
 #include "ui/tool_dialog.h"
 
 class QComboBox;
@@ -51,7 +52,7 @@ class RegisterViewDialog : public ui::ToolDialog {
   RegisterViewDialog(const ToolEnv& env, std::unique_ptr<Channel> link, QWidget* parent = nullptr);
   ~RegisterViewDialog() override;
 
-  static QString titleText() { return QStringLiteral(u"Modbus数据读写"); }
+  static QString titleText() { return ui::T("Modbus数据读写"); }
 
   // The opening: "set LOG 0 \n", then the first page. Started once the
   // dialog runs; public for tests.

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "platform/crc16.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card::modbus {
@@ -78,26 +79,26 @@ std::string HexText(std::string_view bytes) {
 
 std::string FunctionName(int function) {
   switch (function) {
-    case 1: return "读线圈";
-    case 2: return "读离散输入";
-    case 3: return "读保持寄存器";
-    case 4: return "读输入寄存器";
-    case 5: return "写单个线圈";
-    case 6: return "写单个寄存器";
-    case 15: return "写多个线圈";
-    case 16: return "写多个寄存器";
+    case 1: return platform::Tr("读线圈");
+    case 2: return platform::Tr("读离散输入");
+    case 3: return platform::Tr("读保持寄存器");
+    case 4: return platform::Tr("读输入寄存器");
+    case 5: return platform::Tr("写单个线圈");
+    case 6: return platform::Tr("写单个寄存器");
+    case 15: return platform::Tr("写多个线圈");
+    case 16: return platform::Tr("写多个寄存器");
     default: return {};
   }
 }
 
 std::string ExceptionName(int code) {
   switch (code) {
-    case 1: return "非法功能";
-    case 2: return "非法数据地址";
-    case 3: return "非法数据值";
-    case 4: return "从站设备故障";
-    case 6: return "从站设备忙";
-    default: return "未知异常";
+    case 1: return platform::Tr("非法功能");
+    case 2: return platform::Tr("非法数据地址");
+    case 3: return platform::Tr("非法数据值");
+    case 4: return platform::Tr("从站设备故障");
+    case 6: return platform::Tr("从站设备忙");
+    default: return platform::Tr("未知异常");
   }
 }
 
@@ -109,12 +110,12 @@ std::string RequestFrameText(int slave, int function, int address, int count) {
       PutBe16(head, static_cast<unsigned>(count));
       return HexText(WithCrc(head));
     case 5: case 6:
-      return HexText(head) + " [数值] [CRC]";
+      return HexText(head) + platform::Tr(" [数值] [CRC]");
     case 15: case 16: {
       PutBe16(head, static_cast<unsigned>(count));
       const int bytes = function == 15 ? (count + 7) / 8 : 2 * count;
       head.push_back(static_cast<char>(bytes & 0xFF));
-      return HexText(head) + platform::Format(" [%d字节数据] [CRC]", bytes);
+      return HexText(head) + platform::Format(platform::Tr(" [%d字节数据] [CRC]"), bytes);
     }
     default:
       return {};
@@ -221,25 +222,25 @@ std::string DescribeFrame(const RtuFrame& f) {
   std::string what;
   auto name = [](unsigned fc) {
     std::string n = FunctionName(static_cast<int>(fc));
-    return platform::Format("功能码%02X", fc) + (n.empty() ? "" : "(" + n + ")");
+    return platform::Format(platform::Tr("功能码%02X"), fc) + (n.empty() ? "" : "(" + n + ")");
   };
   const unsigned slave = b.size() > 0 ? At(b, 0) : 0, fc = b.size() > 1 ? At(b, 1) : 0;
   switch (f.kind) {
     case RtuFrame::Request:
-      what = platform::Format("→ 请求 从站%u ", slave) + name(fc);
+      what = platform::Format(platform::Tr("→ 请求 从站%u "), slave) + name(fc);
       if (b.size() >= 6) {
         if (fc == 5 || fc == 6)
-          what += platform::Format(" 地址%u 数值%u", Be16(b, 2), Be16(b, 4));
+          what += platform::Format(platform::Tr(" 地址%u 数值%u"), Be16(b, 2), Be16(b, 4));
         else
-          what += platform::Format(" 地址%u 数量%u", Be16(b, 2), Be16(b, 4));
+          what += platform::Format(platform::Tr(" 地址%u 数量%u"), Be16(b, 2), Be16(b, 4));
       }
-      if (f.previousUnanswered) what += " (上一请求无应答)";
+      if (f.previousUnanswered) what += platform::Tr(" (上一请求无应答)");
       break;
     case RtuFrame::Response:
-      what = platform::Format("← 应答 从站%u ", slave) + name(fc);
+      what = platform::Format(platform::Tr("← 应答 从站%u "), slave) + name(fc);
       if ((fc == 3 || fc == 4) && b.size() >= 5) {
         const unsigned n = At(b, 2);
-        what += platform::Format(" %u字节", n);
+        what += platform::Format(platform::Tr(" %u字节"), n);
         std::string values;
         for (unsigned i = 0; i + 1 < n && 3 + i + 1 < b.size() - 2; i += 2) {
           if (i / 2 == 16) {
@@ -248,25 +249,25 @@ std::string DescribeFrame(const RtuFrame& f) {
           }
           values += platform::Format(" %u", Be16(b, 3 + i));
         }
-        if (!values.empty()) what += " 数值" + values;
+        if (!values.empty()) what += platform::Tr(" 数值") + values;
       } else if ((fc == 1 || fc == 2) && b.size() >= 5) {
-        what += platform::Format(" %u字节", At(b, 2));
+        what += platform::Format(platform::Tr(" %u字节"), At(b, 2));
       } else if (b.size() >= 6) {
-        what += platform::Format(fc == 5 || fc == 6 ? " 地址%u 数值%u" : " 地址%u 数量%u", Be16(b, 2), Be16(b, 4));
+        what += platform::Format(fc == 5 || fc == 6 ? platform::Tr(" 地址%u 数值%u") : platform::Tr(" 地址%u 数量%u"), Be16(b, 2), Be16(b, 4));
       }
-      if (!f.answersRequest) what += " (无对应请求)";
+      if (!f.answersRequest) what += platform::Tr(" (无对应请求)");
       break;
     case RtuFrame::Exception: {
       const unsigned code = b.size() > 2 ? At(b, 2) : 0;
-      what = platform::Format("← 异常应答 从站%u ", slave) + name(fc & 0x7F) +
-             platform::Format(" 异常码%u(", code) + ExceptionName(static_cast<int>(code)) + ")";
-      if (!f.answersRequest) what += " (无对应请求)";
+      what = platform::Format(platform::Tr("← 异常应答 从站%u "), slave) + name(fc & 0x7F) +
+             platform::Format(platform::Tr(" 异常码%u("), code) + ExceptionName(static_cast<int>(code)) + ")";
+      if (!f.answersRequest) what += platform::Tr(" (无对应请求)");
       break;
     }
     case RtuFrame::Unknown:
-      return HexText(b) + "  ? 无法识别的字节";
+      return HexText(b) + platform::Tr("  ? 无法识别的字节");
   }
-  return HexText(b) + "  " + what + (f.crcOk ? "  CRC正确" : "  CRC错误");
+  return HexText(b) + "  " + what + (f.crcOk ? platform::Tr("  CRC正确") : platform::Tr("  CRC错误"));
 }
 
 }  // namespace card::modbus

@@ -7,12 +7,14 @@
 #include "params/network.h"
 #include "params/panel.h"
 #include "platform/codec.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card {
 namespace {
 
 using platform::Format;
+using platform::Tr;
 
 int Index(int value, int count) { return value >= 0 && value < count ? value : -1; }
 // Lists that read 255 (a field the card never set) as their first item.
@@ -86,8 +88,8 @@ class Planner {
   Planner(const DeviceStatusRecord& copy, const AdvancedValues& v) : r_(copy), v_(v) {}
 
   AdvancedPlan Run() {
-    Address("子网掩码", rec::kSubnetMask, v_.mask, "set local_ip_sn  %d %d %d %d \n");
-    Address("网关", rec::kGateway, v_.gateway, "set local_ip_gw  %d %d %d %d \n");
+    Address(Tr("子网掩码"), rec::kSubnetMask, v_.mask, "set local_ip_sn  %d %d %d %d \n");
+    Address(Tr("网关"), rec::kGateway, v_.gateway, "set local_ip_gw  %d %d %d %d \n");
     Address("DNS", rec::kDns, v_.dns, "set local_ip_dns  %d %d %d %d \n");
     Mac();
     DeviceName();
@@ -96,16 +98,16 @@ class Planner {
     DailyRestart();
     ServerHeartbeat();
     Rs485Frame();
-    FlagWithValue("是否监测心跳", v_.rs485Heartbeat, v_.rs485Interval, rec::kRs485HeartbeatFlag,
+    FlagWithValue(Tr("是否监测心跳"), v_.rs485Heartbeat, v_.rs485Interval, rec::kRs485HeartbeatFlag,
                   rec::kRs485HeartbeatInterval, "set RS_M_Enable  %d %d   \n");
-    FlagWithValue("启动是否延时", v_.startDelay, v_.startDelaySeconds, rec::kStartDelayFlag, rec::kStartDelay,
+    FlagWithValue(Tr("启动是否延时"), v_.startDelay, v_.startDelaySeconds, rec::kStartDelayFlag, rec::kStartDelay,
                   "set NET_W_Enable  %d %d   \n");
-    Flag16("modbus存储", v_.modbusStorage, 1, rec::kModbusStorage, "set Load_M_Enable  %d    \n");
+    Flag16(Tr("modbus存储"), v_.modbusStorage, 1, rec::kModbusStorage, "set Load_M_Enable  %d    \n");
     Role();
     SplitLines();
-    Flag8("脚本启动", v_.script, 1, rec::kScriptStart, "set Script_Enable  %d    \n");
-    Flag8("蓝色开关", v_.blue, 1, rec::kBlueSwitch, "set Blue_Disable  %d    \n");
-    Flag8("语音开关", v_.voice, 1, rec::kVoiceSwitch, "set SFE_Disable  %d    \n");
+    Flag8(Tr("脚本启动"), v_.script, 1, rec::kScriptStart, "set Script_Enable  %d    \n");
+    Flag8(Tr("蓝色开关"), v_.blue, 1, rec::kBlueSwitch, "set Blue_Disable  %d    \n");
+    Flag8(Tr("语音开关"), v_.voice, 1, rec::kVoiceSwitch, "set SFE_Disable  %d    \n");
     return std::move(plan_);
   }
 
@@ -115,7 +117,7 @@ class Planner {
     r_ = next;
   }
   void Refuse(std::string message) {
-    plan_.steps.push_back({"设备名设置", r_, {}, 0, std::move(message)});
+    plan_.steps.push_back({TR_NOOP("设备名设置"), r_, {}, 0, std::move(message)});
     plan_.nameRejected = true;
   }
 
@@ -128,7 +130,7 @@ class Planner {
     Add(name, n, Format(format, n.u8(off), n.u8(off + 1), n.u8(off + 2), n.u8(off + 3)), kAdvancedStepPauseMs);
     n = r_;
     n.setU8(rec::kFixedNetwork, v_.fixedNetwork ? kFlagOn : 0);
-    Add("启用固定设置", n, Format("set local_ip_user  %d  \n", n.u8(rec::kFixedNetwork)), kAdvancedStepPauseMs);
+    Add(Tr("启用固定设置"), n, Format("set local_ip_user  %d  \n", n.u8(rec::kFixedNetwork)), kAdvancedStepPauseMs);
   }
 
   void Mac() {
@@ -142,7 +144,7 @@ class Planner {
       changed = true;
     }
     if (!changed) return;
-    Add("MAC设置", n,
+    Add(Tr("MAC设置"), n,
         Format("set Mac  %x %x %x %x %x %x    \n", n.u16(rec::kMac), n.u16(rec::kMac + 2), n.u16(rec::kMac + 4),
                n.u16(rec::kMac + 6), n.u16(rec::kMac + 8), n.u16(rec::kMac + 10)),
         kAdvancedStepPauseMs);
@@ -153,14 +155,14 @@ class Planner {
     if (NamePrefix(gbk) == NamePrefix(r_.serialBytes())) return;
     // Characters GBK has no code for would reach the card as '?'.
     if (platform::GbkToUtf8(gbk) != v_.deviceName) return Refuse(kMsgDeviceNameCharset);
-    if (gbk.size() != kDeviceNameBytes) return Refuse(Format(kMsgDeviceNameLength, static_cast<int>(gbk.size())));
+    if (gbk.size() != kDeviceNameBytes) return Refuse(Format(Tr(kMsgDeviceNameLength), static_cast<int>(gbk.size())));
     if (NameHasBlankOrControl(gbk)) return Refuse(kMsgDeviceNameBlank);
     // The 24 bytes and their terminator; the rest of the field stays as the
     // card keeps it.
     DeviceStatusRecord n = r_;
     std::memcpy(n.data() + rec::kSerial, gbk.data(), kDeviceNameBytes);
     n.setU8(rec::kSerial + kDeviceNameBytes, 0);
-    Add("设备名设置", n, Format("set SN  %s    \n", gbk.c_str()), kAdvancedStepPauseMs);
+    Add(Tr("设备名设置"), n, Format("set SN  %s    \n", gbk.c_str()), kAdvancedStepPauseMs);
   }
 
   void Counters() {
@@ -169,7 +171,7 @@ class Planner {
       if (!value || *value == CounterWord(r_, i) || *value > kMaxCounterStart) continue;
       DeviceStatusRecord n = r_;
       n.setU16(rec::kCounterStart + 2 * static_cast<std::size_t>(i), static_cast<std::uint16_t>(*value));
-      Add("日累加设置", n, Format("set safedate %d  %d  \n", i, *value), kCounterStartPauseMs);
+      Add(Tr("日累加设置"), n, Format("set safedate %d  %d  \n", i, *value), kCounterStartPauseMs);
     }
   }
 
@@ -178,7 +180,7 @@ class Planner {
     if (Index(v_.counterDirection, 2) < 0 || v_.counterDirection == stored) return;
     DeviceStatusRecord n = r_;
     n.setU16(rec::kCounterDirection, static_cast<std::uint16_t>(v_.counterDirection));
-    Add("正反向选择", n, Format("set safedi %d  \n", v_.counterDirection), kCounterDirectionPauseMs);
+    Add(Tr("正反向选择"), n, Format("set safedi %d  \n", v_.counterDirection), kCounterDirectionPauseMs);
   }
 
   // While the restart stays on, a changed time goes out too.
@@ -200,7 +202,7 @@ class Planner {
       for (std::size_t off : {rec::kDailyRestart, rec::kRestartHour, rec::kRestartMinute, rec::kRestartSecond})
         n.setU16(off, 0);
     }
-    Add("设定每日重启", n,
+    Add(Tr("设定每日重启"), n,
         Format("set reset_Enable  %d %d %d %d  \n", n.u16(rec::kDailyRestart), n.u16(rec::kRestartHour),
                n.u16(rec::kRestartMinute), n.u16(rec::kRestartSecond)),
         kAdvancedStepPauseMs);
@@ -222,7 +224,7 @@ class Planner {
       return;
     }
     if (interval >= 0) n.setU16(rec::kServerHeartbeatInterval, static_cast<std::uint16_t>(interval * 100));
-    Add("是否启动心跳", n,
+    Add(Tr("是否启动心跳"), n,
         Format("set N_M_Enable  %d %d   \n", n.u16(rec::kServerHeartbeatFlag), n.u16(rec::kServerHeartbeatInterval)),
         kAdvancedStepPauseMs);
   }
@@ -240,7 +242,7 @@ class Planner {
       changed = true;
     }
     if (!changed) return;
-    Add("485设置", n,
+    Add(Tr("485设置"), n,
         Format("set uart1  %d  %d %d  \n", n.u8(rec::kDataBits), n.u8(rec::kParity), n.u8(rec::kStopBits)),
         kAdvancedStepPauseMs);
   }
@@ -289,7 +291,7 @@ class Planner {
     if (Index(v_.role, 3) < 0 || v_.role == r_.u8(rec::kCardRole)) return;
     DeviceStatusRecord n = r_;
     n.setU8(rec::kCardRole, static_cast<std::uint8_t>(v_.role));
-    Add("主从模式", n, Format("set RoleMorS  %d \n", v_.role), kAdvancedStepPauseMs);
+    Add(Tr("主从模式"), n, Format("set RoleMorS  %d \n", v_.role), kAdvancedStepPauseMs);
   }
 
   // Split lines only matter to a sending card.
@@ -301,7 +303,7 @@ class Planner {
     DeviceStatusRecord n = r_;
     n.setU8(rec::kSplitX, static_cast<std::uint8_t>(x));
     n.setU8(rec::kSplitY, static_cast<std::uint8_t>(y));
-    Add("主从卡模式", n, Format("set xyilne  %d %d\n", x, y), kAdvancedStepPauseMs);
+    Add(Tr("主从卡模式"), n, Format("set xyilne  %d %d\n", x, y), kAdvancedStepPauseMs);
   }
 
   DeviceStatusRecord r_;
@@ -320,17 +322,17 @@ struct DisconnectOnExit {
 std::vector<std::string> DataBitsItems() { return {"8", "7"}; }
 std::vector<std::string> StopBitsItems() { return {"1", "1.5", "2"}; }
 std::vector<std::string> ParityItems() { return {"NONE", "ODD", "EVEN", "MARK", "SPACE"}; }
-std::vector<std::string> OffOnItems() { return {"关闭", "启动"}; }
+std::vector<std::string> OffOnItems() { return {TR_NOOP("关闭"), TR_NOOP("启动")}; }
 std::vector<std::string> TwoDigitItems(int count, int step) {
   std::vector<std::string> items;
   for (int i = 0; i < count; ++i) items.push_back(Format("%02d", i * step));
   return items;
 }
-std::vector<std::string> ModbusStorageItems() { return {"不加载", "启动加载"}; }
-std::vector<std::string> DirectionItems() { return {"日累加计数", "日累减计数"}; }
-std::vector<std::string> BlueItems() { return {"打开", "关闭"}; }
-std::vector<std::string> OffOpenItems() { return {"关闭", "打开"}; }
-std::vector<std::string> RoleItems() { return {"独立模式", "发送模式", "网络隐身模式"}; }
+std::vector<std::string> ModbusStorageItems() { return {TR_NOOP("不加载"), TR_NOOP("启动加载")}; }
+std::vector<std::string> DirectionItems() { return {TR_NOOP("日累加计数"), TR_NOOP("日累减计数")}; }
+std::vector<std::string> BlueItems() { return {TR_NOOP("打开"), TR_NOOP("关闭")}; }
+std::vector<std::string> OffOpenItems() { return {TR_NOOP("关闭"), TR_NOOP("打开")}; }
+std::vector<std::string> RoleItems() { return {TR_NOOP("独立模式"), TR_NOOP("发送模式"), TR_NOOP("网络隐身模式")}; }
 
 bool IpIsAutomatic(const DeviceStatusRecord& r) { return r.u8(rec::kIpMode) != 1; }
 
@@ -380,12 +382,12 @@ std::optional<std::string> AdvancedInputProblem(const DeviceStatusRecord& copy, 
   for (int i = 0; i < kMacFields; ++i) {
     const std::string& text = v.mac[static_cast<std::size_t>(i)];
     if (MacUnchanged(copy, v, i)) continue;
-    if (text.size() != 2 || !IsHexDigit(text[0]) || !IsHexDigit(text[1])) return Format(kMsgMacDigits, i + 1);
+    if (text.size() != 2 || !IsHexDigit(text[0]) || !IsHexDigit(text[1])) return Format(Tr(kMsgMacDigits), i + 1);
   }
   for (int i = 0; i < kCounterCount; ++i) {
     if (CounterUnchanged(copy, v, i)) continue;
     auto value = CounterValue(v.counterStart[static_cast<std::size_t>(i)]);
-    if (!value || *value > kMaxCounterStart) return Format(kMsgCounterStart, i + 1, kMaxCounterStart);
+    if (!value || *value > kMaxCounterStart) return Format(Tr(kMsgCounterStart), i + 1, kMaxCounterStart);
   }
   return std::nullopt;
 }
@@ -407,7 +409,7 @@ AdvancedOutcome SaveAdvanced(Channel& link, platform::Clock& clock, UserPort& us
   const std::size_t total = plan.steps.size();
   for (std::size_t i = 0; i < total; ++i) {
     const AdvancedStep& step = plan.steps[i];
-    if (progress) progress->Status("正在设置 " + step.name);
+    if (progress) progress->Status(platform::Tr("正在设置 ") + platform::Tr(step.name));
     if (!step.message.empty()) {
       user.Message(step.message, kTitleNotice, Icon::Warning);
     } else {

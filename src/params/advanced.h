@@ -13,19 +13,20 @@
 #include "link/channel.h"
 #include "link/record.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 
 namespace card {
 
-inline constexpr const char* kDeviceNameNote = "名字2023开头，长度必须24个字节！！！";
+inline constexpr const char* kDeviceNameNote = TR_NOOP("名字2023开头，长度必须24个字节！！！");
 inline constexpr const char* kMsgFixedNeedsManualIp =
-    "当前是自动获取，如需使能在主界面取消自动获取后重启设备";
+    TR_NOOP("当前是自动获取，如需使能在主界面取消自动获取后重启设备");
 // printf formats of the refusals; the device name ones keep the dialog open
 // after the other steps ran, the others refuse "确定" before anything is sent.
-inline constexpr const char* kMsgDeviceNameLength = "提示:设备名长度为%d,长度必须24个字节，以2023开头！！\n";
-inline constexpr const char* kMsgDeviceNameBlank = "提示:设备名不能含有空格或控制字符！！\n";
-inline constexpr const char* kMsgDeviceNameCharset = "提示:设备名含有无法保存到设备的字符！！\n";
-inline constexpr const char* kMsgMacDigits = "MAC地址第%d段必须是两位十六进制数(0-9,A-F)！！！";
-inline constexpr const char* kMsgCounterStart = "起始计数值%d必须是0到%d之间的整数！！！";
+inline constexpr const char* kMsgDeviceNameLength = TR_NOOP("提示:设备名长度为%d,长度必须24个字节，以2023开头！！\n");
+inline constexpr const char* kMsgDeviceNameBlank = TR_NOOP("提示:设备名不能含有空格或控制字符！！\n");
+inline constexpr const char* kMsgDeviceNameCharset = TR_NOOP("提示:设备名含有无法保存到设备的字符！！\n");
+inline constexpr const char* kMsgMacDigits = TR_NOOP("MAC地址第%d段必须是两位十六进制数(0-9,A-F)！！！");
+inline constexpr const char* kMsgCounterStart = TR_NOOP("起始计数值%d必须是0到%d之间的整数！！！");
 
 // The device name is exactly this many GBK bytes.
 constexpr std::size_t kDeviceNameBytes = 24;

@@ -20,11 +20,12 @@ namespace {
 
 using ui::Q;
 using ui::S;
+using ui::T;
 
 
 QComboBox* List(const std::vector<std::string>& items = {}) {
   auto* combo = new QComboBox;
-  for (const auto& item : items) combo->addItem(Q(item));
+  for (const auto& item : items) combo->addItem(Q(platform::Tr(item)));
   combo->setMaxVisibleItems(20);
   combo->setMinimumContentsLength(4);
   combo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -53,7 +54,7 @@ void Select(QComboBox* combo, int index) { combo->setCurrentIndex(index >= 0 && 
 MoreSetting::MoreSetting(const ToolEnv& env, const DeviceStatusRecord& copy, std::unique_ptr<Channel> link,
                          QWidget* parent)
     : ToolDialog(env, parent), record_(copy), link_(std::move(link)), address_(env.state.selectedAddress()) {
-  setWindowTitle(QStringLiteral(u"高级设置"));
+  setWindowTitle(T("高级设置"));
 
   auto* left = new QVBoxLayout;
   left->addWidget(BuildRs485Group());
@@ -79,12 +80,12 @@ MoreSetting::MoreSetting(const ToolEnv& env, const DeviceStatusRecord& copy, std
   progress_ = new QProgressBar;
   progress_->setRange(0, 100);
   progress_->setValue(0);
-  progress_->setAccessibleName(QStringLiteral(u"进度"));
+  progress_->setAccessibleName(T("进度"));
   status_ = new QLabel;
   SetProgressBar(progress_);
   SetStatusLabel(status_);
-  ok_ = new QPushButton(QStringLiteral(u"确定"));
-  cancel_ = new QPushButton(QStringLiteral(u"取消"));
+  ok_ = new QPushButton(T("确定"));
+  cancel_ = new QPushButton(T("取消"));
   for (QPushButton* b : {ok_, cancel_}) b->setAutoDefault(false);
   KeepEnabledWhileRunning(cancel_);
   auto* bottom = new QHBoxLayout;
@@ -114,42 +115,42 @@ QGroupBox* MoreSetting::BuildRs485Group() {
   parity_ = List(ParityItems());
   rs485Heartbeat_ = List(OffOnItems());
   rs485Interval_ = List(TwoDigitItems(60));
-  auto* group = new QGroupBox(QStringLiteral(u"485设置"));
+  auto* group = new QGroupBox(T("485设置"));
   auto* grid = new QGridLayout(group);
-  AddRow(grid, 0, QStringLiteral(u"数据位"), dataBits_);
-  AddRow(grid, 1, QStringLiteral(u"停止位"), stopBits_);
-  AddRow(grid, 2, QStringLiteral(u"校验位"), parity_);
-  AddRow(grid, 3, QStringLiteral(u"是否监测心跳"), rs485Heartbeat_);
-  AddRow(grid, 4, QStringLiteral(u"心跳间隔(秒）"), rs485Interval_);
+  AddRow(grid, 0, T("数据位"), dataBits_);
+  AddRow(grid, 1, T("停止位"), stopBits_);
+  AddRow(grid, 2, T("校验位"), parity_);
+  AddRow(grid, 3, T("是否监测心跳"), rs485Heartbeat_);
+  AddRow(grid, 4, T("心跳间隔(秒）"), rs485Interval_);
   grid->setColumnStretch(1, 1);
   return group;
 }
 
 QGroupBox* MoreSetting::BuildRestartGroup() {
-  dailyRestart_ = new QCheckBox(QStringLiteral(u"启用日重启"));
+  dailyRestart_ = new QCheckBox(T("启用日重启"));
   hour_ = List(TwoDigitItems(24));
   minute_ = List(TwoDigitItems(60));
   second_ = List(TwoDigitItems(60));
-  auto* group = new QGroupBox(QStringLiteral(u"设定每日重启"));
+  auto* group = new QGroupBox(T("设定每日重启"));
   auto* grid = new QGridLayout(group);
   grid->addWidget(dailyRestart_, 0, 0, 1, 2);
-  AddRow(grid, 1, QStringLiteral(u"小时"), hour_);
-  AddRow(grid, 2, QStringLiteral(u"分钟"), minute_);
-  AddRow(grid, 3, QStringLiteral(u"秒数"), second_);
+  AddRow(grid, 1, T("小时"), hour_);
+  AddRow(grid, 2, T("分钟"), minute_);
+  AddRow(grid, 3, T("秒数"), second_);
   grid->setColumnStretch(1, 1);
   return group;
 }
 
 QGroupBox* MoreSetting::BuildNetworkGroup() {
-  fixed_ = new QCheckBox(QStringLiteral(u"启用固定设置"));
+  fixed_ = new QCheckBox(T("启用固定设置"));
   gateway_ = new ui::Ipv4Edit;
   mask_ = new ui::Ipv4Edit;
   dns_ = new ui::Ipv4Edit;
-  auto* group = new QGroupBox(QStringLiteral(u"网卡设置"));
+  auto* group = new QGroupBox(T("网卡设置"));
   auto* grid = new QGridLayout(group);
   grid->addWidget(fixed_, 0, 0, 1, 2);
-  AddRow(grid, 1, QStringLiteral(u"网关"), gateway_);
-  AddRow(grid, 2, QStringLiteral(u"子网掩码"), mask_);
+  AddRow(grid, 1, T("网关"), gateway_);
+  AddRow(grid, 2, T("子网掩码"), mask_);
   AddRow(grid, 3, QStringLiteral(u"DNS"), dns_);
   grid->setColumnStretch(1, 1);
   return group;
@@ -163,13 +164,13 @@ QGroupBox* MoreSetting::BuildServiceGroup() {
   startDelaySeconds_ = List(TwoDigitItems(60));
   serverHeartbeat_ = List(OffOnItems());
   serverInterval_ = List(TwoDigitItems(60));
-  auto* group = new QGroupBox(QStringLiteral(u"服务设置"));
+  auto* group = new QGroupBox(T("服务设置"));
   auto* grid = new QGridLayout(group);
-  AddRow(grid, 0, QStringLiteral(u"服务请求间隔"), serviceInterval_);
-  AddRow(grid, 1, QStringLiteral(u"启动是否延时"), startDelay_);
-  AddRow(grid, 2, QStringLiteral(u"启动延时(秒)"), startDelaySeconds_);
-  AddRow(grid, 3, QStringLiteral(u"是否启动心跳"), serverHeartbeat_);
-  AddRow(grid, 4, QStringLiteral(u"心跳包间隔(秒)"), serverInterval_);
+  AddRow(grid, 0, T("服务请求间隔"), serviceInterval_);
+  AddRow(grid, 1, T("启动是否延时"), startDelay_);
+  AddRow(grid, 2, T("启动延时(秒)"), startDelaySeconds_);
+  AddRow(grid, 3, T("是否启动心跳"), serverHeartbeat_);
+  AddRow(grid, 4, T("心跳包间隔(秒)"), serverInterval_);
   grid->setColumnStretch(1, 1);
   return group;
 }
@@ -178,30 +179,30 @@ QGroupBox* MoreSetting::BuildModbusGroup() {
   modbusStorage_ = List(ModbusStorageItems());
   auto* group = new QGroupBox(QStringLiteral(u"Modbus"));
   auto* grid = new QGridLayout(group);
-  AddRow(grid, 0, QStringLiteral(u"modbus存储"), modbusStorage_);
+  AddRow(grid, 0, T("modbus存储"), modbusStorage_);
   grid->setColumnStretch(1, 1);
   return group;
 }
 
 QGroupBox* MoreSetting::BuildCounterGroup() {
   direction_ = List(DirectionItems());
-  auto* group = new QGroupBox(QStringLiteral(u"日累加设置"));
+  auto* group = new QGroupBox(T("日累加设置"));
   auto* grid = new QGridLayout(group);
-  AddRow(grid, 0, QStringLiteral(u"正反向选择"), direction_);
+  AddRow(grid, 0, T("正反向选择"), direction_);
   for (int i = 0; i < kCounterCount; ++i) {
     counters_[static_cast<std::size_t>(i)] = Edit(QStringLiteral("\\d{0,3}"));
-    AddRow(grid, i + 1, QStringLiteral(u"起始计数值%1").arg(i + 1), counters_[static_cast<std::size_t>(i)]);
+    AddRow(grid, i + 1, T("起始计数值%1").arg(i + 1), counters_[static_cast<std::size_t>(i)]);
   }
   grid->setColumnStretch(1, 1);
   return group;
 }
 
 QGroupBox* MoreSetting::BuildMacGroup() {
-  auto* group = new QGroupBox(QStringLiteral(u"MAC设置"));
+  auto* group = new QGroupBox(T("MAC设置"));
   auto* row = new QHBoxLayout(group);
   for (int i = 0; i < kMacFields; ++i) {
     QLineEdit* e = Edit(QStringLiteral("[0-9A-Fa-f]{0,2}"));
-    e->setAccessibleName(QStringLiteral(u"MAC设置 %1").arg(i + 1));
+    e->setAccessibleName(T("MAC设置 %1").arg(i + 1));
     e->setAlignment(Qt::AlignCenter);
     e->setMinimumWidth(e->fontMetrics().horizontalAdvance(QStringLiteral("WWW")) + 8);
     mac_[static_cast<std::size_t>(i)] = e;
@@ -213,10 +214,10 @@ QGroupBox* MoreSetting::BuildMacGroup() {
 
 QGroupBox* MoreSetting::BuildNameGroup() {
   name_ = new QLineEdit;
-  name_->setAccessibleName(QStringLiteral(u"设备名设置"));
-  auto* note = new QLabel(QString::fromUtf8(kDeviceNameNote));
+  name_->setAccessibleName(T("设备名设置"));
+  auto* note = new QLabel(T(kDeviceNameNote));
   note->setWordWrap(true);
-  auto* group = new QGroupBox(QStringLiteral(u"设备名设置"));
+  auto* group = new QGroupBox(T("设备名设置"));
   auto* column = new QVBoxLayout(group);
   column->addWidget(name_);
   column->addWidget(note);
@@ -227,11 +228,11 @@ QGroupBox* MoreSetting::BuildSwitchGroup() {
   blue_ = List(BlueItems());
   voice_ = List(OffOpenItems());
   script_ = List(OffOpenItems());
-  auto* group = new QGroupBox(QStringLiteral(u"功能使能"));
+  auto* group = new QGroupBox(T("功能使能"));
   auto* grid = new QGridLayout(group);
-  AddRow(grid, 0, QStringLiteral(u"蓝色开关"), blue_);
-  AddRow(grid, 1, QStringLiteral(u"语音开关"), voice_);
-  AddRow(grid, 2, QStringLiteral(u"脚本启动"), script_);
+  AddRow(grid, 0, T("蓝色开关"), blue_);
+  AddRow(grid, 1, T("语音开关"), voice_);
+  AddRow(grid, 2, T("脚本启动"), script_);
   grid->setColumnStretch(1, 1);
   return group;
 }
@@ -240,11 +241,11 @@ QGroupBox* MoreSetting::BuildRoleGroup() {
   role_ = List(RoleItems());
   splitX_ = List(TwoDigitItems(kSplitItems, kSplitXStep));
   splitY_ = List(TwoDigitItems(kSplitItems, kSplitYStep));
-  auto* group = new QGroupBox(QStringLiteral(u"主从卡模式"));
+  auto* group = new QGroupBox(T("主从卡模式"));
   auto* grid = new QGridLayout(group);
-  AddRow(grid, 0, QStringLiteral(u"主从模式"), role_);
-  AddRow(grid, 1, QStringLiteral(u"主X分割线"), splitX_);
-  AddRow(grid, 2, QStringLiteral(u"主Y分割线"), splitY_);
+  AddRow(grid, 0, T("主从模式"), role_);
+  AddRow(grid, 1, T("主X分割线"), splitX_);
+  AddRow(grid, 2, T("主Y分割线"), splitY_);
   grid->setColumnStretch(1, 1);
   return group;
 }
@@ -252,16 +253,16 @@ QGroupBox* MoreSetting::BuildRoleGroup() {
 QGroupBox* MoreSetting::BuildTimerGroup() {
   // Present as on the card's own dialog, but not used by the card: shown
   // disabled so that nobody expects it to work.
-  timer_ = new QGroupBox(QStringLiteral(u"显示定时开关"));
+  timer_ = new QGroupBox(T("显示定时开关"));
   auto* row = new QHBoxLayout(timer_);
-  row->addWidget(new QCheckBox(QStringLiteral(u"启用开关屏")));
-  for (const QString& label : {QStringLiteral(u"开启时间"), QStringLiteral(u"关闭时间")}) {
+  row->addWidget(new QCheckBox(T("启用开关屏")));
+  for (const QString& label : {T("开启时间"), T("关闭时间")}) {
     QComboBox* parts[3] = {List(), List(), List()};
     auto* text = new QLabel(label);
     text->setBuddy(parts[0]);
     row->addSpacing(12);
     row->addWidget(text);
-    const QString units[3] = {QStringLiteral(u"时"), QStringLiteral(u"分"), QStringLiteral(u"秒")};
+    const QString units[3] = {T("时"), T("分"), T("秒")};
     for (int i = 0; i < 3; ++i) {
       parts[i]->setAccessibleName(label + QLatin1Char(' ') + units[i]);
       row->addWidget(parts[i]);

@@ -6,6 +6,7 @@
 
 #include "link/command_channel.h"
 #include "platform/codec.h"
+#include "platform/i18n.h"
 #include "platform/ini.h"
 #include "platform/text.h"
 
@@ -13,6 +14,7 @@ namespace card {
 namespace {
 
 using platform::Format;
+using platform::Tr;
 
 // The first three dot-separated numbers; a missing one counts as 0.
 std::array<int, 3> FirstThreeNumbers(const std::string& dotted) {
@@ -84,7 +86,7 @@ void SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, Devi
   if (dropped > 0) user.Message(kMsgTooManyCards, kTitleNotice, Icon::Information);
   // The query never left: the adapter address in SysCfg.ini is not usable here.
   if (scan.sendFailed)
-    user.Message(Format(kMsgSearchFailedFormat, state.localAddress().c_str()), kTitleError, Icon::Error);
+    user.Message(Format(Tr(kMsgSearchFailedFormat), state.localAddress().c_str()), kTitleError, Icon::Error);
 }
 
 void CheckSubnet(MainState& state, UserPort& user, const std::function<void()>& onFirstOpen) {
@@ -95,7 +97,7 @@ void CheckSubnet(MainState& state, UserPort& user, const std::function<void()>& 
     state.setCardOpened();
     if (onFirstOpen) onFirstOpen();
   } else {
-    user.Message(Format("不在同一网段！请修改电脑IP为%d.%d.%d.X后重启软件", card[0], card[1], card[2]), kTitleError,
+    user.Message(Format(Tr("不在同一网段！请修改电脑IP为%d.%d.%d.X后重启软件"), card[0], card[1], card[2]), kTitleError,
                  Icon::Error);
   }
 }

@@ -8,19 +8,20 @@
 #include "core/siblings.h"
 #include "link/scan.h"
 #include "params/panel.h"
+#include "platform/i18n.h"
 
 namespace card {
 
-inline constexpr const char* kMsgNoSearchHandle = "未成功连接设备";
-inline constexpr const char* kMsgTooManyCards = "搜索到的设备超过50台，列表只显示前50台！";
-inline constexpr const char* kMsgNoCardFound = "未搜索到设备，请确认设备已上电并与电脑连接在同一网络！";
-inline constexpr const char* kMsgRecovery = "设备启动异常请格式化参数或节目后再重启设备";
+inline constexpr const char* kMsgNoSearchHandle = TR_NOOP("未成功连接设备");
+inline constexpr const char* kMsgTooManyCards = TR_NOOP("搜索到的设备超过50台，列表只显示前50台！");
+inline constexpr const char* kMsgNoCardFound = TR_NOOP("未搜索到设备，请确认设备已上电并与电脑连接在同一网络！");
+inline constexpr const char* kMsgRecovery = TR_NOOP("设备启动异常请格式化参数或节目后再重启设备");
 inline constexpr const char* kMsgCrcError = "CRC ERROR!";
-inline constexpr const char* kMsgNoRecord = "设备未返回参数，请检查设备后重新双击列表中设备！";
-inline constexpr const char* kMsgShortRecord = "设备返回的参数不完整，请重新双击列表中设备读取！";
-inline constexpr const char* kMsgNoBroadcastAnswer = "未收到该设备的广播应答，请确认设备已上电后重试！";
-inline constexpr const char* kMsgSearchFailedFormat = "搜索失败，请确认本机网卡地址%s可用，或重新选择网卡！";
-inline constexpr const char* kMsgBusy = "设备操作正在进行，请等待完成后再操作！";
+inline constexpr const char* kMsgNoRecord = TR_NOOP("设备未返回参数，请检查设备后重新双击列表中设备！");
+inline constexpr const char* kMsgShortRecord = TR_NOOP("设备返回的参数不完整，请重新双击列表中设备读取！");
+inline constexpr const char* kMsgNoBroadcastAnswer = TR_NOOP("未收到该设备的广播应答，请确认设备已上电后重试！");
+inline constexpr const char* kMsgSearchFailedFormat = TR_NOOP("搜索失败，请确认本机网卡地址%s可用，或重新选择网卡！");
+inline constexpr const char* kMsgBusy = TR_NOOP("设备操作正在进行，请等待完成后再操作！");
 
 constexpr int kBootQueryAttempts = 2000;
 constexpr int kDirectReadCapacity = 8192;

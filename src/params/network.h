@@ -7,12 +7,13 @@
 #include <string_view>
 
 #include "params/panel.h"
+#include "platform/i18n.h"
 
 namespace card {
 
-inline constexpr const char* kMsgReaddressed = "IP修改成功,设备已重启，请重新搜卡！！！";
-inline constexpr const char* kMsgResetDone = "复位成功";
-inline constexpr const char* kMsgLockUnsupported = "该设备固件版本不支持锁定！";
+inline constexpr const char* kMsgReaddressed = TR_NOOP("IP修改成功,设备已重启，请重新搜卡！！！");
+inline constexpr const char* kMsgResetDone = TR_NOOP("复位成功");
+inline constexpr const char* kMsgLockUnsupported = TR_NOOP("该设备固件版本不支持锁定！");
 
 // Addresses travel in command lines as four numbers separated by blanks.
 std::string BlankSeparated(std::string_view dotted);

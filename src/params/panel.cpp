@@ -3,6 +3,7 @@
 #include "link/command_channel.h"
 #include "params/network.h"
 #include "params/panel_lists.h"
+#include "platform/i18n.h"
 #include "platform/ini.h"
 #include "platform/text.h"
 
@@ -10,6 +11,7 @@ namespace card {
 namespace {
 
 using platform::Format;
+using platform::Tr;
 
 // A stored value that is no position of the list leaves it without a selection.
 int ListIndex(int value, int count) { return value >= 0 && value < count ? value : -1; }
@@ -68,15 +70,15 @@ PanelValues FilledPanel(const DeviceStatusRecord& r, PanelValues v, FillVariant 
     if (mode <= kMaxDisplayMode)
       v.mode = mode;
     else
-      messages->push_back(Format("模式异常 %x", mode));
+      messages->push_back(Format(Tr("模式异常 %x"), mode));
     if (refresh < 100)
       v.refresh = ListIndex(refresh, kRefreshItems);
     else
-      messages->push_back(Format("频率 异常 %x", refresh));
+      messages->push_back(Format(Tr("频率 异常 %x"), refresh));
     if (brightness < 100)
       v.brightness = ListIndex(brightness, kBrightnessItems);
     else
-      messages->push_back(Format("亮度 异常 %x", brightness));
+      messages->push_back(Format(Tr("亮度 异常 %x"), brightness));
   } else {
     v.refresh = ListIndex(refresh, kRefreshItems);
     v.brightness = ListIndex(brightness, kBrightnessItems);

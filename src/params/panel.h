@@ -13,6 +13,7 @@
 #include "link/announce.h"
 #include "link/channel.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 
 namespace card {
 
@@ -21,9 +22,9 @@ enum class FillVariant { Direct, Broadcast };
 constexpr int kMaxPanelWidth = 2000;
 constexpr int kMaxPanelHeight = 1024;
 
-inline constexpr const char* kMsgSizeTooLarge = "像素长或高超过最大值！！！";
-inline constexpr const char* kMsgSizeNegative = "像素长或高不能小于0！！！";
-inline constexpr const char* kMsgSelectCardFirst = "请在搜卡后,双击设备列表中设备再进行参数编辑！！！";
+inline constexpr const char* kMsgSizeTooLarge = TR_NOOP("像素长或高超过最大值！！！");
+inline constexpr const char* kMsgSizeNegative = TR_NOOP("像素长或高不能小于0！！！");
+inline constexpr const char* kMsgSelectCardFirst = TR_NOOP("请在搜卡后,双击设备列表中设备再进行参数编辑！！！");
 
 // What the operations of the panel work with: the command link, the clock,
 // the user, the panel, the shared state and SysCfg.ini.

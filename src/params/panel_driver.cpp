@@ -4,12 +4,14 @@
 
 #include "link/announce.h"
 #include "params/panel_lists.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card {
 namespace {
 
 using platform::Format;
+using platform::Tr;
 
 constexpr int kSizeItems = 18;
 constexpr std::array<int, 10> kScanValues = {1, 2, 4, 8, 10, 13, 16, 20, 32, 64};
@@ -55,17 +57,17 @@ std::vector<std::string> ScanItems() {
   return {"1/1", "1/2", "1/4", "1/8", "1/10", "1/13", "1/16", "1/20", "1/32", "1/64"};
 }
 std::vector<std::string> RowScanChipItems() {
-  return {"常规138", "无行扫描芯片", "SM5266", "RUL5158", "SM5366",     "ICN2013", "ICN2018", "LS9735",
+  return {TR_NOOP("常规138"), TR_NOOP("无行扫描芯片"), "SM5266", "RUL5158", "SM5366",     "ICN2013", "ICN2018", "LS9735",
           "LS9736",  "LS9739",       "TC6960", "TC6990",  "TC7261",     "DP32019", "DP32020", "MBI5981",
           "MB5988",  "CFD2138SPC",   "D7266",  "GM5018",  "HX6158H",    "RT5990",  "TA6018",  "VOD5958"};
 }
 std::vector<std::string> FoldWidthItems() {
-  return {"4折宽点数", "8折宽点数", "16折宽点数", "32折宽点数", "64折宽点数", "128折宽点数"};
+  return {TR_NOOP("4折宽点数"), TR_NOOP("8折宽点数"), TR_NOOP("16折宽点数"), TR_NOOP("32折宽点数"), TR_NOOP("64折宽点数"), TR_NOOP("128折宽点数")};
 }
-std::vector<std::string> UFoldItems() { return {"非U型折", "U型折"}; }
-std::vector<std::string> DzFoldItems() { return {"无", "4折", "8折", "16折", "32折", "64折"}; }
-std::vector<std::string> SnakeItems() { return {"S型", "反S型"}; }
-std::vector<std::string> FoldRowsItems() { return {"无折线", "2行折", "4行折", "8行折"}; }
+std::vector<std::string> UFoldItems() { return {TR_NOOP("非U型折"), TR_NOOP("U型折")}; }
+std::vector<std::string> DzFoldItems() { return {TR_NOOP("无"), TR_NOOP("4折"), TR_NOOP("8折"), TR_NOOP("16折"), TR_NOOP("32折"), TR_NOOP("64折")}; }
+std::vector<std::string> SnakeItems() { return {TR_NOOP("S型"), TR_NOOP("反S型")}; }
+std::vector<std::string> FoldRowsItems() { return {TR_NOOP("无折线"), TR_NOOP("2行折"), TR_NOOP("4行折"), TR_NOOP("8行折")}; }
 std::vector<std::string> ConversionItems() { return {"0", "64", "128", "256", "512"}; }
 
 int ScanItemOf(int rowGroups) { return PositionOf(kScanValues, rowGroups); }

@@ -11,12 +11,13 @@
 #include "link/channel.h"
 #include "link/record.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 
 namespace card {
 
 inline constexpr const char* kPanelDriverNote =
-    "注意：显示板连接第一个端口！！！！               在选择智能识别时请输入单元板长点数和高点数，"
-    "扫描行数和扫描芯片根据实际情况正确填写，此信息可以从显示板判断";
+    TR_NOOP("注意：显示板连接第一个端口！！！！               在选择智能识别时请输入单元板长点数和高点数，"
+    "扫描行数和扫描芯片根据实际情况正确填写，此信息可以从显示板判断");
 
 // The pause after "固化到设备"'s line before the link is closed.
 constexpr int kLedParaSettleMs = 1000;

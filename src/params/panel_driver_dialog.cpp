@@ -7,13 +7,14 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include "ui/text.h"
 
 namespace card {
 namespace {
 
 QComboBox* List(const std::vector<std::string>& items) {
   auto* combo = new QComboBox;
-  for (const auto& item : items) combo->addItem(QString::fromStdString(item));
+  for (const auto& item : items) combo->addItem(ui::Q(platform::Tr(item)));
   combo->setMaxVisibleItems(24);
   return combo;
 }
@@ -23,7 +24,7 @@ QComboBox* List(const std::vector<std::string>& items) {
 CELL_PARA::CELL_PARA(const ToolEnv& env, const DeviceStatusRecord& copy, std::unique_ptr<Channel> link,
                      QWidget* parent)
     : ToolDialog(env, parent), record_(copy), link_(std::move(link)), address_(env.state.selectedAddress()) {
-  setWindowTitle(QStringLiteral(u"更多目标设置"));
+  setWindowTitle(ui::T("更多目标设置"));
   Build();
   // Only what the card was sent changes the copy: a module never set shows
   // 64 × 32 here, and keeps 0 until "固化到设备".
@@ -44,14 +45,14 @@ void CELL_PARA::Build() {
   foldRows_ = List(FoldRowsItems());
   conversion_ = List(ConversionItems());
 
-  auto* group = new QGroupBox(QStringLiteral(u"目标属性"));
+  auto* group = new QGroupBox(ui::T("目标属性"));
   auto* grid = new QGridLayout(group);
   const std::pair<QString, QComboBox*> rows[] = {
-      {QStringLiteral(u"单元板长点数"), width_},  {QStringLiteral(u"单元板高点数"), height_},
-      {QStringLiteral(u"扫描行数"), scan_},       {QStringLiteral(u"扫描芯片"), chip_},
-      {QStringLiteral(u"折线点数"), foldWidth_},  {QStringLiteral(u"U型折线"), uFold_},
-      {QStringLiteral(u"DZ型折线"), dzFold_},     {QStringLiteral(u"蛇形方向"), snake_},
-      {QStringLiteral(u"折线行数"), foldRows_},   {QStringLiteral(u"行列转换点数"), conversion_},
+      {ui::T("单元板长点数"), width_},  {ui::T("单元板高点数"), height_},
+      {ui::T("扫描行数"), scan_},       {ui::T("扫描芯片"), chip_},
+      {ui::T("折线点数"), foldWidth_},  {ui::T("U型折线"), uFold_},
+      {ui::T("DZ型折线"), dzFold_},     {ui::T("蛇形方向"), snake_},
+      {ui::T("折线行数"), foldRows_},   {ui::T("行列转换点数"), conversion_},
   };
   // Two columns of five, in the order of the list above, top to bottom.
   for (int i = 0; i < 10; ++i) {
@@ -66,16 +67,16 @@ void CELL_PARA::Build() {
   grid->setColumnMinimumWidth(2, 0);
   grid->setHorizontalSpacing(12);
 
-  auto* note = new QLabel(QString::fromUtf8(kPanelDriverNote));
+  auto* note = new QLabel(ui::T(kPanelDriverNote));
   note->setTextFormat(Qt::PlainText);
   note->setWordWrap(true);
 
   status_ = new QLabel;
   SetStatusLabel(status_);
-  recognize_ = new QPushButton(QStringLiteral(u"智能识别"));
+  recognize_ = new QPushButton(ui::T("智能识别"));
   recognize_->setEnabled(false);
-  save_ = new QPushButton(QStringLiteral(u"固化到设备"));
-  cancel_ = new QPushButton(QStringLiteral(u"取消"));
+  save_ = new QPushButton(ui::T("固化到设备"));
+  cancel_ = new QPushButton(ui::T("取消"));
   for (QPushButton* b : {recognize_, save_, cancel_}) b->setAutoDefault(false);
   KeepEnabledWhileRunning(cancel_);
   auto* buttons = new QHBoxLayout;
@@ -138,7 +139,7 @@ void CELL_PARA::setValues(const PanelDriverValues& v) {
 void CELL_PARA::OnSave() {
   const PanelDriverValues v = values();
   saved_ = false;
-  status_->setText(QStringLiteral(u"正在固化到设备..."));
+  status_->setText(ui::T("正在固化到设备..."));
   RunOperation([this, v](platform::Clock& clock) { saved_ = SaveLedPara(*link_, clock, user(), address_, &record_, v); },
                [this](bool completed) {
                  status_->clear();

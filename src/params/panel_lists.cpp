@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card {
@@ -14,29 +15,29 @@ struct Target {
 
 // Items 0 and 1 build their code word from the polarity lists.
 constexpr std::array<Target, kDisplayTargetCount> kTargets = {{
-    {"1-- 常规P10", 0x8100},
-    {"2-- 常规室内P4.75", 0x8000},
-    {"3-- 常规P2.5&P3", 0x800A},
-    {"4-- 数码管", 0x8007},
-    {"5-- 强力P10", 0x8006},
-    {"6-- 行8S_折16", 0x8801},
-    {"7-- 行8S_折32", 0x8802},
-    {"8-- 行8S_折64", 0x8803},
-    {"9-- 全彩4S_P10", 0x800B},
-    {"10--全彩8S_P10", 0x800C},
-    {"11--全彩8S_P10_V30", 0x800D},
-    {"12--全彩P4_折16(室外)", 0x800E},
-    {"13--强力Q3", 0x800F},
-    {"14--强力Q3(5266)", 0x8009},
-    {"15--全彩户外Q3(64*64)", 0x8005},
+    {TR_NOOP("1-- 常规P10"), 0x8100},
+    {TR_NOOP("2-- 常规室内P4.75"), 0x8000},
+    {TR_NOOP("3-- 常规P2.5&P3"), 0x800A},
+    {TR_NOOP("4-- 数码管"), 0x8007},
+    {TR_NOOP("5-- 强力P10"), 0x8006},
+    {TR_NOOP("6-- 行8S_折16"), 0x8801},
+    {TR_NOOP("7-- 行8S_折32"), 0x8802},
+    {TR_NOOP("8-- 行8S_折64"), 0x8803},
+    {TR_NOOP("9-- 全彩4S_P10"), 0x800B},
+    {TR_NOOP("10--全彩8S_P10"), 0x800C},
+    {TR_NOOP("11--全彩8S_P10_V30"), 0x800D},
+    {TR_NOOP("12--全彩P4_折16(室外)"), 0x800E},
+    {TR_NOOP("13--强力Q3"), 0x800F},
+    {TR_NOOP("14--强力Q3(5266)"), 0x8009},
+    {TR_NOOP("15--全彩户外Q3(64*64)"), 0x8005},
     {"16--ziD3", 0x801F},
     {"17--ziD4", 0x802F},
-    {"18--全彩P4_折80(室外)", 0x801E},
-    {"19--交通OUT_P16", 0x883F},
-    {"20--P10_2S_Z折线", 0x883E},
-    {"21--32扫描_M1折线", 0x802A},
-    {"22--行10S_P4全彩外", 0x8804},
-    {"23--更多目标设置", 0x88FF},
+    {TR_NOOP("18--全彩P4_折80(室外)"), 0x801E},
+    {TR_NOOP("19--交通OUT_P16"), 0x883F},
+    {TR_NOOP("20--P10_2S_Z折线"), 0x883E},
+    {TR_NOOP("21--32扫描_M1折线"), 0x802A},
+    {TR_NOOP("22--行10S_P4全彩外"), 0x8804},
+    {TR_NOOP("23--更多目标设置"), 0x88FF},
 }};
 
 constexpr std::array<BaudSetting, 22> kBaud = {{
@@ -62,25 +63,25 @@ std::vector<std::string> DisplayTargetItems() {
 }
 
 std::vector<std::string> DisplayModeItems() {
-  return {"1-- 横屏显示",         "2-- 绿转红扩展", "3-- 竖屏显示",
-          "4-- 绿转红扩展&竖屏",  "5-- 蓝红互换&扩展", "6-- 保留",
-          "7-- 蓝红互换&竖屏",    "8-- 保留",       "9-- 镜像反转"};
+  return {TR_NOOP("1-- 横屏显示"),         TR_NOOP("2-- 绿转红扩展"), TR_NOOP("3-- 竖屏显示"),
+          TR_NOOP("4-- 绿转红扩展&竖屏"),  TR_NOOP("5-- 蓝红互换&扩展"), TR_NOOP("6-- 保留"),
+          TR_NOOP("7-- 蓝红互换&竖屏"),    TR_NOOP("8-- 保留"),       TR_NOOP("9-- 镜像反转")};
 }
 
-std::vector<std::string> PolarityItems() { return {"1-- 正", "2-- 负"}; }
+std::vector<std::string> PolarityItems() { return {TR_NOOP("1-- 正"), TR_NOOP("2-- 负")}; }
 
 std::vector<std::string> Rs485ModeItems() {
-  return {"0-RTU从站模式", "1-RTU主站模式", "2-命令模式",     "3-客制化1",        "4-客制化2",
-          "5-客制化3",     "6-太平洋客户",  "7-客制化5",      "8-客制化6",        "9-客制化7",
-          "10-客制化8",    "11-1002端口透传", "12-服务器模式透传", "13-交通红绿灯", "14-工程压路车",
-          "15-Korvex指令", "16-环保212协议", "17-zozav",       "18-客制化16",      "19-伪主站监听",
-          "20-语音播报",   "21-开关量模式", "22-称重仪器定制", "23-电磁辐射设备", "24-噪音设备",
-          "25-客制化23",   "26-客制化24",   "27-客制化25",    "28-客制化26",      "29-客制化27",
-          "30-客制化28",   "31-客制化29"};
+  return {TR_NOOP("0-RTU从站模式"), TR_NOOP("1-RTU主站模式"), TR_NOOP("2-命令模式"),     TR_NOOP("3-客制化1"),        TR_NOOP("4-客制化2"),
+          TR_NOOP("5-客制化3"),     TR_NOOP("6-太平洋客户"),  TR_NOOP("7-客制化5"),      TR_NOOP("8-客制化6"),        TR_NOOP("9-客制化7"),
+          TR_NOOP("10-客制化8"),    TR_NOOP("11-1002端口透传"), TR_NOOP("12-服务器模式透传"), TR_NOOP("13-交通红绿灯"), TR_NOOP("14-工程压路车"),
+          TR_NOOP("15-Korvex指令"), TR_NOOP("16-环保212协议"), "17-zozav",       TR_NOOP("18-客制化16"),      TR_NOOP("19-伪主站监听"),
+          TR_NOOP("20-语音播报"),   TR_NOOP("21-开关量模式"), TR_NOOP("22-称重仪器定制"), TR_NOOP("23-电磁辐射设备"), TR_NOOP("24-噪音设备"),
+          TR_NOOP("25-客制化23"),   TR_NOOP("26-客制化24"),   TR_NOOP("27-客制化25"),    TR_NOOP("28-客制化26"),      TR_NOOP("29-客制化27"),
+          TR_NOOP("30-客制化28"),   TR_NOOP("31-客制化29")};
 }
 
 std::vector<std::string> ServiceTypeItems() {
-  return {"0-Tcp", "1-Korvex云服务", "2-二次开发指令", "3-Modbus_Tcp", "4-HJ212", "5-接收卡"};
+  return {"0-Tcp", TR_NOOP("1-Korvex云服务"), TR_NOOP("2-二次开发指令"), "3-Modbus_Tcp", "4-HJ212", TR_NOOP("5-接收卡")};
 }
 
 std::vector<std::string> BaudRateItems() {
@@ -89,13 +90,16 @@ std::vector<std::string> BaudRateItems() {
 }
 
 std::vector<std::string> DevelopmentItems() {
-  std::vector<std::string> out = {"0-- 关闭", "1-- 编号0", "2-- 启动脚本程序", "3-- modbus文本",
-                                  "4-- 节目触发模式", "5-- 选控式文本"};
-  for (int i = 6; i <= 17; ++i) out.push_back(platform::Format("%d-- 编号%d", i, i - 1));
-  out.insert(out.end(), {"18-- 变量超限红色", "19-- 变量超限黄色", "20-- modbus+110颜色"});
-  for (int i = 21; i <= 31; ++i) out.push_back(platform::Format("%d-- 编号%d", i, i - 1));
-  out.insert(out.end(), {"32-- 伪hub75", "33-- 编号32"});
-  return out;
+  // Each item whole, so that the catalogue holds every one of them.
+  return {TR_NOOP("0-- 关闭"), TR_NOOP("1-- 编号0"), TR_NOOP("2-- 启动脚本程序"), TR_NOOP("3-- modbus文本"),
+          TR_NOOP("4-- 节目触发模式"), TR_NOOP("5-- 选控式文本"), TR_NOOP("6-- 编号5"), TR_NOOP("7-- 编号6"),
+          TR_NOOP("8-- 编号7"), TR_NOOP("9-- 编号8"), TR_NOOP("10-- 编号9"), TR_NOOP("11-- 编号10"),
+          TR_NOOP("12-- 编号11"), TR_NOOP("13-- 编号12"), TR_NOOP("14-- 编号13"), TR_NOOP("15-- 编号14"),
+          TR_NOOP("16-- 编号15"), TR_NOOP("17-- 编号16"), TR_NOOP("18-- 变量超限红色"), TR_NOOP("19-- 变量超限黄色"),
+          TR_NOOP("20-- modbus+110颜色"), TR_NOOP("21-- 编号20"), TR_NOOP("22-- 编号21"), TR_NOOP("23-- 编号22"),
+          TR_NOOP("24-- 编号23"), TR_NOOP("25-- 编号24"), TR_NOOP("26-- 编号25"), TR_NOOP("27-- 编号26"),
+          TR_NOOP("28-- 编号27"), TR_NOOP("29-- 编号28"), TR_NOOP("30-- 编号29"), TR_NOOP("31-- 编号30"),
+          TR_NOOP("32-- 伪hub75"), TR_NOOP("33-- 编号32")};
 }
 
 std::vector<std::string> NumberItems(int count) {
@@ -111,13 +115,13 @@ std::vector<std::string> ModbusAddressItems() {
 }
 
 std::vector<std::string> ProgramItems() {
-  return {"1--节目1", "2--节目2", "3--节目3", "4--节目4",
-          "5--节目5", "6--节目6", "7--节目7", "8--WEB页面"};
+  return {TR_NOOP("1--节目1"), TR_NOOP("2--节目2"), TR_NOOP("3--节目3"), TR_NOOP("4--节目4"),
+          TR_NOOP("5--节目5"), TR_NOOP("6--节目6"), TR_NOOP("7--节目7"), TR_NOOP("8--WEB页面")};
 }
 
 std::vector<std::string> DwellItems() {
   std::vector<std::string> out;
-  for (int i = 0; i < kDwellItems; ++i) out.push_back(platform::Format("%2d秒", i));
+  for (int i = 0; i < kDwellItems; ++i) out.push_back(platform::Format(platform::Tr("%2d秒"), i));
   return out;
 }
 

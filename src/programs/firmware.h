@@ -9,11 +9,12 @@
 #include "core/siblings.h"
 #include "params/discovery.h"
 #include "params/panel.h"
+#include "platform/i18n.h"
 
 namespace card {
 
-inline constexpr const char* kMsgWrongPassword = "密码错误！";
-inline constexpr const char* kMsgUpgradeNotStarted = "未能读取设备参数，固件升级已停止，未向设备发送任何命令！";
+inline constexpr const char* kMsgWrongPassword = TR_NOOP("密码错误！");
+inline constexpr const char* kMsgUpgradeNotStarted = TR_NOOP("未能读取设备参数，固件升级已停止，未向设备发送任何命令！");
 
 // The administrator password, shown in the dialog's title, and the service
 // code that only starts the loader. Only the first three characters count.

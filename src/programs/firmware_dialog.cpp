@@ -10,11 +10,11 @@
 namespace card {
 
 PSW::PSW(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral(u"管理员（密码是826）"));
+  setWindowTitle(ui::T("管理员（密码是826）"));
   field_ = new QLineEdit;
   field_->setEchoMode(QLineEdit::Password);
   field_->setMaxLength(kMaxTyped);
-  auto* label = new QLabel(QStringLiteral(u"请输入管理员密码："));
+  auto* label = new QLabel(ui::T("请输入管理员密码："));
   label->setBuddy(field_);
   const ui::OkCancel buttons = ui::OkCancelRow();
   connect(buttons.ok, &QPushButton::clicked, this, &QDialog::accept);

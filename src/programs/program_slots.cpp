@@ -5,6 +5,7 @@
 
 #include "link/command_channel.h"
 #include "platform/files.h"
+#include "platform/i18n.h"
 #include "platform/ini.h"
 #include "platform/text.h"
 #include "programs/editor_files.h"
@@ -13,6 +14,7 @@ namespace card {
 namespace {
 
 using platform::Format;
+using platform::Tr;
 
 bool ValidSlot(int slot) { return slot >= 0 && slot < kProgramSlots; }
 
@@ -55,7 +57,7 @@ bool RequireSlot(ProgramContext& ctx, int slot) {
 bool RequireEditorFree(ProgramContext& ctx, int slot) {
   const int handed = HandedProgramNumber(ctx.cfg);
   if (handed == 0 || handed == slot + 1 || !ctx.siblings.IsRunning(kProgramEditor)) return true;
-  ctx.user.Message(Format(kMsgEditorOnOtherSlot, handed, slot + 1), kTitleNotice, Icon::Warning);
+  ctx.user.Message(Format(Tr(kMsgEditorOnOtherSlot), handed, slot + 1), kTitleNotice, Icon::Warning);
   return false;
 }
 
@@ -138,7 +140,7 @@ std::optional<std::string> ReadProgram(ProgramContext& ctx, const DirectoryEntry
 
 bool WriteWorkingFile(ProgramContext& ctx, const std::string& path, const std::string& bytes) {
   if (platform::WriteFileMakingDirs(path, bytes.data(), bytes.size()) == 1) return true;
-  ctx.user.Message(Format(kMsgWorkingFileFailed, path.c_str()), kTitleError, Icon::Error);
+  ctx.user.Message(Format(Tr(kMsgWorkingFileFailed), path.c_str()), kTitleError, Icon::Error);
   return false;
 }
 
@@ -147,7 +149,7 @@ std::optional<std::string> ProgramTextOf(ProgramContext& ctx, int slot) {
   const std::string path = WorkingFilePath(ctx.subsysDir(), slot + 1);
   std::string bytes;
   if (!platform::FileExists(path) || !platform::ReadWholeFile(path, &bytes, kProgramFileReadLimit)) {
-    ctx.user.Message(Format(kMsgProgramFileMissing, slot + 1), kTitleError, Icon::Error);
+    ctx.user.Message(Format(Tr(kMsgProgramFileMissing), slot + 1), kTitleError, Icon::Error);
     return std::nullopt;
   }
   ProgramText text = PrepareProgramText(bytes);
@@ -221,7 +223,7 @@ bool UploadProgram(ProgramContext& ctx, int slot, int dwell) {
   // A missing file is said before the card is touched: an empty program
   // would wipe the slot.
   if (!platform::FileExists(WorkingFilePath(ctx.subsysDir(), slot + 1))) {
-    ctx.user.Message(Format(kMsgProgramFileMissing, slot + 1), kTitleError, Icon::Error);
+    ctx.user.Message(Format(Tr(kMsgProgramFileMissing), slot + 1), kTitleError, Icon::Error);
     return false;
   }
   Connection connection(ctx.file);
@@ -264,7 +266,7 @@ bool DeleteProgram(ProgramContext& ctx, int slot) {
     ctx.user.Message(kMsgDeleteFailed, kTitleError, Icon::Error);
     return false;
   }
-  ctx.user.Message(Format(kMsgDeleted, slot + 1), kTitleNotice, Icon::Information);
+  ctx.user.Message(Format(Tr(kMsgDeleted), slot + 1), kTitleNotice, Icon::Information);
   return true;
 }
 
@@ -293,7 +295,7 @@ bool ImportProgramFile(ProgramContext& ctx, int slot, const std::string& source)
   // No more than an upload looks at, and one byte to tell a longer file: a
   // file the slot cannot hold is refused before it is read whole.
   if (!platform::ReadWholeFile(source, &bytes, kProgramFileReadLimit + 1)) {
-    ctx.user.Message(Format(kMsgImportFailed, source.c_str()), kTitleError, Icon::Error);
+    ctx.user.Message(Format(Tr(kMsgImportFailed), source.c_str()), kTitleError, Icon::Error);
     return false;
   }
   if (bytes.size() > kProgramFileReadLimit || PrepareProgramText(bytes).tooLong) {
@@ -302,7 +304,7 @@ bool ImportProgramFile(ProgramContext& ctx, int slot, const std::string& source)
   }
   const std::string target = WorkingFilePath(ctx.subsysDir(), slot + 1);
   if (platform::WriteFileMakingDirs(target, bytes.data(), bytes.size()) != 1) {
-    ctx.user.Message(Format(kMsgImportFailed, target.c_str()), kTitleError, Icon::Error);
+    ctx.user.Message(Format(Tr(kMsgImportFailed), target.c_str()), kTitleError, Icon::Error);
     return false;
   }
   return true;
@@ -320,7 +322,7 @@ bool ExportProgramFile(ProgramContext& ctx, int slot, const std::string& target)
   std::optional<std::string> text = ProgramTextOf(ctx, slot);
   if (!text) return false;
   if (!platform::WriteFileAtomic(target, text->data(), text->size())) {
-    ctx.user.Message(Format(kMsgExportFailed, target.c_str()), kTitleError, Icon::Error);
+    ctx.user.Message(Format(Tr(kMsgExportFailed), target.c_str()), kTitleError, Icon::Error);
     return false;
   }
   return true;

@@ -14,31 +14,32 @@
 #include "core/syscfg.h"
 #include "link/channel.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 #include "programs/program_files.h"
 
 namespace card {
 
-inline constexpr const char* kMsgNoProgramSelected = "请先在“当前节目”中选择一个节目！";
-inline constexpr const char* kMsgProgramFileMissing = "节目%d的文件不存在，请先编辑节目或打开文件！";
-inline constexpr const char* kMsgDirectoryMissing = "设备未返回节目目录，请检查设备后重试！";
-inline constexpr const char* kMsgDirectoryShort = "设备返回的节目目录不完整，请重试！";
-inline constexpr const char* kMsgDirectoryCorrupt = "设备返回的节目目录有误，未回读节目！";
-inline constexpr const char* kMsgProgramTooLong = "节目长度超过回读缓冲区（40960字节），未回读节目！";
-inline constexpr const char* kMsgProgramMissing = "设备未返回节目内容，请检查设备后重试！";
-inline constexpr const char* kMsgProgramShort = "设备返回的节目不完整，请重试！";
-inline constexpr const char* kMsgWorkingFileFailed = "写入节目文件失败：%s";
-inline constexpr const char* kMsgUploadNoAck = "控制卡未应答，节目更新失败！";
-inline constexpr const char* kMsgUploadSendFailed = "节目发送失败，请检查连接后重试！";
-inline constexpr const char* kMsgResetAfterUploadFailed = "节目已发送，但控制卡复位失败，请重启设备！";
-inline constexpr const char* kMsgDeleted = "成功删除节目%d";
-inline constexpr const char* kMsgDeleteFailed = "删除节目失败，请检查连接后重试！";
-inline constexpr const char* kMsgFormatQuestion = "格式化将删除控制卡中的全部节目，确定要格式化吗？";
-inline constexpr const char* kMsgFormatFailed = "格式化失败，请检查连接后重试！";
-inline constexpr const char* kMsgImportFailed = "复制节目文件失败：%s";
-inline constexpr const char* kMsgExportFailed = "保存文件失败：%s";
-inline constexpr const char* kMsgEditorOnOtherSlot = "节目编辑器正在编辑节目%d，请在编辑器中保存并关闭后，再编辑节目%d！";
+inline constexpr const char* kMsgNoProgramSelected = TR_NOOP("请先在“当前节目”中选择一个节目！");
+inline constexpr const char* kMsgProgramFileMissing = TR_NOOP("节目%d的文件不存在，请先编辑节目或打开文件！");
+inline constexpr const char* kMsgDirectoryMissing = TR_NOOP("设备未返回节目目录，请检查设备后重试！");
+inline constexpr const char* kMsgDirectoryShort = TR_NOOP("设备返回的节目目录不完整，请重试！");
+inline constexpr const char* kMsgDirectoryCorrupt = TR_NOOP("设备返回的节目目录有误，未回读节目！");
+inline constexpr const char* kMsgProgramTooLong = TR_NOOP("节目长度超过回读缓冲区（40960字节），未回读节目！");
+inline constexpr const char* kMsgProgramMissing = TR_NOOP("设备未返回节目内容，请检查设备后重试！");
+inline constexpr const char* kMsgProgramShort = TR_NOOP("设备返回的节目不完整，请重试！");
+inline constexpr const char* kMsgWorkingFileFailed = TR_NOOP("写入节目文件失败：%s");
+inline constexpr const char* kMsgUploadNoAck = TR_NOOP("控制卡未应答，节目更新失败！");
+inline constexpr const char* kMsgUploadSendFailed = TR_NOOP("节目发送失败，请检查连接后重试！");
+inline constexpr const char* kMsgResetAfterUploadFailed = TR_NOOP("节目已发送，但控制卡复位失败，请重启设备！");
+inline constexpr const char* kMsgDeleted = TR_NOOP("成功删除节目%d");
+inline constexpr const char* kMsgDeleteFailed = TR_NOOP("删除节目失败，请检查连接后重试！");
+inline constexpr const char* kMsgFormatQuestion = TR_NOOP("格式化将删除控制卡中的全部节目，确定要格式化吗？");
+inline constexpr const char* kMsgFormatFailed = TR_NOOP("格式化失败，请检查连接后重试！");
+inline constexpr const char* kMsgImportFailed = TR_NOOP("复制节目文件失败：%s");
+inline constexpr const char* kMsgExportFailed = TR_NOOP("保存文件失败：%s");
+inline constexpr const char* kMsgEditorOnOtherSlot = TR_NOOP("节目编辑器正在编辑节目%d，请在编辑器中保存并关闭后，再编辑节目%d！");
 inline constexpr const char* kMsgSyncResetFailed =
-    "无法清除SysCfg.ini中节目编辑器的更新请求（Syc_Update），编辑器的更新请求暂不执行，请检查该文件是否可写！";
+    TR_NOOP("无法清除SysCfg.ini中节目编辑器的更新请求（Syc_Update），编辑器的更新请求暂不执行，请检查该文件是否可写！");
 
 // Pauses the card needs.
 constexpr int kDirectoryPauseMs = 300;

@@ -6,6 +6,7 @@
 
 #include "platform/crc32.h"
 #include "platform/files.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 #include "storage/session.h"
 
@@ -13,24 +14,24 @@ namespace card {
 
 const std::array<FlashRegion, kFlashRegionCount>& FlashRegions() {
   static const std::array<FlashRegion, kFlashRegionCount> regions = {{
-      {"0-- 所有数据", "config_all_user", 0x000000, 0x800000},
-      {"1-- 系统配置", "config_sys", 0x000000, 0x020000},
-      {"2-- 图片数据", "config_bmp", 0x75F000, 0x090000},
-      {"3-- 节目数据", "config_program", 0x600000, 0x0D0000},
-      {"4-- 脚本数据", "config_script", 0x6F0000, 0x001000},
+      {TR_NOOP("0-- 所有数据"), "config_all_user", 0x000000, 0x800000},
+      {TR_NOOP("1-- 系统配置"), "config_sys", 0x000000, 0x020000},
+      {TR_NOOP("2-- 图片数据"), "config_bmp", 0x75F000, 0x090000},
+      {TR_NOOP("3-- 节目数据"), "config_program", 0x600000, 0x0D0000},
+      {TR_NOOP("4-- 脚本数据"), "config_script", 0x6F0000, 0x001000},
       // The card names no address or size for these: they are listed, never read.
-      {"5-- 校验区数据", "", 0, 0},
-      {"6-- 日志数据", "", 0, 0},
-      {"7-- WEB服务数据", "", 0, 0},
-      {"8-- 英文字体", "", 0, 0},
-      {"9-- 中文字体", "", 0, 0},
+      {TR_NOOP("5-- 校验区数据"), "", 0, 0},
+      {TR_NOOP("6-- 日志数据"), "", 0, 0},
+      {TR_NOOP("7-- WEB服务数据"), "", 0, 0},
+      {TR_NOOP("8-- 英文字体"), "", 0, 0},
+      {TR_NOOP("9-- 中文字体"), "", 0, 0},
   }};
   return regions;
 }
 
 std::vector<std::string> LongTextSlotItems() {
   std::vector<std::string> items;
-  for (int i = 0; i < kLongTextSlotCount; ++i) items.push_back(platform::Format("%d-- Id_%d_长文本", i, i));
+  for (int i = 0; i < kLongTextSlotCount; ++i) items.push_back(platform::Format(platform::Tr("%d-- Id_%d_长文本"), i, i));
   return items;
 }
 
@@ -97,7 +98,7 @@ DumpOutcome DumpRegion(StorageTools& t, int region) {
   }
   const FlashRegion& r = FlashRegions()[static_cast<std::size_t>(region)];
   // The file first: nothing is connected while the user picks it.
-  auto path = t.files.SaveFile({"保存", kDumpFilter, t.startDir, std::string(r.proposedName) + kDumpSuffix});
+  auto path = t.files.SaveFile({TR_NOOP("保存"), kDumpFilter, t.startDir, std::string(r.proposedName) + kDumpSuffix});
   if (!path) return DumpOutcome::NoFileChosen;
   DumpFile dump(*path);
   if (!dump.ok()) {
@@ -108,10 +109,10 @@ DumpOutcome DumpRegion(StorageTools& t, int region) {
   if (!session.connected()) return DumpOutcome::NotConnected;
 
   t.progress.Progress(0);
-  t.progress.Status(platform::Format("读取：%d%%", 0));
+  t.progress.Status(platform::Format(platform::Tr("读取：%d%%"), 0));
   ChunkedResult result = ReadRawChunked(t.link, t.clock, r.start, r.size, dump, [&](int percent) {
     t.progress.Progress(percent);
-    t.progress.Status(platform::Format("读取：%d%%", percent));
+    t.progress.Status(platform::Format(platform::Tr("读取：%d%%"), percent));
   });
   if (result.status == ChunkedStatus::SinkFailed || (result.status == ChunkedStatus::Complete && !dump.Commit())) {
     t.progress.Status(kStatusReadFailed);
@@ -139,7 +140,7 @@ std::string LongTextCommand(int slot, std::string_view text) {
 }
 
 DownloadOutcome DownloadLongText(StorageTools& t, int slot) {
-  auto path = t.files.OpenFile({"打开", kLongTextFilter, t.startDir, {}});
+  auto path = t.files.OpenFile({TR_NOOP("打开"), kLongTextFilter, t.startDir, {}});
   if (!path) return DownloadOutcome::NoFileChosen;
   std::string bytes;
   // One byte past the limit is enough to tell a text that is too long.

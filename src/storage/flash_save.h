@@ -15,6 +15,7 @@
 #include "link/channel.h"
 #include "link/command_channel.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 #include "storage/session.h"
 
 namespace card {
@@ -42,12 +43,12 @@ inline constexpr const char* kDumpSuffix = ".kxdatr";
 inline constexpr const char* kLongTextFilter = "Bin Files (*.txt);;All Files (*.*)";
 inline constexpr int kLongTextSendPauseMs = 100;
 
-inline constexpr const char* kMsgReadSucceeded = "读取成功";
-inline constexpr const char* kMsgDownloadSucceeded = "下载成功";
-inline constexpr const char* kMsgReadFailed = "读取失败，文件未保存";
-inline constexpr const char* kMsgDumpNotSaved = "文件保存失败，原文件未改动";
-inline constexpr const char* kMsgRegionUndefined = "该数据区没有定义地址，不能读取";
-inline constexpr const char* kStatusReadFailed = "读取失败";
+inline constexpr const char* kMsgReadSucceeded = TR_NOOP("读取成功");
+inline constexpr const char* kMsgDownloadSucceeded = TR_NOOP("下载成功");
+inline constexpr const char* kMsgReadFailed = TR_NOOP("读取失败，文件未保存");
+inline constexpr const char* kMsgDumpNotSaved = TR_NOOP("文件保存失败，原文件未改动");
+inline constexpr const char* kMsgRegionUndefined = TR_NOOP("该数据区没有定义地址，不能读取");
+inline constexpr const char* kStatusReadFailed = TR_NOOP("读取失败");
 
 // A dump on its way to the disk: the bytes go to a temporary file beside the
 // target, and only Commit() puts it in the target's place. A read that fails

@@ -21,6 +21,7 @@ namespace card {
 namespace {
 
 using ui::Q;
+using ui::T;
 }  // namespace
 
 // The read's progress from the worker: the position and the status text
@@ -35,7 +36,7 @@ class FlashSave::BarPort : public ProgressPort {
     ui::PostToUi(bar_, [bar = bar_, percent] { bar->setValue(percent); });
   }
   void Status(const std::string& text) override {
-    ui::PostToUi(bar_, [bar = bar_, text] { bar->setFormat(Q(text)); });
+    ui::PostToUi(bar_, [bar = bar_, text] { bar->setFormat(Q(platform::Tr(text))); });
   }
 
  private:
@@ -44,19 +45,19 @@ class FlashSave::BarPort : public ProgressPort {
 
 FlashSave::FlashSave(const ToolEnv& env, std::unique_ptr<Channel> link, QWidget* parent)
     : ToolDialog(env, parent), link_(std::move(link)), address_(env.state.selectedAddress()) {
-  setWindowTitle(QStringLiteral(u"读取控制卡存储数据"));
+  setWindowTitle(T("读取控制卡存储数据"));
 
-  auto* readGroup = new QGroupBox(QStringLiteral(u"读取"));
-  auto* readLabel = new QLabel(QStringLiteral(u"选择数据区:"));
+  auto* readGroup = new QGroupBox(T("读取"));
+  auto* readLabel = new QLabel(T("选择数据区:"));
   regions_ = new QComboBox;
   auto* model = qobject_cast<QStandardItemModel*>(regions_->model());
   for (const FlashRegion& r : FlashRegions()) {
-    regions_->addItem(QString::fromUtf8(r.item));
+    regions_->addItem(ui::T(r.item));
     // Listed as the card names them; the ones without an address cannot be read.
     if (!r.readable() && model) {
       QStandardItem* item = model->item(regions_->count() - 1);
       item->setEnabled(false);
-      item->setToolTip(QString::fromUtf8(kMsgRegionUndefined));
+      item->setToolTip(T(kMsgRegionUndefined));
     }
   }
   regions_->setCurrentIndex(0);
@@ -67,8 +68,8 @@ FlashSave::FlashSave(const ToolEnv& env, std::unique_ptr<Channel> link, QWidget*
   bar_->setTextVisible(true);
   bar_->setAlignment(Qt::AlignCenter);
   bar_->setFormat(QString());
-  read_ = new QPushButton(QStringLiteral(u"读取"));
-  cancel_ = new QPushButton(QStringLiteral(u"取消"));
+  read_ = new QPushButton(T("读取"));
+  cancel_ = new QPushButton(T("取消"));
   auto* readGrid = new QGridLayout(readGroup);
   readGrid->addWidget(readLabel, 0, 0);
   readGrid->addWidget(regions_, 0, 1, 1, 2);
@@ -80,13 +81,13 @@ FlashSave::FlashSave(const ToolEnv& env, std::unique_ptr<Channel> link, QWidget*
   readGrid->addLayout(readButtons, 2, 0, 1, 3);
   readGrid->setColumnStretch(2, 1);
 
-  auto* downloadGroup = new QGroupBox(QStringLiteral(u"下载"));
-  auto* slotLabel = new QLabel(QStringLiteral(u"选择数据区:"));
+  auto* downloadGroup = new QGroupBox(T("下载"));
+  auto* slotLabel = new QLabel(T("选择数据区:"));
   slots_ = new QComboBox;
   for (const std::string& item : LongTextSlotItems()) slots_->addItem(Q(item));
   slots_->setCurrentIndex(0);
   slotLabel->setBuddy(slots_);
-  download_ = new QPushButton(QStringLiteral(u"下载数据"));
+  download_ = new QPushButton(T("下载数据"));
   auto* downloadGrid = new QGridLayout(downloadGroup);
   downloadGrid->addWidget(slotLabel, 0, 0);
   downloadGrid->addWidget(slots_, 0, 1);

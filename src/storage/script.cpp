@@ -3,6 +3,7 @@
 #include "link/command_channel.h"
 #include "platform/codec.h"
 #include "platform/files.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 #include "storage/session.h"
 
@@ -72,8 +73,8 @@ namespace {
 std::string RowRefusal(const RowBytes& b, const char* notGbk) {
   switch (b.problem) {
     case RowProblem::NotGbk: return platform::Format(notGbk, b.badRow);
-    case RowProblem::BadEscape: return platform::Format(kFmtScriptLineBadEscape, b.badRow);
-    case RowProblem::BreaksLine: return platform::Format(kFmtScriptLineBreaks, b.badRow);
+    case RowProblem::BadEscape: return platform::Format(platform::Tr(kFmtScriptLineBadEscape), b.badRow);
+    case RowProblem::BreaksLine: return platform::Format(platform::Tr(kFmtScriptLineBreaks), b.badRow);
     case RowProblem::None: break;
   }
   return {};
@@ -91,7 +92,7 @@ CardScript ScriptForCard(const std::vector<std::string>& programRows) {
   // written and never run.
   for (std::size_t i = 0; i < programRows.size(); ++i) {
     if (programRows[i].empty()) {
-      s.refusal = platform::Format(kFmtScriptEmptyLine, static_cast<int>(i));
+      s.refusal = platform::Format(platform::Tr(kFmtScriptEmptyLine), static_cast<int>(i));
       return s;
     }
   }
@@ -103,7 +104,7 @@ CardScript ScriptForCard(const std::vector<std::string>& programRows) {
   std::size_t total = 0;
   for (std::size_t i = 0; i < bytes.lines.size(); ++i) {
     if (bytes.lines[i].size() > kScriptLineMaxBytes) {
-      s.refusal = platform::Format(kFmtScriptLineTooLong, static_cast<int>(i));
+      s.refusal = platform::Format(platform::Tr(kFmtScriptLineTooLong), static_cast<int>(i));
       return s;
     }
     total += bytes.lines[i].size() + 2;

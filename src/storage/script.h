@@ -19,6 +19,7 @@
 #include "core/ports.h"
 #include "link/channel.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 #include "storage/session.h"
 
 namespace card {
@@ -36,18 +37,18 @@ inline constexpr int kScriptSendPauseMs = 100;
 inline constexpr const char* kScriptFilter = "Bin Files (*.kxdatr);;All Files (*.*)";
 inline constexpr const char* kScriptProposedName = "config_script.kxdatr";
 
-inline constexpr const char* kMsgScriptReadFailed = "读取设备程序失败";
-inline constexpr const char* kMsgScriptTooManyLines = "脚本程序超过256行，不能载入";
-inline constexpr const char* kMsgScriptFileTooLarge = "脚本文件超过102400字节，不能打开";
-inline constexpr const char* kMsgScriptTooLong = "脚本程序超过4096字节，控制卡存不下，请删减后再下载";
-inline constexpr const char* kMsgScriptTooManyRows = "脚本程序超过256行，请删减后再下载";
-inline constexpr const char* kFmtScriptEmptyLine = "第%02d行是空行，控制卡读到空行就停止，请删除空行后再下载";
-inline constexpr const char* kFmtScriptLineTooLong = "第%02d行超过127字节，请缩短后再下载";
-inline constexpr const char* kFmtScriptLineNotGbk = "第%02d行含有控制卡不能显示的字符，请修改后再下载";
-inline constexpr const char* kMsgScriptEmptyAsk = "脚本程序为空，下载后控制卡中的脚本程序将被清除。确定下载吗？";
-inline constexpr const char* kFmtScriptLineNotGbkSave = "第%02d行含有GBK编码以外的字符，不能保存";
-inline constexpr const char* kFmtScriptLineBadEscape = "第%02d行中的“\\”后应为“\\\\”或“\\xNN”（两位十六进制），请修改";
-inline constexpr const char* kFmtScriptLineBreaks = "第%02d行含有\\x00或\\x0D\\x0A，读取时会在此截断，请修改";
+inline constexpr const char* kMsgScriptReadFailed = TR_NOOP("读取设备程序失败");
+inline constexpr const char* kMsgScriptTooManyLines = TR_NOOP("脚本程序超过256行，不能载入");
+inline constexpr const char* kMsgScriptFileTooLarge = TR_NOOP("脚本文件超过102400字节，不能打开");
+inline constexpr const char* kMsgScriptTooLong = TR_NOOP("脚本程序超过4096字节，控制卡存不下，请删减后再下载");
+inline constexpr const char* kMsgScriptTooManyRows = TR_NOOP("脚本程序超过256行，请删减后再下载");
+inline constexpr const char* kFmtScriptEmptyLine = TR_NOOP("第%02d行是空行，控制卡读到空行就停止，请删除空行后再下载");
+inline constexpr const char* kFmtScriptLineTooLong = TR_NOOP("第%02d行超过127字节，请缩短后再下载");
+inline constexpr const char* kFmtScriptLineNotGbk = TR_NOOP("第%02d行含有控制卡不能显示的字符，请修改后再下载");
+inline constexpr const char* kMsgScriptEmptyAsk = TR_NOOP("脚本程序为空，下载后控制卡中的脚本程序将被清除。确定下载吗？");
+inline constexpr const char* kFmtScriptLineNotGbkSave = TR_NOOP("第%02d行含有GBK编码以外的字符，不能保存");
+inline constexpr const char* kFmtScriptLineBadEscape = TR_NOOP("第%02d行中的“\\”后应为“\\\\”或“\\xNN”（两位十六进制），请修改");
+inline constexpr const char* kFmtScriptLineBreaks = TR_NOOP("第%02d行含有\\x00或\\x0D\\x0A，读取时会在此截断，请修改");
 
 // How a script text ends. On the card an empty line ends it (the card stops
 // reading there); in a file an empty line is an empty row of the program.

@@ -17,6 +17,7 @@ namespace card {
 namespace {
 
 using ui::Q;
+using ui::T;
 
 QString RowNumber(int row) { return Q(platform::Format("%02d", row)); }
 
@@ -25,7 +26,7 @@ QString LoadedText(const QString& what, const std::vector<std::string>& lines) {
   QString text = what.arg(lines.size());
   for (const auto& l : lines)
     if (l.find('\\') != std::string::npos)
-      return text + QStringLiteral(u"（\\xNN为GBK以外的一个字节，\\\\为一个“\\”，照此输入即可保留）");
+      return text + T("（\\xNN为GBK以外的一个字节，\\\\为一个“\\”，照此输入即可保留）");
   return text;
 }
 
@@ -36,10 +37,10 @@ Script_Edit::Script_Edit(const ToolEnv& env, std::unique_ptr<Channel> link, int 
       link_(std::move(link)),
       address_(env.state.selectedAddress()),
       firmwareMajor_(firmwareMajor) {
-  setWindowTitle(QStringLiteral(u"脚本程序"));
+  setWindowTitle(T("脚本程序"));
 
   list_ = new ui::EditableList(kScriptRows, 2);
-  list_->setHorizontalHeaderLabels({QStringLiteral(u" 行数"), QStringLiteral(u" 代码 ")});
+  list_->setHorizontalHeaderLabels({T(" 行数"), T(" 代码 ")});
   list_->horizontalHeaderItem(1)->setTextAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   list_->setAccessibleName(windowTitle());
   // 256 one-line rows: as high as a line and its editor need, no more.
@@ -53,11 +54,11 @@ Script_Edit::Script_Edit(const ToolEnv& env, std::unique_ptr<Channel> link, int 
     list_->setCellText(r, 1, QString());
   }
 
-  open_ = new QPushButton(QStringLiteral(u"打开程序"));
-  read_ = new QPushButton(QStringLiteral(u"读设备程序"));
-  write_ = new QPushButton(QStringLiteral(u"下载到设备"));
-  save_ = new QPushButton(QStringLiteral(u"保存程序"));
-  exit_ = new QPushButton(QStringLiteral(u"退出"));
+  open_ = new QPushButton(T("打开程序"));
+  read_ = new QPushButton(T("读设备程序"));
+  write_ = new QPushButton(T("下载到设备"));
+  save_ = new QPushButton(T("保存程序"));
+  exit_ = new QPushButton(T("退出"));
   status_ = new QLabel;
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {open_, read_, write_, save_}) buttons->addWidget(b);
@@ -135,13 +136,13 @@ void Script_Edit::StartRead(bool opening) {
         switch (read->outcome) {
           case ScriptReadOutcome::Read:
             ShowProgram(read->split.lines, read->split.endedAtEmptyLine);
-            status_->setText(LoadedText(QStringLiteral(u"已读取设备程序，共%1行"), read->split.lines));
+            status_->setText(LoadedText(T("已读取设备程序，共%1行"), read->split.lines));
             break;
           case ScriptReadOutcome::Skipped:
-            status_->setText(QStringLiteral(u"此控制卡的固件不读取脚本程序"));
+            status_->setText(T("此控制卡的固件不读取脚本程序"));
             break;
           case ScriptReadOutcome::NoLines:
-            status_->setText(QStringLiteral(u"设备中没有脚本程序"));
+            status_->setText(T("设备中没有脚本程序"));
             break;
           default:
             break;
@@ -159,24 +160,24 @@ void Script_Edit::OnWrite() {
         *outcome = WriteScript(t, *rows);
       },
       [this, outcome](bool completed) {
-        if (completed && *outcome == ScriptWriteOutcome::Sent) status_->setText(QStringLiteral(u"已下载到设备"));
+        if (completed && *outcome == ScriptWriteOutcome::Sent) status_->setText(T("已下载到设备"));
       });
 }
 
 void Script_Edit::OnOpen() {
-  auto path = files().OpenFile({"打开程序", kScriptFilter, platform::UserFilesDir(), {}});
+  auto path = files().OpenFile({TR_NOOP("打开程序"), kScriptFilter, platform::UserFilesDir(), {}});
   if (!path) return;
   ScriptFile file = LoadScriptFile(*path, user());
   if (file.outcome != ScriptFileOutcome::Loaded) return;
   ShowProgram(file.lines, false);
-  status_->setText(LoadedText(QStringLiteral(u"已打开程序，共%1行"), file.lines));
+  status_->setText(LoadedText(T("已打开程序，共%1行"), file.lines));
 }
 
 void Script_Edit::OnSave() {
   const std::vector<std::string> rows = Rows();
-  auto path = files().SaveFile({"保存程序", kScriptFilter, platform::UserFilesDir(), kScriptProposedName});
+  auto path = files().SaveFile({TR_NOOP("保存程序"), kScriptFilter, platform::UserFilesDir(), kScriptProposedName});
   if (!path) return;
-  if (SaveScriptFile(*path, rows, user())) status_->setText(QStringLiteral(u"程序已保存"));
+  if (SaveScriptFile(*path, rows, user())) status_->setText(T("程序已保存"));
 }
 
 }  // namespace card

@@ -6,11 +6,12 @@
 
 #include "core/ports.h"
 #include "link/channel.h"
+#include "platform/i18n.h"
 
 namespace card {
 
 // A file the user chose cannot be opened or created.
-inline constexpr const char* kMsgFileMissing = "文件不存在";
+inline constexpr const char* kMsgFileMissing = TR_NOOP("文件不存在");
 
 class CardSession {
  public:

@@ -5,6 +5,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "ui/text.h"
 #include "ui/ui_thread.h"
 
 namespace ui {
@@ -34,9 +35,9 @@ void MessagePort::Message(const std::string& text, const std::string& title, car
   QObject* target = parent_ ? static_cast<QObject*>(parent_.data()) : qApp;
   RunOnObjectThread(target, [&] {
     if (closing_) return;
-    QMessageBox box(BoxIcon(icon), title.empty() ? appTitle_ : QString::fromStdString(title),
-                    QString::fromStdString(text), QMessageBox::Ok, parent_);
-    box.button(QMessageBox::Ok)->setText(QStringLiteral(u"确定"));
+    QMessageBox box(BoxIcon(icon), title.empty() ? appTitle_ : Q(platform::Tr(title)), Q(platform::Tr(text)),
+                    QMessageBox::Ok, parent_);
+    box.button(QMessageBox::Ok)->setText(T("确定"));
     box.exec();
   });
 }
@@ -47,10 +48,10 @@ bool MessagePort::Ask(const std::string& text, const std::string& title) {
   bool yes = false;
   RunOnObjectThread(target, [&] {
     if (closing_) return;
-    QMessageBox box(QMessageBox::Question, title.empty() ? appTitle_ : QString::fromStdString(title),
-                    QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No, parent_);
-    box.button(QMessageBox::Yes)->setText(QStringLiteral(u"是"));
-    box.button(QMessageBox::No)->setText(QStringLiteral(u"否"));
+    QMessageBox box(QMessageBox::Question, title.empty() ? appTitle_ : Q(platform::Tr(title)),
+                    Q(platform::Tr(text)), QMessageBox::Yes | QMessageBox::No, parent_);
+    box.button(QMessageBox::Yes)->setText(T("是"));
+    box.button(QMessageBox::No)->setText(T("否"));
     box.setDefaultButton(QMessageBox::No);
     yes = box.exec() == QMessageBox::Yes;
   });
@@ -65,16 +66,19 @@ std::optional<int> MessagePort::Choose(const std::string& text, const std::strin
   RunOnObjectThread(target, [&] {
     if (closing_) return;
     QStringList list;
-    for (const auto& item : items) list << QString::fromStdString(item);
+    for (const auto& item : items) list << Q(platform::Tr(item));
     QInputDialog dialog(parent_);
-    dialog.setWindowTitle(title.empty() ? appTitle_ : QString::fromStdString(title));
-    dialog.setLabelText(QString::fromStdString(text));
+    dialog.setWindowTitle(title.empty() ? appTitle_ : Q(platform::Tr(title)));
+    dialog.setLabelText(Q(platform::Tr(text)));
     dialog.setComboBoxItems(list);
     dialog.setComboBoxEditable(false);
     dialog.setTextValue(list.value(initial));
-    dialog.setOkButtonText(QStringLiteral(u"确定"));
-    dialog.setCancelButtonText(QStringLiteral(u"取消"));
-    if (dialog.exec() == QDialog::Accepted) chosen = static_cast<int>(list.indexOf(dialog.textValue()));
+    dialog.setOkButtonText(T("确定"));
+    dialog.setCancelButtonText(T("取消"));
+    if (dialog.exec() == QDialog::Accepted) {
+      const auto at = list.indexOf(dialog.textValue());
+      if (at >= 0) chosen = static_cast<int>(at);
+    }
   });
   return chosen;
 }

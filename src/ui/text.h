@@ -10,9 +10,17 @@
 
 #include <string>
 
+#include "platform/i18n.h"
+
 namespace ui {
 
 inline QString Q(const std::string& s) { return QString::fromStdString(s); }
+// A text of the windows in the chosen language (the source is the Chinese).
+inline QString T(const char* source) { return QString::fromUtf8(platform::Tr(source)); }
+// The same under a context (see platform::TrC).
+inline QString TC(const char* context, const char* source) {
+  return QString::fromUtf8(platform::TrC(context, source));
+}
 inline std::string S(const QString& s) { return s.toStdString(); }
 
 // A label in front of its field; the buddy makes the field known to screen
@@ -31,7 +39,7 @@ struct OkCancel {
   QHBoxLayout* row;
 };
 inline OkCancel OkCancelRow() {
-  OkCancel b{new QPushButton(QStringLiteral(u"确定")), new QPushButton(QStringLiteral(u"取消")), new QHBoxLayout};
+  OkCancel b{new QPushButton(T("确定")), new QPushButton(T("取消")), new QHBoxLayout};
   b.ok->setDefault(true);
   b.cancel->setAutoDefault(false);
   b.row->addStretch(1);

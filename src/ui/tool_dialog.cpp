@@ -14,6 +14,7 @@
 
 #include "ui/file_port.h"
 #include "ui/message_port.h"
+#include "ui/text.h"
 #include "ui/ui_thread.h"
 
 namespace ui {
@@ -38,7 +39,7 @@ class ToolDialog::ProgressSink : public card::ProgressPort {
   }
   void Status(const std::string& text) override {
     PostToUi(dialog_, [d = dialog_, text] {
-      if (d->status_) d->status_->setText(QString::fromStdString(text));
+      if (d->status_) d->status_->setText(Q(platform::Tr(text)));
     });
   }
 

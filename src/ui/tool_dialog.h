@@ -18,6 +18,7 @@
 #include "core/tool_env.h"
 #include "link/channel.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 
 class QProgressBar;
 class QLabel;
@@ -27,7 +28,7 @@ namespace ui {
 class MessagePort;
 class FileDialogs;
 
-inline constexpr const char* kMsgDriverLoadFailed = "加载pcomm.dll失败";
+inline constexpr const char* kMsgDriverLoadFailed = TR_NOOP("加载pcomm.dll失败");
 
 // A link of the dialog's own from the driver the tool loaded. Null, after
 // "加载pcomm.dll失败" was shown, when the driver gives none: the caller then

@@ -5,12 +5,14 @@
 #include "link/announce.h"
 #include "link/command_channel.h"
 #include "platform/codec.h"
+#include "platform/i18n.h"
 #include "platform/text.h"
 
 namespace card {
 namespace {
 
 using platform::Format;
+using platform::Tr;
 
 // Countdowns, in seconds.
 constexpr int kCodeWordCountdown = 8;
@@ -70,6 +72,7 @@ class Run {
       } while (!recognised);
       if (recognised) {
         clock_.sleepMs(kDonePauseMs);
+        // untranslated: the card draws it on the panel
         Send(Format(kLineDone, platform::Utf8ToGbk("完成").c_str()));
         clock_.sleepMs(kDonePauseMs);
         port_.Message(kMsgRecognised, kTitleNotice, Icon::Information);
@@ -160,7 +163,7 @@ class Run {
     while (j < chain) {
       Send(Format(kLinePointRow, 0, j));
       clock_.sleepMs(kPatternPauseMs);
-      if (!Answer(WizardWindow::PointLine, Format(kAskPointsInLine, j + 1))) break;
+      if (!Answer(WizardWindow::PointLine, Format(Tr(kAskPointsInLine), j + 1))) break;
       ++j;
     }
     guess_.foldWidth = j;
@@ -178,7 +181,7 @@ class Run {
     while (i < guess_.height) {
       Send(Format(i == 0 ? kLineFirstRow : kLineMoreRow, i, guess_.width - 1, i));
       clock_.sleepMs(kPatternPauseMs);
-      if (!Answer(WizardWindow::Screen, Format(kAskLineCount, i + 1))) break;
+      if (!Answer(WizardWindow::Screen, Format(Tr(kAskLineCount), i + 1))) break;
       ++i;
     }
     guess_.scan = i;

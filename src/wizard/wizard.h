@@ -14,24 +14,25 @@
 #include "link/record.h"
 #include "params/panel_driver.h"
 #include "platform/clock.h"
+#include "platform/i18n.h"
 
 namespace card {
 
 // What the windows ask.
-inline constexpr const char* kAskFullyLit = "观察区域是否全亮";
-inline constexpr const char* kAskBrighter = "观察区亮度比之前是否变亮";
-inline constexpr const char* kAskLineCount = "观察区亮起的线条个数是否为: %d  条";
-inline constexpr const char* kAskPointsInLine = "观察区是否亮起 [ %d ] 个点且在一条直线";
-inline constexpr const char* kAskSquare = "观察区域是否有出现正方形形";
-inline constexpr const char* kAskPointCount = "观察区域亮起的点数";
+inline constexpr const char* kAskFullyLit = TR_NOOP("观察区域是否全亮");
+inline constexpr const char* kAskBrighter = TR_NOOP("观察区亮度比之前是否变亮");
+inline constexpr const char* kAskLineCount = TR_NOOP("观察区亮起的线条个数是否为: %d  条");
+inline constexpr const char* kAskPointsInLine = TR_NOOP("观察区是否亮起 [ %d ] 个点且在一条直线");
+inline constexpr const char* kAskSquare = TR_NOOP("观察区域是否有出现正方形形");
+inline constexpr const char* kAskPointCount = TR_NOOP("观察区域亮起的点数");
 
 // What the run tells.
-inline constexpr const char* kMsgRememberBrightness = "即将判断亮度变化，请观察屏幕并记住此时对亮度感受！！！";
-inline constexpr const char* kMsgCheckCable = "失败:请检查LED端口1排线和供电线是否正常连接到显示板！！！";
-inline constexpr const char* kMsgTryAgain = "失败:请重新开始智能识别，再试一次过程中仔细观察做出正确的判断！！！";
+inline constexpr const char* kMsgRememberBrightness = TR_NOOP("即将判断亮度变化，请观察屏幕并记住此时对亮度感受！！！");
+inline constexpr const char* kMsgCheckCable = TR_NOOP("失败:请检查LED端口1排线和供电线是否正常连接到显示板！！！");
+inline constexpr const char* kMsgTryAgain = TR_NOOP("失败:请重新开始智能识别，再试一次过程中仔细观察做出正确的判断！！！");
 inline constexpr const char* kMsgRecognised =
-    "目标显示板已识别成功,下一步断电重启设备搜卡根据屏像素情况配置屏参数！！！";
-inline constexpr const char* kMsgChooseModuleFirst = "智能识别前请先选择单元板长点数、单元板高点数和扫描芯片！！！";
+    TR_NOOP("目标显示板已识别成功,下一步断电重启设备搜卡根据屏像素情况配置屏参数！！！");
+inline constexpr const char* kMsgChooseModuleFirst = TR_NOOP("智能识别前请先选择单元板长点数、单元板高点数和扫描芯片！！！");
 
 // The items of "折线行数识别", in order.
 std::vector<std::string> PointCountItems();

@@ -1,5 +1,6 @@
 #include "wizard/wizard_dialog.h"
 
+#include "ui/text.h"
 #include "ui/ui_thread.h"
 
 namespace card {
@@ -24,7 +25,7 @@ WizardAnswer WizardWindows::Ask(WizardWindow window, const std::string& text) {
   WizardAnswer answer = WizardAnswer::Closed;
   ui::RunOnObjectThread(context_, [&] {
     if (disposed_ || !parent_ || !parent_->isVisible()) return;
-    const QString question = QString::fromStdString(text);
+    const QString question = ui::Q(platform::Tr(text));
     switch (window) {
       case WizardWindow::Screen: answer = HScan_Regon(parent_).Ask(question); break;
       case WizardWindow::PointLine: answer = Continue_line(parent_).Ask(question); break;

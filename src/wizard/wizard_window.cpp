@@ -7,6 +7,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include "ui/text.h"
 
 namespace card {
 namespace {
@@ -42,8 +43,8 @@ YesNoWindow::YesNoWindow(const QString& title, QWidget* parent) : QDialog(parent
   QFont f = question_->font();
   f.setPointSizeF(f.pointSizeF() * 1.2);
   question_->setFont(f);
-  auto* yes = Button(QStringLiteral(u"是"));
-  auto* no = Button(QStringLiteral(u"否"));
+  auto* yes = Button(ui::T("是"));
+  auto* no = Button(ui::T("否"));
   connect(yes, &QPushButton::clicked, this, [this] { done(kYes); });
   connect(no, &QPushButton::clicked, this, [this] { done(kNo); });
   auto* buttons = new QHBoxLayout;
@@ -73,19 +74,19 @@ WizardAnswer YesNoWindow::Ask(const QString& text) {
   }
 }
 
-HScan_Regon::HScan_Regon(QWidget* parent) : YesNoWindow(QStringLiteral(u"屏幕参数识别"), parent) {}
-Continue_line::Continue_line(QWidget* parent) : YesNoWindow(QStringLiteral(u"观察区域的亮点是否连续"), parent) {}
-Regonize_DZSU::Regonize_DZSU(QWidget* parent) : YesNoWindow(QStringLiteral(u"蛇形方向识别"), parent) {}
+HScan_Regon::HScan_Regon(QWidget* parent) : YesNoWindow(ui::T("屏幕参数识别"), parent) {}
+Continue_line::Continue_line(QWidget* parent) : YesNoWindow(ui::T("观察区域的亮点是否连续"), parent) {}
+Regonize_DZSU::Regonize_DZSU(QWidget* parent) : YesNoWindow(ui::T("蛇形方向识别"), parent) {}
 
 Regonize_DHS::Regonize_DHS(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral(u"折线行数识别"));
+  setWindowTitle(ui::T("折线行数识别"));
   setWindowFlags(WindowFlags(windowFlags()));
   count_ = new QComboBox;
-  for (const auto& item : PointCountItems()) count_->addItem(QString::fromStdString(item));
-  auto* label = new QLabel(QString::fromUtf8(kAskPointCount));
+  for (const auto& item : PointCountItems()) count_->addItem(ui::Q(platform::Tr(item)));
+  auto* label = new QLabel(ui::T(kAskPointCount));
   label->setBuddy(count_);
-  auto* ok = Button(QStringLiteral(u"确定"));
-  auto* cancel = Button(QStringLiteral(u"取消"));
+  auto* ok = Button(ui::T("确定"));
+  auto* cancel = Button(ui::T("取消"));
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
   auto* row = new QHBoxLayout;
@@ -110,7 +111,7 @@ std::optional<int> Regonize_DHS::Choose() {
 }
 
 ObservationAreaView::ObservationAreaView(QWidget* parent) : QWidget(parent) {
-  setAccessibleName(QStringLiteral(u"观察区域"));
+  setAccessibleName(ui::T("观察区域"));
   setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
 }
 
@@ -136,7 +137,7 @@ void ObservationAreaView::paintEvent(QPaintEvent*) {
 }
 
 CCountdownDlg::CCountdownDlg(QWidget* parent) : QDialog(parent) {
-  setWindowTitle(QStringLiteral(u"智能识别中"));
+  setWindowTitle(ui::T("智能识别中"));
   setWindowFlags(WindowFlags(windowFlags()));
   setWindowModality(Qt::ApplicationModal);
   seconds_ = new QLabel;
@@ -146,8 +147,8 @@ CCountdownDlg::CCountdownDlg(QWidget* parent) : QDialog(parent) {
   seconds_->setAlignment(Qt::AlignCenter);
   bar_ = new QProgressBar;
   bar_->setRange(0, 100);
-  bar_->setAccessibleName(QStringLiteral(u"智能识别中"));
-  auto* note = new QLabel(QStringLiteral(u"观察区域：屏幕右上角第一块单元板"));
+  bar_->setAccessibleName(ui::T("智能识别中"));
+  auto* note = new QLabel(ui::T("观察区域：屏幕右上角第一块单元板"));
   note->setAlignment(Qt::AlignCenter);
   auto* picture = new ObservationAreaView;
   auto* root = new QVBoxLayout(this);
@@ -174,7 +175,7 @@ void CCountdownDlg::Update(int remaining, int percent) {
   if (remaining < 1) hide();
 }
 
-void CCountdownDlg::ShowRemaining() { seconds_->setText(QStringLiteral(u"倒计时：%1秒").arg(remaining_)); }
+void CCountdownDlg::ShowRemaining() { seconds_->setText(ui::T("倒计时：%1秒").arg(remaining_)); }
 
 // The close box and Escape both end up here (QDialog's close handling
 // rejects); the countdown's own end only hides the window.

@@ -12,7 +12,8 @@
 #include "cardctl/options.h"
 #include "cardctl/settings_file.h"
 #include "cardctl/targets.h"
-#include "cardctl/texts.h"
+#include "platform/i18n.h"
+#include "platform/text.h"
 #include "params/discovery.h"
 #include "programs/program_slots.h"
 #include "support/temp_dir.h"
@@ -24,8 +25,13 @@ namespace {
 cli::CommandLine Parse(std::vector<std::string> args) { return cli::ParseCommandLine(args); }
 
 struct English {
-  English() { cli::SetEnglish(true); }
-  ~English() { cli::SetEnglish(false); }
+  English() { Use("en"); }
+  ~English() { Use("zh"); }
+  static void Use(const char* language) {
+    platform::LanguageSources s;
+    s.explicitChoice = language;
+    platform::UseLanguage(s, CARD_LOCALE_DIR);
+  }
 };
 
 cli::Targets Expand(const std::vector<std::string>& args, const std::map<std::string, std::string>& files = {}) {
@@ -62,7 +68,6 @@ TEST(CommandLine, EachCommandTakesItsOwnOptionsAndTheGlobalOnesOnly) {
   EXPECT_EQ(clone.get("--jobs"), "8");
   EXPECT_EQ(clone.get("--programs"), "replace");
   EXPECT_TRUE(clone.has("--json"));
-  cli::SetEnglish(false);
 
   for (std::vector<std::string> bad : {std::vector<std::string>{"clone", "f", "a", "--jobs", "0"},
                                        {"clone", "f", "a", "--jobs", "257"},
@@ -70,7 +75,6 @@ TEST(CommandLine, EachCommandTakesItsOwnOptionsAndTheGlobalOnesOnly) {
                                        {"clone", "f", "a", "--jobs", "x"},
                                        {"restore", "f", "a", "--programs", "all"},
                                        {"restore", "f", "a", "--yes=1"},
-                                       {"search", "--lang", "fr"},
                                        {"search", "-x"},
                                        {"frobnicate"},
                                        {"set", "a", "--json", "--json=1"}})
@@ -128,17 +132,25 @@ TEST(CommandLine, ASettingsFileIsJsonOrIniOfSettableNamesEachOnce) {
     EXPECT_FALSE(cli::ParseSettingsFile(bad).error.empty()) << bad;
 }
 
-TEST(CommandLine, OperationMessagesReadInEnglishWithTheirValues) {
-  EXPECT_EQ(cli::TrOperation(card::kMsgConnectFailed), card::kMsgConnectFailed) << "Chinese unless asked";
+TEST(CommandLine, OperationMessagesAndHelpReadInTheChosenLanguage) {
+  EXPECT_STREQ(platform::Tr(card::kMsgConnectFailed), card::kMsgConnectFailed) << "Chinese unless asked";
+  const std::string zhHelp = cli::HelpText("clone");
   English en;
-  EXPECT_EQ(cli::TrOperation(card::kMsgConnectFailed), "could not connect to the card");
-  EXPECT_EQ(cli::TrOperation("节目3的文件不存在，请先编辑节目或打开文件！"), "the file of program 3 does not exist");
-  EXPECT_EQ(cli::TrOperation("成功删除节目12"), "program 12 deleted");
-  EXPECT_EQ(cli::TrOperation("第07行超过127字节，请缩短后再下载"), "line 07 is longer than 127 bytes");
-  // A known text inside a longer one is carried over translated.
-  EXPECT_EQ(cli::TrOperation("连接设备失败\n第3行的请求没有发出，上传已停止。"),
-            "could not connect to the card\nrequest 3 was not sent; the upload stopped.");
-  EXPECT_EQ(cli::TrOperation("something new"), "something new");
+  const auto noChinese = [](const std::string& s) {
+    for (unsigned char c : s)
+      if (c >= 0xE4 && c <= 0xE9) return false;  // lead bytes of the common CJK block
+    return true;
+  };
+  EXPECT_STRNE(platform::Tr(card::kMsgConnectFailed), card::kMsgConnectFailed);
+  // A format is translated before it is filled, its values carried over.
+  const std::string deleted = platform::Format(platform::Tr(card::kMsgDeleted), 12);
+  EXPECT_NE(deleted.find("12"), std::string::npos) << deleted;
+  EXPECT_TRUE(noChinese(deleted)) << deleted;
+  const std::string help = cli::HelpText("clone");
+  EXPECT_NE(help, zhHelp);
+  EXPECT_TRUE(noChinese(help)) << help;
+  EXPECT_TRUE(noChinese(cli::HelpText({}))) << cli::HelpText({});
+  EXPECT_EQ(platform::Tr("something new"), std::string("something new"));
 }
 
 TEST(CommandLine, TheManPageAndTheCompletionKnowEveryCommandOptionAndSetting) {

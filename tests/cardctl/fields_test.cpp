@@ -8,7 +8,7 @@
 
 #include <algorithm>
 
-#include "cardctl/texts.h"
+#include "platform/i18n.h"
 #include "support/main_fixture.h"
 
 namespace rec = card::rec;
@@ -28,8 +28,13 @@ card::DeviceStatusRecord Sample() {
 }
 
 struct English {
-  English() { card::cli::SetEnglish(true); }
-  ~English() { card::cli::SetEnglish(false); }
+  English() { Use("en"); }
+  ~English() { Use("zh"); }
+  static void Use(const char* language) {
+    platform::LanguageSources s;
+    s.explicitChoice = language;
+    platform::UseLanguage(s, CARD_LOCALE_DIR);
+  }
 };
 
 }  // namespace

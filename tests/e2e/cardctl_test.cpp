@@ -532,8 +532,8 @@ TEST_F(CardctlTest, SearchFindsTheCardsThroughTheAdaptersAndEveryCommandHasItsHe
     EXPECT_EQ(r.out.rfind(std::string("cardctl ") + command, 0), 0u) << r.out;
   }
   r = Cardctl({"--lang", "en", "show", kCard0});
-  EXPECT_NE(r.out.find("brightness = 15    # brightness (panel)"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("display_target = 1-- standard P10"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("brightness = 15    # Brightness (panel)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("display_target = 1-- Standard P10"), std::string::npos) << r.out;
   r = Cardctl({"--lang", "en", "help", "set"});
   EXPECT_NE(r.out.find("--dry-run"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Changes go out"), std::string::npos) << r.out;
