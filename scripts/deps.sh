@@ -14,6 +14,8 @@ packages=(
   xvfb xauth fonts-noto-cjk
   # the Debian packages: CPack's dependency list, and their checks
   dpkg-dev file lintian desktop-file-utils appstream
+  # the Ansible collection's tests
+  ansible-core ansible-lint
 )
 
 missing=()
