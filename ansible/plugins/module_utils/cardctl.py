@@ -33,6 +33,14 @@ class Cardctl(object):
         path = module.params.get('cardctl')
         self.path = path if path else module.get_bin_path('cardctl', required=True)
 
+    def cards(self):
+        """The module's cards, each refused when cardctl would take it for an option."""
+        cards = self.module.params['cards']
+        for card in cards:
+            if not card or card.startswith('-'):
+                self.module.fail_json(msg='"%s" is not a card address or range' % card)
+        return list(cards)
+
     def run(self, command, args, data=None):
         """Runs cardctl COMMAND ARGS --json; returns (exit status, document).
 

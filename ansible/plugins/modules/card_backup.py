@@ -115,14 +115,14 @@ def main():
     spec.update(COMMON_ARGS)
     module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
     tool = Cardctl(module)
-    dest = module.params['dest']
+    dest = os.path.abspath(module.params['dest'])
     if not module.check_mode and not os.path.isdir(dest):
         os.makedirs(dest)
     # Read into a private folder first: a file is replaced only when its
     # content differs, so a run that changes nothing reports ok.
     work = tempfile.mkdtemp(prefix='card_backup.', dir=dest if os.path.isdir(dest) else None)
     try:
-        rc, doc = tool.run('backup', module.params['cards'] + [work])
+        rc, doc = tool.run('backup', tool.cards() + [work])
         if 'error' in doc:
             tool.refused('backup', rc, doc)
         files = []

@@ -124,7 +124,7 @@ def main():
     tool = Cardctl(module)
     result = dict(changed=False, unreadable={})
     found = {}
-    addresses = module.params['cards']
+    addresses = tool.cards() if module.params['cards'] else None
     if not addresses:
         args = ['--local', module.params['local']] if module.params['local'] else []
         rc, doc = tool.run('search', args)

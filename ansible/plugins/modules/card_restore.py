@@ -150,7 +150,7 @@ def main():
     # --with-network for more than one card.
     single = len(p['cards']) == 1 and '-' not in p['cards'][0] and not p['cards'][0].startswith('@')
     command = 'restore' if single else 'clone'
-    args = [p['src']] + p['cards'] + ['--programs', p['programs'], '--yes']
+    args = [os.path.abspath(p['src'])] + tool.cards() + ['--programs', p['programs'], '--yes']
     if p['with_network']:
         args.append('--with-network')
     if module.check_mode:

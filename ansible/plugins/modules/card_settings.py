@@ -129,7 +129,7 @@ def main():
     if not module.params['settings']:
         module.exit_json(changed=False, cards=[], changed_cards=[], not_taken={})
     tool = Cardctl(module)
-    args = ['-'] + module.params['cards'] + (['--check'] if module.check_mode else ['--yes'])
+    args = ['-'] + tool.cards() + (['--check'] if module.check_mode else ['--yes'])
     rc, doc = tool.run('apply', args, data=json.dumps(module.params['settings']))
     if 'error' in doc:
         tool.refused('apply', rc, doc)
