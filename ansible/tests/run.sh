@@ -11,7 +11,8 @@
 # hold the settings; the second run is ok and sends no line that changes a
 # card; a card that refuses connections fails its site while the other
 # completes; a search finds the segment's cards; the example playbooks back
-# every card up into a folder per site and restore them back to equal.
+# every card up into a folder per site and restore them back to equal; the
+# network settings are never restored onto several cards.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 collection=$(dirname "$here")
@@ -134,7 +135,8 @@ done
 
 step "the collection builds"
 (cd "$work" && ansible-galaxy collection build "$collection" >"$work/build.out" 2>&1) || { cat "$work/build.out"; fail "build"; }
-tar tzf "$work/ledcards-cards-1.0.0.tar.gz" | grep -q '^plugins/modules/card_settings.py$' || fail "the build lacks the modules"
+tar tzf "$work/ledcards-cards-1.0.0.tar.gz" >"$work/build.list"
+grep -q '^plugins/modules/card_settings.py$' "$work/build.list" || fail "the build lacks the modules"
 
 if command -v ansible-lint >/dev/null; then
   step "ansible-lint: the collection, its example and test playbooks"
@@ -202,6 +204,15 @@ done
 cardctl diff "$work/backups/site_south/127.0.0.21.snap" 127.0.0.21 >/dev/null 2>&1 || fail "the backup differs from its card"
 play -i "$inventory" "$examples/site.yml" "${vars[@]}"
 expect_recap site_north changed 0
+
+step "a restore with the network settings onto several cards is refused, nothing sent"
+m=$(mark)
+rc=0
+ansible -i "$inventory" site_north -m ledcards.cards.card_restore -a "{\"src\": \"$work/hosts/site_north/127.0.0.10.snap\",
+  \"cards\": [\"127.0.0.10-11\"], \"with_network\": true}" >"$work/last.out" 2>&1 || rc=$?
+[ "$rc" = 2 ] && grep -q 'cardctl clone refused: --with-network' "$work/last.out" ||
+  { cat "$work/last.out"; fail "several cards were given one network identity"; }
+no_writes_since "$m" || fail "the refused restore sent lines"
 
 step "restore: changed cards back to equal with their backups"
 cardctl apply - 127.0.0.10-11 127.0.0.20-21 --yes <<<'{"brightness": 3, "scan": "1/16"}' >"$work/apply.out" 2>&1 ||
