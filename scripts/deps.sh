@@ -15,6 +15,8 @@ packages=(
   # the Debian packages: CPack's dependency list, and their checks
   dpkg-dev file lintian desktop-file-utils appstream
   gettext po4a python3
+  # the Ansible collection's tests
+  ansible-core ansible-lint
 )
 
 missing=()

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: the unit, widget and
-# end-to-end tests; the Debian packages; the core and end-to-end tests again
-# under ThreadSanitizer; and each fuzz target for a short while. Exits
-# non-zero on any failure.
+# end-to-end tests; the Ansible collection's playbooks against virtual cards;
+# the Debian packages; the core and end-to-end tests again under
+# ThreadSanitizer; and each fuzz target for a short while. Exits non-zero on
+# any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +12,8 @@ scripts/deps.sh
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+# The Ansible collection against virtual cards (its own network namespace).
+ansible/tests/run.sh build
 
 # The Debian packages: built, checked by lintian and the desktop and
 # AppStream validators, and run unpacked from a temporary root.

@@ -78,8 +78,17 @@ struct CardResult {
   std::size_t lines = 0;
   std::int64_t plannedMs = 0;
   std::optional<Failure> failure;
+  std::string file;  // the backup written (backup)
 
   bool ok() const { return result != "failed" && result != "refused"; }
+
+  json FailureJson() const {
+    if (!failure) return nullptr;
+    json f = {{"step", StepKey(failure->step)}, {"step_text", StepName(failure->step, failure->slot)},
+              {"message", failure->message}, {"missing", failure->missing}};
+    if (failure->slot >= 0) f["program"] = failure->slot + 1;
+    return f;
+  }
 
   json Json() const {
     json j = {{"address", address}, {"result", result}};
@@ -95,14 +104,8 @@ struct CardResult {
     j["programs_deleted"] = del;
     j["lines"] = lines;
     j["planned_seconds"] = static_cast<double>(plannedMs) / 1000.0;
-    if (failure) {
-      json f = {{"step", StepKey(failure->step)}, {"step_text", StepName(failure->step, failure->slot)},
-                {"message", failure->message}, {"missing", failure->missing}};
-      if (failure->slot >= 0) f["program"] = failure->slot + 1;
-      j["failure"] = f;
-    } else {
-      j["failure"] = nullptr;
-    }
+    j["failure"] = FailureJson();
+    if (!file.empty()) j["file"] = file;
     return j;
   }
 
@@ -117,6 +120,7 @@ struct CardResult {
     };
     if (result == "changed") return platform::Tr("完成：") + what();
     if (result == "unchanged") return platform::Tr("未变（已与要求一致，未发送任何命令）");
+    if (result == "saved") return Format(platform::Tr("已备份到 %s"), file.c_str());
     if (result == "would_change") return platform::Tr("将修改：") + what();
     if (result == "planned") return Format(platform::Tr("计划 %zu 条命令，约 %.1f 秒"), lines,
                                            static_cast<double>(plannedMs) / 1000.0);
@@ -315,45 +319,100 @@ class Tool {
 
   // show
 
+  json FieldsJson(const DeviceStatusRecord& r) {
+    json fields = json::object();
+    for (const Field& f : Fields()) fields[f.name] = f.Value(r);
+    return fields;
+  }
+  void PrintFields(const DeviceStatusRecord& r) {
+    for (const Field& f : Fields())
+      env_.out << f.name << " = " << f.Shown(r) << "    # " << f.Label() << " (" << GroupName(f.group)
+               << (f.set ? "" : platform::Tr(", 只读")) << ")\n";
+  }
+
+  // A lone argument that names a file, or that is no card (an address, a
+  // range, @FILE or -), is a backup to read offline.
+  static bool IsBackupFile(const std::string& arg) {
+    if (arg == "-" || arg.rfind('@', 0) == 0) return false;
+    if (platform::FileExists(arg)) return true;
+    return !ExpandTargets({arg}, [](const std::string&, std::string*) { return false; }).error.empty();
+  }
+
   int Show() {
-    if (!Arguments(1, 1)) return kExitRefused;
+    if (!Arguments(1, 0)) return kExitRefused;
+    if (cl_.positional.size() == 1 && IsBackupFile(cl_.positional[0])) return ShowFile(cl_.positional[0]);
+    const Targets targets = ExpandAll(cl_.positional);
+    if (!targets.error.empty()) return Refuse(targets.error);
+    const std::vector<CardResult> results = ForEachCard(targets.addresses, [&](const std::string& address) {
+      CardResult res;
+      res.address = address;
+      auto user = UserFor(address);
+      Target t(env_.links, address, *env_.clock, *user, Work("read-" + address));
+      t.Enter(Step::Read);
+      auto state = ReadCardState(t, ReadWhat::Record);
+      if (!state) {
+        res.result = "failed";
+        res.failure = t.failureRef();
+        Say(Format("[%s] %s", address.c_str(), res.failure->message.c_str()));
+        return res;
+      }
+      res.result = "read";
+      res.before = state->record;
+      return res;
+    }, false);
+    const bool ok = std::all_of(results.begin(), results.end(), [](const CardResult& r) { return r.ok(); });
+    if (json_) {
+      json cards = json::array();
+      for (const auto& r : results) {
+        json card = {{"source", "card"}, {"address", r.address}, {"result", r.result}};
+        if (r.ok())
+          card["fields"] = FieldsJson(r.before);
+        else
+          card["failure"] = r.FailureJson();
+        cards.push_back(card);
+      }
+      Print({{"command", "show"}, {"ok", ok}, {"cards", cards}});
+    } else {
+      bool first = true;
+      for (const auto& r : results) {
+        if (!r.ok()) continue;
+        // Several cards: each block under its address.
+        if (results.size() > 1) env_.out << (first ? "" : "\n") << "# " << r.address << "\n";
+        first = false;
+        PrintFields(r.before);
+      }
+    }
+    return ok ? kExitOk : kExitFailed;
+  }
+
+  int ShowFile(const std::string& path) {
     Source s;
-    if (int status = Load(cl_.positional[0], false, &s); status != kExitOk) {
+    if (int status = Load(path, false, &s); status != kExitOk) {
       if (json_) Print({{"command", "show"}, {"ok", false}, {"cards", json::array()}});
       return status;
     }
     const DeviceStatusRecord& r = s.state.record;
     if (json_) {
-      json fields = json::object();
-      for (const Field& f : Fields()) fields[f.name] = f.Value(r);
-      json card = {{"source", s.file ? "file" : "card"}, {"address", s.file ? s.snapshot.address : s.name},
-                   {"result", "read"}, {"fields", fields}};
-      if (s.file) {
-        card["file"] = s.name;
-        card["tool"] = s.snapshot.toolVersion;
-        card["script"] = s.snapshot.script ? json(*s.snapshot.script) : json(nullptr);
-        json programs = json::array();
-        for (const auto& [slot, text] : s.snapshot.programs) programs.push_back(slot + 1);
-        card["programs"] = programs;
-      }
+      json card = {{"source", "file"}, {"address", s.snapshot.address}, {"result", "read"}, {"fields", FieldsJson(r)}};
+      card["file"] = s.name;
+      card["tool"] = s.snapshot.toolVersion;
+      card["script"] = s.snapshot.script ? json(*s.snapshot.script) : json(nullptr);
+      json programs = json::array();
+      for (const auto& [slot, text] : s.snapshot.programs) programs.push_back(slot + 1);
+      card["programs"] = programs;
       Print({{"command", "show"}, {"ok", true}, {"cards", {card}}});
       return kExitOk;
     }
-    if (s.file)
-      env_.out << Format(platform::Tr("# 备份文件 %s：来自 %s（%s），cardctl %s\n"),
-                         s.name.c_str(), s.snapshot.address.c_str(), s.snapshot.serial.c_str(),
-                         s.snapshot.toolVersion.c_str());
-    for (const Field& f : Fields())
-      env_.out << f.name << " = " << f.Shown(r) << "    # " << f.Label() << " (" << GroupName(f.group)
-               << (f.set ? "" : platform::Tr(", 只读")) << ")\n";
-    if (s.file) {
-      std::vector<std::string> slots;
-      for (const auto& [slot, text] : s.snapshot.programs) slots.push_back(std::to_string(slot + 1));
-      env_.out << (s.snapshot.script
-                       ? Format(platform::Tr("# 脚本：%zu 字节\n"), s.snapshot.script->size())
-                       : platform::Tr("# 脚本：未备份（此固件不能读取）\n"))
-               << Format(platform::Tr("# 节目：%s\n"), slots.empty() ? "-" : Joined(slots).c_str());
-    }
+    env_.out << Format(platform::Tr("# 备份文件 %s：来自 %s（%s），cardctl %s\n"),
+                       s.name.c_str(), s.snapshot.address.c_str(), s.snapshot.serial.c_str(),
+                       s.snapshot.toolVersion.c_str());
+    PrintFields(r);
+    std::vector<std::string> slots;
+    for (const auto& [slot, text] : s.snapshot.programs) slots.push_back(std::to_string(slot + 1));
+    env_.out << (s.snapshot.script
+                     ? Format(platform::Tr("# 脚本：%zu 字节\n"), s.snapshot.script->size())
+                     : platform::Tr("# 脚本：未备份（此固件不能读取）\n"))
+             << Format(platform::Tr("# 节目：%s\n"), slots.empty() ? "-" : Joined(slots).c_str());
     return kExitOk;
   }
 
@@ -689,28 +748,38 @@ class Tool {
 
   // backup
 
+  // Several cards (or a folder as the last argument): each card's backup is
+  // FOLDER/ADDRESS.snap, the cards read --jobs at a time.
   int Backup() {
-    if (!Arguments(2, 2)) return kExitRefused;
-    std::string error;
-    const std::string address = TargetAddress(cl_.positional[0], &error);
-    if (!error.empty()) return Refuse(error);
-    const std::string file = cl_.positional[1];
-    const bool toStdout = file == "-";
+    if (!Arguments(2, 0)) return kExitRefused;
+    const std::string dest = cl_.positional.back();
+    const Targets targets = ExpandAll({cl_.positional.begin(), cl_.positional.end() - 1});
+    if (!targets.error.empty()) return Refuse(targets.error);
+    const bool toStdout = dest == "-";
+    const bool folder = !toStdout && platform::DirectoryExists(dest);
+    if (!folder && targets.addresses.size() > 1)
+      return Refuse(Format(platform::Tr("备份多张卡时最后一个参数必须是已有的文件夹：%s 不是"),
+                           dest.c_str()));
     if (toStdout && json_) return Refuse(platform::Tr("备份写到标准输出时不能同时用 --json"));
+    const bool several = targets.addresses.size() > 1;
+    const auto results = ForEachCard(targets.addresses, [&](const std::string& address) {
+      return BackupOne(address, folder ? dest + "/" + address + ".snap" : dest);
+    }, several);
+    if (toStdout) return results[0].ok() ? kExitOk : kExitFailed;
+    return Report(results, several);
+  }
+
+  CardResult BackupOne(const std::string& address, const std::string& file) {
+    const bool toStdout = file == "-";
     auto user = UserFor(address);
-    Target t(env_.links, address, *env_.clock, *user, Work("backup"));
+    Target t(env_.links, address, *env_.clock, *user, Work("backup-" + address));
     CardResult res;
     res.address = address;
     auto finish = [&](bool ok) {
       res.result = ok ? "saved" : "failed";
       if (!ok) res.failure = t.failureRef();
       if (!ok) Say(Format("[%s] %s", address.c_str(), res.failure->message.c_str()));
-      if (json_) {
-        json card = res.Json();
-        card["file"] = file;
-        Print({{"command", "backup"}, {"ok", ok}, {"cards", {card}}});
-      }
-      return ok ? kExitOk : kExitFailed;
+      return res;
     };
     t.Enter(Step::Read);
     auto state = ReadCardState(t, ReadWhat::Contents);
@@ -738,9 +807,10 @@ class Tool {
         t.Fail(Format(platform::Tr("无法写入文件 %s"), file.c_str()));
         return finish(false);
       }
+      res.file = file;
     }
-    Say(Format(platform::Tr("已备份到 %s：参数、%s和 %zu 个节目"),
-               toStdout ? platform::Tr("标准输出") : file.c_str(),
+    Say(Format(platform::Tr("[%s] 已备份到 %s：参数、%s和 %zu 个节目"),
+               address.c_str(), toStdout ? platform::Tr("标准输出") : file.c_str(),
                state->script ? platform::Tr("脚本") : platform::Tr("（无脚本）"),
                state->programs.size()));
     return finish(true);

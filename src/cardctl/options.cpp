@@ -60,10 +60,13 @@ const std::vector<CommandDef>& Commands() {
        TR_NOOP("每张卡一行：IP、序列号、MAC、固件版本、屏幕尺寸。"),
        "One line per card: address, serial, MAC, firmware version and screen size.",
        {"--local"}, {}},
-      {"show", TR_NOOP("控制卡IP|备份文件"), "ADDR|FILE", TR_NOOP("按名称列出每一项设置"), "print every setting by name",
-       TR_NOOP("给出控制卡IP时读取控制卡；给出备份文件时离线读取，不连接控制卡。输出包括参数校验状态（checksum）。"),
-       "From a card, or offline from a backup file. The output includes the state of the record's own checksum.",
-       {}, {Arg::Source}},
+      {"show", TR_NOOP("控制卡IP...|备份文件"), "ADDR...|FILE", TR_NOOP("按名称列出每一项设置"), "print every setting by name",
+       TR_NOOP("给出控制卡IP时读取控制卡（多张卡同时读取 --jobs 张，每张卡前一行 # IP）；给出备份文件时离线读取，不连接控制卡。"
+       "输出包括参数校验状态（checksum）。有卡读取失败时退出码为1，其余的卡照常列出。"),
+       "From cards (several are read --jobs at a time, each under a line # ADDRESS), or offline from a backup file. "
+       "The output includes the state of the record's own checksum. A card that cannot be read makes the exit "
+       "status 1; the others are shown all the same.",
+       {"--jobs"}, {Arg::Source, Arg::Addresses}},
       {"diff", TR_NOOP("来源 来源"), "SOURCE SOURCE", TR_NOOP("比较设置、脚本和节目"), "compare settings, script and programs",
        TR_NOOP("每个来源是控制卡IP或备份文件。逐项列出不同的设置（名称和两边的值）、脚本和节目。"
        "IP、地址方式、网卡设置、MAC和设备名只在 --with-network 时比较。退出码：0 相同，1 不同，2 无法比较。"),
@@ -90,14 +93,17 @@ const std::vector<CommandDef>& Commands() {
        "change is listed; once confirmed (--yes) only what differs is sent, and each card is read back. A card that "
        "already holds the settings gets no line at all (unchanged). --check only reports.",
        {"--check", "--yes", "--jobs"}, {Arg::File, Arg::Addresses}},
-      {"backup", TR_NOOP("控制卡IP 文件|-"), "ADDR FILE|-", TR_NOOP("把设置、脚本和节目备份到一个文件"),
-       "save a card's settings, script and programs to one file",
-       TR_NOOP("文件为 - 时写到标准输出。参数自身校验失败（固件17及以上），或脚本、节目目录读不完整时不备份（退出码1）。"
+      {"backup", TR_NOOP("控制卡IP... 文件|文件夹|-"), "ADDR... FILE|FOLDER|-", TR_NOOP("把控制卡的设置、脚本和节目备份，每张卡一个文件"),
+       "save each card's settings, script and programs in one file",
+       TR_NOOP("文件为 - 时写到标准输出。最后一个参数是已有的文件夹时，每张卡备份到 文件夹/IP.snap（多张卡时必须是文件夹，"
+       "同时读取 --jobs 张，一张卡失败不影响其他卡）。参数自身校验失败（固件17及以上），或脚本、节目目录读不完整时不备份（退出码1）。"
        "文件是符号链接时写入它指向的文件。"),
-       "FILE - writes to standard output. A record that fails its own checksum (firmware 17 and later), or a script "
-       "or program directory that cannot be read whole, is not backed up (exit 1). A symbolic link is written "
-       "through, the link stays.",
-       {}, {Arg::Address, Arg::FileOrDash}},
+       "FILE - writes to standard output. When the last argument is an existing folder, each card's backup is "
+       "FOLDER/ADDRESS.snap (several cards need a folder; they are read --jobs at a time, and one card failing never "
+       "stops the others). A record that fails its own checksum (firmware 17 and later), or a script or program "
+       "directory that cannot be read whole, is not backed up (exit 1). A symbolic link is written through, the link "
+       "stays.",
+       {"--jobs"}, {Arg::Addresses, Arg::FileOrDash}},
       {"restore", TR_NOOP("备份文件 控制卡IP"), "FILE ADDR", TR_NOOP("把备份恢复到一张卡"), "restore a backup onto a card",
        TR_NOOP("读取控制卡，只发送与备份不同的项（参数、高级设置、更多目标设置、Modbus请求、脚本、节目，最后是网络设置），"
        "然后读回核对。所有询问在发送第一条命令之前决定。--with-network 用于另一台设备（序列号不同）时先询问。"),

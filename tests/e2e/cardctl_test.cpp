@@ -517,6 +517,49 @@ TEST_F(CardctlTest, TheWorkingFolderIsPrivateInTmpdirAndGoesOnEverySignal) {
   EXPECT_TRUE(WorkFolders(tmp.path()).empty());
 }
 
+// Several cards in one show or backup, as a fleet's tooling reads them: a
+// card that refuses connections fails alone, the others are shown or saved.
+TEST_F(CardctlTest, ShowAndBackupTakeSeveralCardsAndOneThatRefusesNeverStopsTheOthers) {
+  StartSim({"--cards", "2"});
+  StartSim({"--address", "127.0.0.30", "--refuse"});
+  ASSERT_EQ(Cardctl({"set", kCard1, "brightness=25"}).status, 0);
+
+  Ran r = Cardctl({"show", "127.0.0.10-11", "127.0.0.30", "--json"});
+  EXPECT_EQ(r.status, 1) << r.all();
+  json j = Json(r);
+  EXPECT_EQ(j["ok"], false);
+  ASSERT_EQ(j["cards"].size(), 3u) << r.out;
+  EXPECT_EQ(j["cards"][0]["result"], "read");
+  EXPECT_EQ(j["cards"][0]["fields"]["brightness"], 15);
+  EXPECT_EQ(j["cards"][1]["fields"]["brightness"], 25);
+  EXPECT_EQ(j["cards"][1]["fields"]["serial"], card::SerialText(StoredRecord(1)));
+  EXPECT_EQ(j["cards"][2]["result"], "failed");
+  EXPECT_EQ(j["cards"][2]["failure"]["step"], "read");
+  EXPECT_FALSE(j["cards"][2].contains("fields"));
+  r = Cardctl({"--lang", "en", "show", "127.0.0.10-11"});
+  EXPECT_EQ(r.status, 0) << r.all();
+  EXPECT_NE(r.out.find("\n# 127.0.0.11\naddress = 127.0.0.11 "), std::string::npos) << r.out;
+
+  // Several cards need a folder; each lands as ADDRESS.snap.
+  r = Cardctl({"backup", "127.0.0.10-11", work_.file("one.snap")});
+  EXPECT_EQ(r.status, 2) << r.all();
+  EXPECT_FALSE(fs::exists(work_.file("one.snap")));
+  fs::create_directory(work_.file("site"));
+  r = Cardctl({"backup", "127.0.0.10-11", "127.0.0.30", work_.file("site"), "--json"});
+  EXPECT_EQ(r.status, 1) << r.all();
+  j = Json(r);
+  ASSERT_EQ(j["cards"].size(), 3u) << r.out;
+  EXPECT_EQ(j["cards"][1]["result"], "saved");
+  EXPECT_EQ(j["cards"][1]["file"], work_.file("site") + "/127.0.0.11.snap");
+  EXPECT_EQ(j["cards"][2]["result"], "failed");
+  EXPECT_FALSE(fs::exists(work_.file("site") + "/127.0.0.30.snap"));
+  r = Cardctl({"show", work_.file("site") + "/127.0.0.11.snap", "--json"});
+  ASSERT_EQ(r.status, 0) << r.all();
+  EXPECT_EQ(Json(r)["cards"][0]["source"], "file");
+  EXPECT_EQ(Json(r)["cards"][0]["fields"]["brightness"], 25);
+  EXPECT_EQ(Cardctl({"diff", work_.file("site") + "/127.0.0.10.snap", kCard0}).status, 0);
+}
+
 TEST_F(CardctlTest, SearchFindsTheCardsThroughTheAdaptersAndEveryCommandHasItsHelp) {
   StartSim({"--cards", "2"});
   Ran r = Cardctl({"search", "--json"});
