@@ -50,6 +50,45 @@ Reply ReadRaw(Channel& ch, platform::Clock& clock, std::uint32_t address, int le
 
 std::string ReadRawLine(std::uint32_t address, int length);
 
+// Between Receives while a reply is awaited.
+constexpr int kReplyPollMs = 10;
+
+// One Receive after a request's pause. On a shortened clock (the tests'
+// CARD_CLOCK_SCALE) the pause may end before a busy card has answered, so
+// while nothing has come the Receive is repeated until the answer window of
+// the pause (platform::AnswerWindowMs) has passed since sentAt, clock.now()
+// when the request went out. At full time this is exactly one Receive.
+int ReceiveAfterPause(Channel& ch, platform::Clock& clock, std::int64_t sentAt, int pauseMs, void* buffer,
+                      std::size_t capacity, std::size_t* count);
+
+// Gathering the reply to one request for raw bytes. A byte stream has no
+// frames: a reply ends when its asked length is in, or once it has begun and
+// the link then stays quiet for kReplyQuietMs (a card may answer short).
+// Bytes beyond the asked length belong to no request and cannot be placed.
+constexpr int kReplyQuietMs = 250;
+// Beyond its pause, the longest one request's reply is waited for.
+constexpr int kReplyWaitMs = 1000;
+// The deadline of a read in requests: beyond its own pauses it may wait
+// kReadMarginMs, and kReadAllowanceMs more for every 4096 bytes it placed.
+// A card that answers in full takes a few ms of it per request; one whose
+// replies trickle in, or never come, runs out of it within seconds.
+constexpr int kReadMarginMs = 3000;
+constexpr int kReadAllowanceMs = 2000;
+
+enum class ReplyEnd {
+  Whole,          // the asked length is in
+  Short,          // fewer bytes, then the link stayed quiet
+  Nothing,        // not one byte within the wait
+  Overrun,        // more bytes than asked
+  StillArriving,  // bytes were still coming in when the wait ended
+  ReceiveFailed,
+};
+
+// Receives the reply to a request for asked bytes (after its pause) into
+// bytes, waiting at most waitMs.
+ReplyEnd ReceiveReply(Channel& ch, platform::Clock& clock, std::size_t asked, int waitMs,
+                      std::vector<std::uint8_t>* bytes);
+
 // Where chunked reads put their bytes.
 class ByteSink {
  public:
@@ -72,11 +111,15 @@ class MemorySink : public ByteSink {
 
 constexpr int kChunkSize = 4096;
 constexpr int kChunkPauseMs = 100;
-// A card that keeps answering a chunk request with nothing is given up on
-// after this many empty replies in a row (2 s of 100 ms polls).
-constexpr int kMaxEmptyChunkReplies = 20;
 
-enum class ChunkedStatus { Complete, SendFailed, ReceiveFailed, NoReply, SinkFailed };
+enum class ChunkedStatus {
+  Complete,
+  SendFailed,
+  ReceiveFailed,
+  TimedOut,     // the replies did not come within the read's deadline
+  Unplaceable,  // bytes arrived that answer no request: the read cannot tell where they belong
+  SinkFailed,
+};
 
 struct ChunkedResult {
   ChunkedStatus status = ChunkedStatus::Complete;
@@ -86,16 +129,34 @@ struct ChunkedResult {
 // percent = received * 100 / total, reported after every chunk, 100 at the end.
 using ProgressFn = std::function<void(int percent)>;
 
-// Reads total bytes from start on, 4096 bytes a request with a 100 ms pause
-// before each Receive. Each request starts at the first byte not yet
-// received; an empty reply repeats it. The sink never gets more than total
-// bytes, even when the card answers the last request in full.
+// How a raw read asks: the pause before each reply, the length each request
+// asks for (given the bytes already placed), and whether the read ends with
+// one more pause.
+struct RawReadPlan {
+  int pauseMs = kChunkPauseMs;
+  std::function<std::uint32_t(std::uint32_t done)> ask;
+  bool pauseAtEnd = true;
+};
+
+// Reads total bytes from start on in requests of plan.ask(done) bytes; each
+// request starts at the first byte not yet placed, and an empty reply
+// repeats it. Every arriving byte is counted against the request it
+// answers: late or surplus bytes end the read as Unplaceable rather than
+// being taken for the next request's. Past its deadline (kReadMarginMs,
+// kReadAllowanceMs) it ends TimedOut. The sink never gets more than total
+// bytes.
+ChunkedResult ReadRawInRequests(Channel& ch, platform::Clock& clock, std::uint32_t start, std::uint32_t total,
+                                ByteSink& sink, const RawReadPlan& plan, const ProgressFn& progress = {});
+
+// ReadRawInRequests with 4096-byte requests and a 100 ms pause before each
+// Receive and after the last.
 ChunkedResult ReadRawChunked(Channel& ch, platform::Clock& clock, std::uint32_t start, std::uint32_t total,
                              ByteSink& sink, const ProgressFn& progress = {});
 
 constexpr std::size_t kPacedPieceSize = 1200;
 constexpr int kAckPollMs = 500;
-// How long SendPaced waits for one acknowledgement: 20 polls of 500 ms.
+// How long SendPaced waits for one acknowledgement: 20 polls of 500 ms (on
+// a shortened clock, the answer window of those 10 s).
 constexpr int kMaxAckPolls = 20;
 
 enum class PacedStatus { Sent, SendFailed, ReceiveFailed, NoAcknowledgement };

@@ -44,16 +44,10 @@ constexpr int kProgramPauseMs = 1000;
 constexpr int kBeforeResetMs = 300;
 constexpr int kAfterResetMs = 3000;
 constexpr int kAfterFormatMs = 1000;
-// A reply that comes in parts: further Receives, kLateReplyPollMs apart,
-// collect what is still arriving (at most kLateReplyPolls, and only while
-// bytes keep coming) before a reply counts as short.
-constexpr int kLateReplyPollMs = 100;
-constexpr int kLateReplyPolls = 5;
-// A short program reply is completed by asking again from the first missing
-// byte, at most this many times; two requests in a row that bring nothing
-// end it early.
-constexpr int kMaxProgramRerequests = 40;
-constexpr std::size_t kDirectoryReplyCapacity = 1024;
+// A directory or program reply is gathered by the link's rules: it ends
+// when the asked bytes are in or once it stopped coming (ReceiveReply), and
+// a program that came short is asked for again from its first missing byte
+// within the read's deadline (ReadRawInRequests).
 constexpr int kFormatReplyCapacity = 100;
 
 // The program editors and what the editor poll reads.
