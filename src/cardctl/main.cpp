@@ -232,8 +232,8 @@ class Tool {
       return 1;
     }
     std::vector<card::DeviceStatusRecord> found;
-    card::ScanCards(*search, base_, card::kSearchQuery,
-                    [&](const card::DeviceStatusRecord& r) { found.push_back(r); });
+    const card::ScanResult scan = card::ScanCards(*search, base_, card::kSearchQuery,
+                                                  [&](const card::DeviceStatusRecord& r) { found.push_back(r); });
     if (args_.json) {
       std::cout << "[";
       for (std::size_t i = 0; i < found.size(); ++i) {
@@ -250,6 +250,14 @@ class Tool {
                   << card::FirmwareText(r) << "  " << r.u16(card::rec::kWidth) << "x" << r.u16(card::rec::kHeight)
                   << "\n";
       std::cerr << Format(T("找到 %zu 张控制卡\n", "%zu card(s) found\n").c_str(), found.size());
+    }
+    // Cards may have answered unheard: the list is not all there is.
+    if (scan.flooded) {
+      std::cerr << Format(T("网络上的数据过多，设备的应答可能被淹没：搜索前丢弃 %d 个数据报，拒收 %d 个非设备应答\n",
+                            "too much traffic on the network may have hidden the cards' replies: %d datagrams "
+                            "drained before the query, %d that were no card's reply rejected\n").c_str(),
+                          scan.drained, scan.rejected);
+      return 1;
     }
     return 0;
   }
