@@ -65,7 +65,7 @@ int ReceiveAfterPause(Channel& ch, platform::Clock& clock, std::int64_t sentAt, 
 // frames: a reply ends when its asked length is in, or once it has begun and
 // the link then stays quiet for kReplyQuietMs (a card may answer short).
 // Bytes beyond the asked length belong to no request and cannot be placed.
-constexpr int kReplyQuietMs = 250;
+constexpr int kReplyQuietMs = 400;
 // Beyond its pause, the longest one request's reply is waited for.
 constexpr int kReplyWaitMs = 1000;
 // The deadline of a read in requests: beyond its own pauses it may wait

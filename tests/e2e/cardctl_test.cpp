@@ -158,20 +158,6 @@ TEST_F(CardctlTest, ACloneLeavesEachCardEqualToTheSourceButForItsIdentity) {
   EXPECT_EQ(one.programs, source.programs);
 }
 
-// The command line itself, as an installer runs it.
-int RunCardctl(const std::vector<std::string>& args, std::string* out) {
-  std::string cmd = std::string("CARD_CLOCK_SCALE=0.05 ") + CARDCTL_PATH;
-  for (const auto& a : args) cmd += " '" + a + "'";
-  cmd += " 2>&1";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
-  int status = ::pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 TEST_F(CardctlTest, TheCommandLineRefusesBeforeSendingAndReportsACardThatStopsAnswering) {
   // The third card takes two connections (its read), then refuses.
   StartSim({"--cards", "3", "--boot-ms", "200"});
