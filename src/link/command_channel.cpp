@@ -55,8 +55,11 @@ bool MemorySink::Append(const std::uint8_t* data, std::size_t length) {
 
 ReplyEnd ReceiveReply(Channel& ch, platform::Clock& clock, std::size_t asked, int waitMs,
                       std::vector<std::uint8_t>* bytes) {
-  // One byte of room past the asked length: a surplus shows itself.
-  bytes->assign(asked + 1, 0);
+  // Never more than asked: a receive that may take more waits on for it
+  // (the driver collects while bytes keep coming), which would cost every
+  // whole reply that wait. Asked for nothing, any byte is a surplus.
+  const std::size_t room = std::max<std::size_t>(asked, 1);
+  bytes->assign(room, 0);
   std::size_t got = 0;
   const std::int64_t begin = clock.now();
   std::int64_t lastBytes = begin;
@@ -66,7 +69,7 @@ ReplyEnd ReceiveReply(Channel& ch, platform::Clock& clock, std::size_t asked, in
   };
   for (;;) {
     std::size_t count = 0;
-    if (ch.Receive(bytes->data() + got, asked + 1 - got, &count) != 0) return end(ReplyEnd::ReceiveFailed);
+    if (ch.Receive(bytes->data() + got, room - got, &count) != 0) return end(ReplyEnd::ReceiveFailed);
     const std::int64_t now = clock.now();
     if (count > 0) {
       got += count;

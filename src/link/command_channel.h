@@ -64,7 +64,9 @@ int ReceiveAfterPause(Channel& ch, platform::Clock& clock, std::int64_t sentAt, 
 // Gathering the reply to one request for raw bytes. A byte stream has no
 // frames: a reply ends when its asked length is in, or once it has begun and
 // the link then stays quiet for kReplyQuietMs (a card may answer short).
-// Bytes beyond the asked length belong to no request and cannot be placed.
+// Bytes beyond the asked length belong to no request: they stay on the link
+// and shift all that follows by as much, so a read in requests ends with a
+// check that nothing is left over (ReadRawInRequests).
 constexpr int kReplyQuietMs = 400;
 // Beyond its pause, the longest one request's reply is waited for.
 constexpr int kReplyWaitMs = 1000;
@@ -79,7 +81,7 @@ enum class ReplyEnd {
   Whole,          // the asked length is in
   Short,          // fewer bytes, then the link stayed quiet
   Nothing,        // not one byte within the wait
-  Overrun,        // more bytes than asked
+  Overrun,        // asked for nothing, bytes came
   StillArriving,  // bytes were still coming in when the wait ended
   ReceiveFailed,
 };
