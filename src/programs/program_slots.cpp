@@ -49,28 +49,24 @@ bool RequireSlot(ProgramContext& ctx, int slot) {
   return false;
 }
 
-// The directory block; nullopt after telling the user what went wrong.
+// The directory block; nullopt after telling the user what went wrong. A
+// block that came short is asked for again from its first missing byte.
 std::optional<ProgramDirectory> ReadDirectory(ProgramContext& ctx) {
-  Channel& link = ctx.file;
-  std::vector<std::uint8_t> bytes;
-  ReplyEnd end;
-  {
-    ExchangeScope exchange(link);
-    if (link.Send(ReadRawLine(kProgramDirectoryAddress, static_cast<int>(kProgramDirectorySize))) != 0) {
-      ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
-      return std::nullopt;
-    }
-    ctx.clock.sleepMs(kDirectoryPauseMs);
-    end = ReceiveReply(link, ctx.clock, kProgramDirectorySize, kReplyWaitMs, &bytes);
-  }
-  switch (end) {
-    case ReplyEnd::Whole: return ProgramDirectory::Decode(bytes.data(), bytes.size());
-    case ReplyEnd::ReceiveFailed:
-    case ReplyEnd::Nothing: ctx.user.Message(kMsgDirectoryMissing, kTitleError, Icon::Error); break;
-    case ReplyEnd::Short:
-    case ReplyEnd::StillArriving: ctx.user.Message(kMsgDirectoryShort, kTitleError, Icon::Error); break;
+  RawReadPlan plan;
+  plan.pauseMs = kDirectoryPauseMs;
+  plan.ask = [](std::uint32_t done) { return static_cast<std::uint32_t>(kProgramDirectorySize) - done; };
+  plan.pauseAtEnd = false;
+  MemorySink block(kProgramDirectorySize);
+  const ChunkedResult read = ReadRawInRequests(ctx.file, ctx.clock, kProgramDirectoryAddress,
+                                               static_cast<std::uint32_t>(kProgramDirectorySize), block, plan);
+  switch (read.status) {
+    case ChunkedStatus::Complete: return ProgramDirectory::Decode(block.bytes().data(), block.bytes().size());
+    case ChunkedStatus::SendFailed: ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error); break;
     // More than the block: what the card sent cannot be the directory alone.
-    case ReplyEnd::Overrun: ctx.user.Message(kMsgDirectoryCorrupt, kTitleError, Icon::Error); break;
+    case ChunkedStatus::Unplaceable: ctx.user.Message(kMsgDirectoryCorrupt, kTitleError, Icon::Error); break;
+    default:
+      ctx.user.Message(read.received == 0 ? kMsgDirectoryMissing : kMsgDirectoryShort, kTitleError, Icon::Error);
+      break;
   }
   return std::nullopt;
 }
