@@ -95,7 +95,7 @@ ChunkedResult ReadRawInRequests(Channel& ch, platform::Clock& clock, std::uint32
   std::vector<std::uint8_t> reply;
   std::uint32_t done = 0;
   std::int64_t waited = 0;  // beyond the pauses
-  bool irregular = false;   // a reply came short or not at all
+  bool irregular = false;   // a reply came short
   while (done < total) {
     const std::int64_t allowed = kReadMarginMs + static_cast<std::int64_t>(done / kChunkSize) * kReadAllowanceMs;
     if (waited >= allowed) return finish(ChunkedStatus::TimedOut);
@@ -106,17 +106,17 @@ ChunkedResult ReadRawInRequests(Channel& ch, platform::Clock& clock, std::uint32
       if (ch.Send(ReadRawLine(start + done, static_cast<int>(asked))) != 0) return finish(ChunkedStatus::SendFailed);
       clock.sleepMs(plan.pauseMs);
       const std::int64_t before = clock.now();
-      end = ReceiveReply(ch, clock, asked, static_cast<int>(std::min<std::int64_t>(kReplyWaitMs, allowed - waited)),
-                         &reply);
+      end = ReceiveReply(ch, clock, asked, static_cast<int>(allowed - waited), &reply);
       waited += clock.now() - before;
     }
     switch (end) {
       case ReplyEnd::ReceiveFailed: return finish(ChunkedStatus::ReceiveFailed);
       case ReplyEnd::Overrun: return finish(ChunkedStatus::Unplaceable);
-      // Where a reply that is still coming ends is unknown: its rest would
-      // be taken for the next request's bytes.
+      // The read's deadline passed while a reply was awaited. A request is
+      // never sent again for a reply that did not come: a late answer to the
+      // first would stand as the start of the second's.
+      case ReplyEnd::Nothing:
       case ReplyEnd::StillArriving: return finish(ChunkedStatus::TimedOut);
-      case ReplyEnd::Nothing: irregular = true; continue;
       case ReplyEnd::Short: irregular = true; break;
       case ReplyEnd::Whole: break;
     }
@@ -128,9 +128,9 @@ ChunkedResult ReadRawInRequests(Channel& ch, platform::Clock& clock, std::uint32
   }
   if (progress && total == 0) progress(100);
   if (plan.pauseAtEnd) clock.sleepMs(plan.pauseMs);
-  // Nothing may follow the last reply. After a short or missing reply, a
-  // late rest could still be on its way: it is waited for as long as a
-  // reply may pause.
+  // Nothing may follow the last reply. After a short reply, a late rest
+  // could still be on its way: it is waited for as long as a reply may
+  // pause.
   {
     ExchangeScope exchange(ch);
     const ReplyEnd after = ReceiveReply(ch, clock, 0, irregular ? kReplyQuietMs : 0, &reply);

@@ -68,8 +68,6 @@ int ReceiveAfterPause(Channel& ch, platform::Clock& clock, std::int64_t sentAt, 
 // and shift all that follows by as much, so a read in requests ends with a
 // check that nothing is left over (ReadRawInRequests).
 constexpr int kReplyQuietMs = 400;
-// Beyond its pause, the longest one request's reply is waited for.
-constexpr int kReplyWaitMs = 1000;
 // The deadline of a read in requests: beyond its own pauses it may wait
 // kReadMarginMs, and kReadAllowanceMs more for every 4096 bytes it placed.
 // A card that answers in full takes a few ms of it per request; one whose
@@ -141,12 +139,13 @@ struct RawReadPlan {
 };
 
 // Reads total bytes from start on in requests of plan.ask(done) bytes; each
-// request starts at the first byte not yet placed, and an empty reply
-// repeats it. Every arriving byte is counted against the request it
-// answers: late or surplus bytes end the read as Unplaceable rather than
-// being taken for the next request's. Past its deadline (kReadMarginMs,
-// kReadAllowanceMs) it ends TimedOut. The sink never gets more than total
-// bytes.
+// request starts at the first byte not yet placed, once the reply to the
+// one before has ended. Every arriving byte is counted against the request
+// it answers: bytes left over at the end mean that some were taken for the
+// wrong request, and the read ends Unplaceable. A reply that has not come
+// is waited for, never asked for again; past the read's deadline
+// (kReadMarginMs, kReadAllowanceMs) it ends TimedOut. The sink never gets
+// more than total bytes.
 ChunkedResult ReadRawInRequests(Channel& ch, platform::Clock& clock, std::uint32_t start, std::uint32_t total,
                                 ByteSink& sink, const RawReadPlan& plan, const ProgressFn& progress = {});
 

@@ -1,9 +1,11 @@
 // The read-back of a program slot ("编辑" with "是否回读") against a card
 // whose directory and program come from the input, answered in pieces at
-// virtual times the input picks: early, late, cut short, never, or with
-// stray bytes in the stream. Whatever arrives, a working file that is
-// written holds exactly the program the card keeps, and nothing is written
-// otherwise.
+// virtual times the input picks: at once, late, cut short or never. The
+// card answers its requests in order, and a reply once begun does not pause
+// for as long as the tool's quiet time (a link without frames cannot tell
+// such a pause from the end of a short reply). Whatever arrives, a working
+// file that is written holds exactly the program the card keeps, and
+// nothing is written otherwise.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -61,8 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   card::ProgramContext ctx{file, command, clock, user, state, cfg, siblings};
 
   // Each request is answered by the rest of the input: per piece a delay
-  // (ms after the previous piece, or after the request), a length, and now
-  // and then stray bytes. The card answers requests in order.
+  // (ms after the previous piece, or after the request) and a length.
   std::int64_t busyUntil = 0;
   file.onSend([&](const std::string& line) {
     unsigned address = 0;
@@ -81,7 +82,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       // first may come late.
       due += piece == 0 ? in.Byte() * 8 : in.Byte() % (card::kReplyQuietMs / 2);
       std::size_t n = piece == 7 ? left : std::min<std::size_t>(left, 1 + in.U16() % 5000);
-      if (op == 0xFE) file.queueReplyAt(due, std::string(1 + in.Byte() % 8, '\x5A'));
       file.queueReplyAt(due, source.substr(at, n));
       at += n;
       left -= n;

@@ -231,12 +231,11 @@ TEST(CommandChannel, ChunkedReadEndsAtItsDeadlineWhenRepliesTrickleOrNeverCome) 
     // Past the pauses of the requests it made, never more than its margin.
     const auto sleeps = clock.sleeps();
     const std::int64_t pauses = Count(sleeps, card::kChunkPauseMs) * card::kChunkPauseMs;
-    EXPECT_LE(clock.now() - pauses, card::kReadMarginMs + card::kReplyWaitMs) << c.what;
+    EXPECT_LE(clock.now() - pauses, card::kReadMarginMs + card::kReplyPollMs) << c.what;
     if (c.trickleMs == 0) {
-      const auto sent = ch.sent();
-      ASSERT_GE(sent.size(), 2u);
-      for (std::size_t i = 1; i < sent.size(); ++i)
-        EXPECT_EQ(sent[i], "file read_raw 0x64 4096\n") << "an empty reply repeats the request";
+      // The missing bytes asked for once, then waited for: a request sent
+      // again could be answered twice.
+      EXPECT_EQ(ch.sent(), (std::vector<std::string>{"file read_raw 0x0 4096\n", "file read_raw 0x64 4096\n"}));
     }
     ExpectBalancedBrackets(ch);
   }
