@@ -31,25 +31,27 @@ ScanResult ScanCards(Channel& search, platform::Clock& clock, const std::string&
     result.flooded = true;
     return result;
   }
+  const std::int64_t sentAt = clock.now();
   if (search.Send(query) != 0) {
     result.sendFailed = true;
     return result;
   }
   clock.sleepMs(50);
   clock.sleepMs(300);
+  // On a shortened clock the cards still get the pause's answer window:
+  // until then a receive that finds nothing does not count.
+  const std::int64_t answerBy = sentAt + platform::AnswerWindowMs(clock, 350);
   const std::int64_t windowStart = clock.now();
   int bound = kInitialReceiveBound;
-  int counted = 0;
   std::map<std::string, int> answers;  // by MAC: how many replies came
   std::vector<std::uint8_t> buf(4096);
-  while (counted < bound) {
+  while (result.receives < bound) {
     if (clock.now() - windowStart >= kSearchWindowMs) {
       result.flooded = true;
       break;
     }
     std::fill(buf.begin(), buf.end(), 0);
     std::size_t count = 0;
-    ++result.receives;
     if (search.Receive(buf.data(), kSearchReceiveCapacity, &count) != 0) {
       result.receiveFailed = true;
       break;
@@ -58,7 +60,11 @@ ScanResult ScanCards(Channel& search, platform::Clock& clock, const std::string&
       ++result.rejected;
       continue;
     }
-    ++counted;
+    if (count == 0 && clock.now() < answerBy) {
+      clock.sleepMs(kReplyPollMs);
+      continue;
+    }
+    ++result.receives;
     if (count == 0) continue;
     ++result.replies;
     const DeviceStatusRecord r = CopyRecord(buf.data(), count, 0);

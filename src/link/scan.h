@@ -32,7 +32,7 @@ struct ScanResult {
   int cards = 0;      // distinct cards (by MAC) handed to onCard
   int replies = 0;    // valid replies, repeats included
   int rejected = 0;   // datagrams that were no valid card reply
-  int receives = 0;
+  int receives = 0;   // receives that counted toward the bound
   int drained = 0;    // stale datagrams thrown away before the query
   bool sendFailed = false;
   bool receiveFailed = false;

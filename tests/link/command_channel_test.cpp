@@ -360,16 +360,7 @@ TEST(CommandChannel, FailedSendsAndReceivesAreReportedNeverTakenForSuccess) {
   }
 }
 
-namespace {
-
-// Pauses shortened as CARD_CLOCK_SCALE=0.05 shortens them; time is virtual.
-class ShortenedClock : public platform::VirtualClock {
- public:
-  void sleepMs(int ms) override { advance(static_cast<std::int64_t>(ms * scale())); }
-  double scale() const override { return 0.05; }
-};
-
-}  // namespace
+using testing_support::ShortenedClock;
 
 TEST(CommandChannel, AShortenedClockStillGivesTheCardItsTimeToAnswer) {
   platform::VirtualClock virtualClock;

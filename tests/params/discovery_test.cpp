@@ -134,6 +134,20 @@ TEST_F(Discovery, TrafficThatHidesTheCardsEndsTheSearchWithAMessage) {
   }
 }
 
+TEST_F(Discovery, OnAShortenedClockCardsStillHaveThePausesTimeToAnswer) {
+  // The pause is 17.5 ms; the card answers 300 ms after the query.
+  testing_support::ShortenedClock shortened;
+  testing_support::FakeChannel slow(&shortened);
+  slow.Connect("192.168.1.5");
+  slow.setDatagrams(true);
+  slow.setReceiveCostMs(20);
+  auto a = CardRecord("192.168.1.20", 39, 1);
+  slow.onSend([&](const std::string&) { slow.queueReplyAt(shortened.now() + 300, Bytes(a)); });
+  card::ScanResult scan = card::SearchDevices(&slow, shortened, user, list, state, false);
+  EXPECT_EQ(list.rows().size(), 1u);
+  EXPECT_EQ(scan.receives, card::kInitialReceiveBound + 1) << "the empty receives before the answer do not count";
+}
+
 TEST_F(Discovery, FiftyFirstCardIsNotListedAndTheUserIsTold) {
   std::vector<card::DeviceStatusRecord> cards;
   for (int i = 0; i < 51; ++i) cards.push_back(CardRecord("192.168.1." + std::to_string(10 + i), 39, i));

@@ -14,6 +14,14 @@
 
 namespace testing_support {
 
+// Pauses shortened as CARD_CLOCK_SCALE=0.05 shortens them; time is virtual
+// (a FakeChannel's receive cost stands for the driver's waits).
+class ShortenedClock : public platform::VirtualClock {
+ public:
+  void sleepMs(int ms) override { advance(static_cast<std::int64_t>(ms * scale())); }
+  double scale() const override { return 0.05; }
+};
+
 struct ChannelEvent {
   enum Kind { Connect, Disconnect, Send, Receive, Begin, End };
   Kind kind;
