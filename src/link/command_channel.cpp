@@ -53,6 +53,19 @@ bool MemorySink::Append(const std::uint8_t* data, std::size_t length) {
   return true;
 }
 
+namespace {
+
+enum class ReplyEnd {
+  Whole,          // the asked length is in
+  Short,          // fewer bytes, then the link stayed quiet
+  Nothing,        // not one byte within the wait
+  Overrun,        // asked for nothing, bytes came
+  StillArriving,  // bytes were still coming in when the wait ended
+  ReceiveFailed,
+};
+
+// Receives the reply to a request for asked bytes (after its pause) into
+// bytes, waiting at most waitMs.
 ReplyEnd ReceiveReply(Channel& ch, platform::Clock& clock, std::size_t asked, int waitMs,
                       std::vector<std::uint8_t>* bytes) {
   // Never more than asked: a receive that may take more waits on for it
@@ -83,6 +96,8 @@ ReplyEnd ReceiveReply(Channel& ch, platform::Clock& clock, std::size_t asked, in
     if (count == 0) clock.sleepMs(kReplyPollMs);
   }
 }
+
+}  // namespace
 
 ChunkedResult ReadRawInRequests(Channel& ch, platform::Clock& clock, std::uint32_t start, std::uint32_t total,
                                 ByteSink& sink, const RawReadPlan& plan, const ProgressFn& progress) {

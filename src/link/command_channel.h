@@ -38,9 +38,10 @@ struct Reply {
   bool ok() const { return result == 0; }
 };
 
-// BeginExchange, Send, a fixed pause, one Receive into buffer, EndExchange.
-// The buffer is zero-filled first, so a short text reply is terminated. A
-// failed Send is reported in result and nothing is received.
+// BeginExchange, Send, a fixed pause, one Receive into buffer (repeated on a
+// shortened clock: ReceiveAfterPause), EndExchange. The buffer is
+// zero-filled first, so a short text reply is terminated. A failed Send is
+// reported in result and nothing is received.
 Reply Exchange(Channel& ch, platform::Clock& clock, std::string_view text, int pauseMs, void* buffer,
                std::size_t capacity);
 
@@ -74,20 +75,6 @@ constexpr int kReplyQuietMs = 400;
 // replies trickle in, or never come, runs out of it within seconds.
 constexpr int kReadMarginMs = 3000;
 constexpr int kReadAllowanceMs = 2000;
-
-enum class ReplyEnd {
-  Whole,          // the asked length is in
-  Short,          // fewer bytes, then the link stayed quiet
-  Nothing,        // not one byte within the wait
-  Overrun,        // asked for nothing, bytes came
-  StillArriving,  // bytes were still coming in when the wait ended
-  ReceiveFailed,
-};
-
-// Receives the reply to a request for asked bytes (after its pause) into
-// bytes, waiting at most waitMs.
-ReplyEnd ReceiveReply(Channel& ch, platform::Clock& clock, std::size_t asked, int waitMs,
-                      std::vector<std::uint8_t>* bytes);
 
 // Where chunked reads put their bytes.
 class ByteSink {

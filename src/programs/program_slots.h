@@ -44,10 +44,10 @@ constexpr int kProgramPauseMs = 1000;
 constexpr int kBeforeResetMs = 300;
 constexpr int kAfterResetMs = 3000;
 constexpr int kAfterFormatMs = 1000;
-// A directory or program reply is gathered by the link's rules: it ends
-// when the asked bytes are in or once it stopped coming (ReceiveReply), and
-// a program that came short is asked for again from its first missing byte
-// within the read's deadline (ReadRawInRequests).
+// The directory and a program are read by the link's rules for reads in
+// requests (ReadRawInRequests): a reply ends when the asked bytes are in or
+// once it stopped coming, what came short is asked for again from its first
+// missing byte, and the read ends at its deadline.
 constexpr int kFormatReplyCapacity = 100;
 
 // The program editors and what the editor poll reads.
