@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: the unit, widget and
-# end-to-end tests; all of them again under ThreadSanitizer, and again under
-# AddressSanitizer with UndefinedBehaviorSanitizer; then each fuzz target,
-# first over its regression inputs (tests/fuzz/corpus/<target>/), then for a
-# short while (FUZZ_SECONDS). Exits non-zero on any failure, crash or
-# sanitizer report, and prints how long it took.
+# end-to-end tests; the Debian packages; the core and end-to-end tests again
+# under ThreadSanitizer; all of them again under AddressSanitizer with
+# UndefinedBehaviorSanitizer; then each fuzz target, first over its
+# regression inputs (tests/fuzz/corpus/<target>/), then for a short while
+# (FUZZ_SECONDS). Exits non-zero on any failure, crash or sanitizer report,
+# and prints how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$SECONDS
@@ -14,6 +15,11 @@ scripts/deps.sh
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+
+# The Debian packages: built, checked by lintian and the desktop and
+# AppStream validators, and run unpacked from a temporary root.
+scripts/package.sh
+scripts/check_package.sh
 
 cmake --preset tsan
 cmake --build --preset tsan

@@ -26,6 +26,7 @@ std::string Usage() {
          "          [--short-reads N] [--short-modbus N] [--refuse-after N] [--refuse-after-ms MS]\n"
          "          [--stray-byte] [--refuse] [--no-ack] [--silent] [--no-search]\n"
          "          [--trickle-ms MS] [--repeat-search-ms MS] [--search-noise-ms MS]\n"
+         "          [--freeze-after N] [--garbage-file-port]\n"
          "Cards live on loopback addresses (127.0.0.10, .11, ... unless given) and\n"
          "answer searches on UDP 4400 and commands on TCP 1001/1002 (1000 with --recovery).\n"
          "Prints \"ready\" once every socket listens.\n"
@@ -44,6 +45,11 @@ std::string Usage() {
          "--repeat-search-ms MS  each search reply is sent again every MS ms, for good\n"
          "--search-noise-ms MS   once searched, a datagram that is no card's reply goes\n"
          "                    to the searcher every MS ms, for good\n"
+         "--freeze-after N    each card acts on N command lines from its TCP ports and then on\n"
+         "                    nothing more (no reply, no change, no search answer), while its\n"
+         "                    ports still take connections: a card that hangs mid-way\n"
+         "--garbage-file-port every reply on port 1002 (raw reads, acknowledgements) is\n"
+         "                    replaced by pseudo-random bytes of the same length\n"
          "status.json ends with bytes_processed: the command bytes from the TCP ports\n"
          "that the card has acted on.\n";
 }
@@ -98,6 +104,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     else if (a == "--no-ack") o->faults.noAck = true;
     else if (a == "--silent") o->faults.silent = true;
     else if (a == "--no-search") o->faults.noSearch = true;
+    else if (a == "--freeze-after") ok = value(&v) && ToInt(v, 1, 1 << 30, &o->faults.freezeAfter);
+    else if (a == "--garbage-file-port") o->faults.garbageFilePort = true;
     else {
       *error = "unknown option " + std::string(a);
       return false;

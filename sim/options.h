@@ -29,6 +29,8 @@ struct Faults {
   bool noSearch = false;   // --no-search: search queries go unanswered (a card behind a router)
   int repeatSearchMs = 0;  // --repeat-search-ms N: a search reply is sent again every N ms, for good
   int searchNoiseMs = 0;   // --search-noise-ms N: once searched, a datagram that is no reply every N ms
+  int freezeAfter = 0;     // --freeze-after N: a card acts on N command lines, then on nothing (connections still accepted)
+  bool garbageFilePort = false;  // --garbage-file-port: every reply on port 1002 is noise of the same length
 };
 
 struct Options {
