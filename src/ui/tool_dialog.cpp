@@ -102,9 +102,10 @@ bool ToolDialog::RunOperation(std::function<void(platform::Clock&)> body, std::f
   finished_ = std::move(finished);
   runClock_ = std::make_shared<platform::CancellableClock>(env_.clock);
   workerDone_ = false;
+  ++run_;
   HoldInputs();
   if (bar_) bar_->setValue(0);
-  worker_ = std::thread([this, clock = runClock_, body = std::move(body)] {
+  worker_ = std::thread([this, clock = runClock_, body = std::move(body), run = run_] {
     bool completed = true;
     try {
       body(*clock);
@@ -113,7 +114,11 @@ bool ToolDialog::RunOperation(std::function<void(platform::Clock&)> body, std::f
     }
     workerCompleted_ = completed;
     workerDone_ = true;
-    PostToUi(this, [this, completed] { Finish(completed); });
+    // A wait may have finished this run already; then the next run must not
+    // take this for its own end.
+    PostToUi(this, [this, completed, run] {
+      if (run == run_) Finish(completed);
+    });
   });
   return true;
 }

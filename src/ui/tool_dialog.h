@@ -92,6 +92,8 @@ class ToolDialog : public QDialog {
   std::atomic<bool> workerCompleted_{false};
   bool running_ = false;
   bool closing_ = false;
+  // Counts runs (UI thread only), so a run's posted end finds only its own.
+  unsigned run_ = 0;
 };
 
 }  // namespace ui

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
@@ -210,12 +211,15 @@ TEST_F(MasterTableDialogTest, ClosingDuringTheUploadSaysHowManyRequestsWentOut) 
   d->show();
   // The third line holds the worker until the dialog is being closed.
   std::atomic<int> lines{0};
+  std::atomic<bool> released{false};
   link_->onSend([&](const std::string&) {
-    if (++lines == 3) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (++lines != 3) return;
+    for (int i = 0; i < 300 && !released; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   });
   user.queueAnswer(true);  // row 23 is kept on the PC
   d->LoadToDevice();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return lines.load() >= 3; }, 2000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return lines.load() >= 3; }, 3000));
+  QTimer::singleShot(20, [&] { released = true; });
   d->reject();
   EXPECT_FALSE(d->operationRunning());
   EXPECT_EQ(user.texts().back(), "上传已取消：已发送 3/20 项，其余请求没有发送，设备上仍是原来的请求。");
