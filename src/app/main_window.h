@@ -123,6 +123,9 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   bool RunDeviceOperation(std::function<void()> body);
   // Tool dialogs open only once a card was opened.
   bool RequireOpenedCard();
+  // Dialogs that edit a copy of the WorkingRecord open only while it can be
+  // trusted: after a run that lost the link, the card is read again first.
+  bool RequireConfirmedRecord();
   void OnSearch();
   void OnDeviceDoubleClicked(int row);
   void OnAddDevice();

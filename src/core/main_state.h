@@ -13,6 +13,9 @@
 
 namespace card {
 
+inline constexpr const char* kMsgReadRecordAgain =
+    "与设备的连接曾中断，设备可能没有收到最后一项更改。请先双击设备列表中的设备重新读取参数，再打开此设置。";
+
 // MAC texts of the listed cards, to recognise a card that answers twice.
 class DeviceTable {
  public:
