@@ -436,6 +436,10 @@ TEST_F(ParamsDialogs, AClosedWizardWindowStopsTheRunAndTheDialogStaysOpen) {
     SCOPED_TRACE(way.leave);
     auto d = Dialog<card::CELL_PARA>();
     d->SetRecognitionHook(&card::StartRecognition);
+    // The person chose the module; "折线行数" had no item for the card's value.
+    Combo(d.get(), "单元板长点数")->setCurrentIndex(8);
+    Combo(d.get(), "折线行数")->setCurrentIndex(-1);
+    card::PanelDriverValues before = d->values();
     Person person;
     person.leave = way.leave;
     person.leaveAt = way.at;
@@ -443,8 +447,14 @@ TEST_F(ParamsDialogs, AClosedWizardWindowStopsTheRunAndTheDialogStaysOpen) {
     QTest::mouseClick(Button(d.get(), "智能识别"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!d->operationRunning(), 10000);
     EXPECT_TRUE(d->isVisible());
-    EXPECT_EQ(wire.sent().back(), "set ld 20");
-    EXPECT_EQ(d->record().u8(rec::kBrightness), 20);
+    // The card's settings put back, the card restarted out of recognition
+    // mode, the person told; the lists as before, the empty one showing the
+    // record's value again.
+    EXPECT_EQ(wire.sent().back(), "reset \n");
+    EXPECT_EQ(d->record(), Opened());
+    EXPECT_EQ(user.texts().back(), card::kMsgRestored);
+    before.foldRows = card::PanelDriverFromRecord(Opened()).foldRows;
+    EXPECT_EQ(d->values(), before);
     EXPECT_EQ(person.questions, 3 - (way.at == 2)) << "the one up when the countdown closed is the last";
     for (const char* b : {"智能识别", "固化到设备", "取消"}) EXPECT_TRUE(Button(d.get(), b)->isEnabled()) << b;
   }
