@@ -263,10 +263,11 @@ void MasterTableDialog::UpdateFrame(int row) {
       if (text.isEmpty()) text = QStringLiteral(u"（功能码不能组帧）");
     }
   }
-  if (QTableWidgetItem* it = frames_->item(row, 0))
-    it->setText(text);
-  else
-    frames_->setItem(row, 0, new QTableWidgetItem(text));
+  QTableWidgetItem* it = frames_->item(row, 0);
+  if (!it) frames_->setItem(row, 0, it = new QTableWidgetItem);
+  it->setText(text);
+  // The whole text when the column is too narrow for it.
+  it->setToolTip(text);
 }
 
 void MasterTableDialog::ShowErrors(const std::vector<std::string>& errors) {

@@ -92,14 +92,15 @@ int MostItems(int function) {
 std::string RequestFrameText(long long slave, long long function, long long address, long long count) {
   if (function < 0 || function > 255 || !PublicFunction(static_cast<unsigned>(function))) return {};
   const int fc = static_cast<int>(function);
-  if (slave < 0 || slave > 247) return platform::Format("（从站地址%lld不在0到247之间，不能组帧）", slave);
-  if (address < 0 || address > 65535) return platform::Format("（寄存器地址%lld不在0到65535之间，不能组帧）", address);
+  // Short: the text stands in the list's frame column.
+  if (slave < 0 || slave > 247) return platform::Format("（从站地址%lld超出0–247，不能组帧）", slave);
+  if (address < 0 || address > 65535) return platform::Format("（寄存器地址%lld超出0–65535，不能组帧）", address);
   const int most = MostItems(fc);
   if (most > 0) {
     if (count < 1 || count > most)
-      return platform::Format("（功能码%d的请求个数应在1到%d之间，现为%lld，不能组帧）", fc, most, count);
+      return platform::Format("（功能码%d请求个数%lld超出1–%d，不能组帧）", fc, count, most);
     if (address + count - 1 > 65535)
-      return platform::Format("（从地址%lld起的%lld个地址超出了65535，不能组帧）", address, count);
+      return platform::Format("（地址%lld起%lld个超出65535，不能组帧）", address, count);
   }
   std::string head{static_cast<char>(slave), static_cast<char>(fc)};
   PutBe16(head, static_cast<unsigned>(address));

@@ -67,12 +67,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (same.edited != 0 || !same.errors.empty() || same.bytes != page.bytes) __builtin_trap();
     // Every cell replaced by another type's text: each one refused or
     // written at its own place, nothing else touched.
-    const mb::PageWrite mixed = mb::BuildPageWrite(type, page, grid, mb::DecodePage(other, page));
+    const mb::GridTexts otherGrid = mb::DecodePage(other, page);
+    const mb::PageWrite mixed = mb::BuildPageWrite(type, page, grid, otherGrid);
     for (std::size_t i = 0; i < mb::kPageBytes; ++i) {
       const int r = static_cast<int>(i / 32);
       const int c = mb::IsWide(type) ? static_cast<int>((i % 32) / 4 * 2) : static_cast<int>((i % 32) / 2);
-      const bool same_text = grid[r][c] == mb::DecodePage(other, page)[r][c];
-      if (same_text && mixed.bytes[i] != page.bytes[i]) __builtin_trap();
+      if (grid[r][c] == otherGrid[r][c] && mixed.bytes[i] != page.bytes[i]) __builtin_trap();
     }
   }
   return 0;

@@ -99,7 +99,9 @@ TEST_F(MasterTableDialogTest, OpensOnTheCardsTableRowForEntryWithItsHeadersWidth
   // A frame that cannot be is explained, not wrapped into a wrong one.
   d->list()->setCellText(1, 2, "16");
   d->list()->setCellText(1, 3, "128");
-  EXPECT_EQ(d->frames()->item(1, 0)->text(), QStringLiteral(u"（功能码16的请求个数应在1到123之间，现为128，不能组帧）"));
+  EXPECT_EQ(d->frames()->item(1, 0)->text(), QStringLiteral(u"（功能码16请求个数128超出1–123，不能组帧）"));
+  EXPECT_EQ(d->frames()->item(1, 0)->toolTip(), d->frames()->item(1, 0)->text());
+  ui::MaybeShoot(d.get(), "modbus_table_bad_count.png");
   d->list()->setCellText(1, 2, "3");
   d->list()->setCellText(1, 3, "3");
   EXPECT_EQ(d->frames()->accessibleName(), QStringLiteral(u"RTU请求帧"));
