@@ -137,46 +137,48 @@ void RtuFramer::Reset() {
   awaiting_ = false;
 }
 
-std::vector<RtuFramer::Reading> RtuFramer::Readings(std::string_view b) const {
-  // 0 stands for a length whose byte has not arrived yet.
-  std::vector<Reading> request, response;
+RtuFramer::Readings RtuFramer::ReadingsAt(std::string_view b) const {
+  // 0 stands for a length whose byte has not arrived yet. No allocation:
+  // this runs for every offset the framer looks at.
+  Readings out;
+  auto add = [&out](RtuFrame::Kind kind, std::size_t length) {
+    // A byte count that makes a frame longer than any is no reading at all.
+    if (length <= kMaxFrame) out.items[out.count++] = {kind, length};
+  };
   const unsigned fc = At(b, 1);
   if (fc & 0x80) {
-    if (!PublicFunction(fc & 0x7F)) return {};
-    return {{RtuFrame::Exception, 5}};
+    if (PublicFunction(fc & 0x7F)) add(RtuFrame::Exception, 5);
+    return out;
   }
-  // A byte count carries at least one item, registers two bytes each.
-  auto counted = [&](std::size_t at, std::size_t fixed) -> std::optional<Reading> {
-    if (b.size() <= at) return Reading{RtuFrame::Unknown, 0};
+  if (!PublicFunction(fc)) return out;
+  // A byte count carries at least one item, registers two bytes each; its
+  // reading is left out when it cannot be one.
+  auto counted = [&](std::size_t at, std::size_t fixed) -> std::optional<std::size_t> {
+    if (b.size() <= at) return 0;
     const unsigned n = At(b, at);
     const bool registers = fc == 3 || fc == 4 || fc == 16;
     if (n == 0 || (registers && n % 2)) return std::nullopt;
-    return Reading{RtuFrame::Unknown, fixed + n};
+    return fixed + n;
   };
+  std::optional<std::size_t> request, response;
   switch (fc) {
     case 1: case 2: case 3: case 4:
-      request.push_back({RtuFrame::Request, 8});
-      if (auto r = counted(2, 5)) response.push_back({RtuFrame::Response, r->length});
+      request = 8;
+      response = counted(2, 5);
       break;
     case 5: case 6:
       // A write is answered with its own echo: the same frame either way.
-      request.push_back({RtuFrame::Request, 8});
-      response.push_back({RtuFrame::Response, 8});
+      request = response = 8;
       break;
-    case 15: case 16:
-      if (auto r = counted(6, 9)) request.push_back({RtuFrame::Request, r->length});
-      response.push_back({RtuFrame::Response, 8});
-      break;
-    default:
-      return {};
+    default:  // 15, 16
+      request = counted(6, 9);
+      response = 8;
   }
   const bool responseFirst =
       awaiting_ && static_cast<int>(At(b, 0)) == awaitSlave_ && static_cast<int>(fc) == awaitFunction_;
-  std::vector<Reading> out = responseFirst ? response : request;
-  const auto& second = responseFirst ? request : response;
-  out.insert(out.end(), second.begin(), second.end());
-  // A byte count that makes a frame longer than any is no reading at all.
-  std::erase_if(out, [](const Reading& r) { return r.length > kMaxFrame; });
+  if (!responseFirst && request) add(RtuFrame::Request, *request);
+  if (response) add(RtuFrame::Response, *response);
+  if (responseFirst && request) add(RtuFrame::Request, *request);
   return out;
 }
 
@@ -186,7 +188,9 @@ RtuFramer::Verdict RtuFramer::Judge(std::size_t k, bool final, Reading* good) co
   // bytes change nothing.
   const bool more = !final && rest.size() < kMaxFrame;
   if (rest.size() < 2) return more ? Verdict::Pending : Verdict::Bad;
-  for (const Reading& r : Readings(rest)) {
+  const Readings readings = ReadingsAt(rest);
+  for (std::size_t i = 0; i < readings.count; ++i) {
+    const Reading& r = readings.items[i];
     if (r.length == 0 || r.length > rest.size()) {
       // A likelier reading still needs bytes: wait for it before a less
       // likely one is taken.
@@ -234,11 +238,14 @@ void RtuFramer::Cut(std::vector<RtuFrame>* out, bool final) {
     // bytes are noise in front of it. A frame inside that may still be
     // completing decides it once it has.
     const std::string_view head = std::string_view(buffer_).substr(0, kMaxFrame);
-    std::vector<Reading> damaged;
-    if (head.size() >= 2 && At(head, 0) <= 247) damaged = Readings(head);
-    std::erase_if(damaged, [&](const Reading& r) { return r.length == 0 || r.length > head.size(); });
-    if (!damaged.empty()) {
-      const std::size_t length = damaged.front().length;
+    std::optional<Reading> damaged;
+    if (head.size() >= 2 && At(head, 0) <= 247) {
+      const Readings readings = ReadingsAt(head);
+      for (std::size_t i = 0; i < readings.count && !damaged; ++i)
+        if (readings.items[i].length != 0 && readings.items[i].length <= head.size()) damaged = readings.items[i];
+    }
+    if (damaged) {
+      const std::size_t length = damaged->length;
       std::size_t k = 1;
       Verdict v = Verdict::Bad;
       for (; k < length; ++k)
@@ -247,7 +254,7 @@ void RtuFramer::Cut(std::vector<RtuFrame>* out, bool final) {
       if (v == Verdict::Good)
         Emit(out, RtuFrame::Unknown, k, false);
       else
-        Emit(out, damaged.front().kind, length, false);
+        Emit(out, damaged->kind, length, false);
       continue;
     }
     // Plain noise, one piece up to the next frame: a byte that may still

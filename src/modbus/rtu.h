@@ -94,7 +94,12 @@ class RtuFramer {
   // What the bytes from offset k can be: a whole frame with a good CRC
   // (*good), none at all, or not known before more bytes arrive.
   Verdict Judge(std::size_t k, bool final, Reading* good) const;
-  std::vector<Reading> Readings(std::string_view b) const;
+  // The frames that could start at b[0], most likely first.
+  struct Readings {
+    Reading items[2];
+    std::size_t count = 0;
+  };
+  Readings ReadingsAt(std::string_view b) const;
   void Cut(std::vector<RtuFrame>* out, bool final);
   void Emit(std::vector<RtuFrame>* out, RtuFrame::Kind kind, std::size_t length, bool crcOk);
 

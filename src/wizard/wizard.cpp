@@ -266,9 +266,21 @@ class Run {
     return sent ? outcome : WizardOutcome::LinkLost;
   }
 
-  // The card drops the link as it restarts; it is back once it takes a
-  // connection again. Pauses a cancel does not cut short, bounded.
+  // The card closes the link as it goes down (until then it would still
+  // take a new connection), and is back once it takes one again. Pauses a
+  // cancel does not cut short, each wait bounded.
   bool WaitForRestart() {
+    for (int waited = 0; waited < kRestartWaitMs; waited += kRestartPollMs) {
+      char scrap[64];
+      std::size_t count = 0;
+      int rc;
+      {
+        ExchangeScope exchange(link_);
+        rc = link_.Receive(scrap, sizeof scrap, &count);
+      }
+      if (rc != 0) break;
+      clock_.holdMs(kRestartPollMs);
+    }
     link_.Disconnect();
     for (int waited = 0; waited < kRestartWaitMs; waited += kRestartPollMs) {
       clock_.holdMs(kRestartPollMs);

@@ -51,8 +51,9 @@ constexpr int kPatternPauseMs = 100;
 constexpr int kDonePauseMs = 2000;
 // One step of the countdown window.
 constexpr int kCountdownStepMs = 1000;
-// After an unfinished run the card restarts to leave recognition mode; it is
-// asked for a connection this often, and for this long, before the run ends.
+// After an unfinished run the card restarts to leave recognition mode: the
+// run watches this often, and for at most this long, for the card to close
+// the link, then for it to take a new connection.
 constexpr int kRestartPollMs = 500;
 constexpr int kRestartWaitMs = 15000;
 // The fold width is one byte on the card: the point line stops there.

@@ -97,7 +97,13 @@ card::PanelDriverValues Lists(int width = 4, int height = 4, int chip = 0) {
 
 class Wizard : public ::testing::Test {
  protected:
-  void SetUp() override { link.onSend([this](const std::string& bytes) { log.push_back("> " + bytes); }); }
+  void SetUp() override {
+    link.onSend([this](const std::string& bytes) {
+      log.push_back("> " + bytes);
+      // The card closes the link as it restarts.
+      if (bytes == "reset \n") link.queueReceiveFailure();
+    });
+  }
   WizardOutcome Run(const card::PanelDriverValues& lists = Lists()) {
     return card::RunRecognitionWizard(link, cancellable, port, "192.168.1.20", &copy, lists);
   }
@@ -149,6 +155,7 @@ class Wizard : public ::testing::Test {
     const std::vector<K::Kind> tail = {ev[ev.size() - 5].kind, ev[ev.size() - 4].kind, ev[ev.size() - 3].kind,
                                        ev[ev.size() - 2].kind, ev[ev.size() - 1].kind};
     EXPECT_EQ(tail, (std::vector<K::Kind>{K::End, K::Disconnect, K::Connect, K::Disconnect, K::Disconnect}));
+    EXPECT_EQ(ev[ev.size() - 6].kind, K::Receive) << "the link closed by the restart";
     EXPECT_EQ(ev[ev.size() - 3].bytes, "192.168.1.20");
   }
   // The lines that put back what a run changed: screen, driver, code word,
@@ -162,7 +169,7 @@ class Wizard : public ::testing::Test {
     step(driver, "set ledpara  0 0 16 0 0 0 0 0 1 0 3 0 0 \n");
     step(code, "set chrct machine 8110 \n");
     step(bright, "set ld 7 \n");
-    out.insert(out.end(), {"> reset \n", "wait 500"});
+    out.insert(out.end(), {"> reset \n", "wait 500"});  // closed at once, back at the first try
     return out;
   }
 
@@ -402,11 +409,15 @@ TEST_F(Wizard, RefusesWithoutAModuleAndStopsWhenTheCardCannotBeReached) {
   EXPECT_EQ(copy.u16(rec::kCodeWord), 0x88FF) << "the copy keeps what the card was sent";
 }
 
-TEST_F(Wizard, ARestartThatIsNotAnsweredIsSaidAndTheWaitIsBounded) {
+TEST_F(Wizard, ARestartThatIsNotAnsweredIsSaidAndEachWaitIsBounded) {
+  // A card that neither closes the link nor takes a new connection.
+  link.onSend([this](const std::string& bytes) { log.push_back("> " + bytes); });
   port.closeCountdown = 1;
-  for (int i = 0; i < 40; ++i) link.queueConnectResult(i == 0 ? 0 : -1);  // the run's own connection, then silence
+  const int polls = card::kRestartWaitMs / card::kRestartPollMs;
+  for (int i = 0; i <= polls; ++i) link.queueConnectResult(i == 0 ? 0 : -1);  // the run's own, then silence
   EXPECT_EQ(Run(), WizardOutcome::Cancelled);
   EXPECT_EQ(Only("message"), Log{std::string("message 提示 ") + card::kMsgRestoredNoAnswer});
-  EXPECT_EQ(link.connectCount(), 1 + card::kRestartWaitMs / card::kRestartPollMs);
+  EXPECT_EQ(link.connectCount(), 1 + polls);
+  EXPECT_EQ(link.receiveCount(), polls);
   EXPECT_EQ(copy, Opened());
 }
