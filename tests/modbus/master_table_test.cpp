@@ -316,21 +316,4 @@ TEST(MasterTable, UploadSendsTheFirstTwentySendableEntriesEachAsItGoesOutAndKeep
     EXPECT_FALSE(report.linkLost);
     EXPECT_EQ(user.texts().back(), "连接设备失败");
   }
-  {
-    // Cancelled after the fifth line: the report says how far it got.
-    FakeChannel link(&clock);
-    platform::CancellableClock cancellable(clock);
-    int lines = 0;
-    link.onSend([&](const std::string&) {
-      if (++lines == 5) cancellable.cancel();
-    });
-    card::DeviceStatusRecord record = before;
-    mb::UploadReport report;
-    EXPECT_THROW(mb::UploadTable(link, cancellable, user, progress, "192.168.1.20", t, &record, &report),
-                 platform::OperationAborted);
-    EXPECT_EQ(report.total * 100 + report.sent, 1905);
-    EXPECT_EQ(mb::ReadEntry(record, 5), t[5]);
-    EXPECT_EQ(mb::ReadEntry(record, 6), mb::ReadEntry(before, 6));
-    EXPECT_FALSE(link.connected());
-  }
 }
