@@ -135,6 +135,7 @@ std::vector<RtuFrame> RtuFramer::Idle(std::int64_t nowMs) {
 void RtuFramer::Reset() {
   buffer_.clear();
   awaiting_ = false;
+  noiseChecked_ = 0;
 }
 
 RtuFramer::Readings RtuFramer::ReadingsAt(std::string_view b) const {
@@ -211,6 +212,7 @@ void RtuFramer::Emit(std::vector<RtuFrame>* out, RtuFrame::Kind kind, std::size_
   f.bytes = buffer_.substr(0, length);
   f.crcOk = crcOk;
   buffer_.erase(0, length);
+  noiseChecked_ = 0;
   if (kind == RtuFrame::Request) {
     f.previousUnanswered = awaiting_;
     awaiting_ = true;
@@ -260,10 +262,15 @@ void RtuFramer::Cut(std::vector<RtuFrame>* out, bool final) {
     // Plain noise, one piece up to the next frame: a byte that may still
     // start one holds the piece back, so where it ends does not depend on
     // how the reads were cut.
-    std::size_t k = 1;
+    // Offsets found starting no frame stay so: a piece held back is not
+    // looked at again from its start when the next bytes come.
+    std::size_t k = std::max<std::size_t>(1, noiseChecked_);
     Verdict v = Verdict::Bad;
     while (k < buffer_.size() && k < kMaxUnknownRun && (v = Judge(k, final, &good)) == Verdict::Bad) ++k;
-    if (v == Verdict::Pending && k < kMaxUnknownRun) return;
+    if (v == Verdict::Pending && k < kMaxUnknownRun) {
+      noiseChecked_ = k;
+      return;
+    }
     Emit(out, RtuFrame::Unknown, k, false);
   }
 }

@@ -104,6 +104,9 @@ class RtuFramer {
   void Emit(std::vector<RtuFrame>* out, RtuFrame::Kind kind, std::size_t length, bool crcOk);
 
   std::string buffer_;
+  // The offsets 1 .. noiseChecked_ - 1 of a held-back piece of noise start
+  // no frame.
+  std::size_t noiseChecked_ = 0;
   std::int64_t lastMs_ = 0;
   bool awaiting_ = false;  // a request waits for its answer
   int awaitSlave_ = 0;
