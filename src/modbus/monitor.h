@@ -35,6 +35,7 @@ constexpr int kDrainIntervalMs = 100;
 // The text one tick of the window adds to its log, at least one block's: a
 // burst is shown over a few ticks instead of holding the window in one.
 constexpr std::size_t kDrainTextPerTick = 16 * 1024;
+constexpr int kDrainTimePerTickMs = 20;
 
 inline constexpr const char* kMsgMonitorLinkClosed = "—— 与设备的连接已断开，监视已停止 ——";
 inline constexpr const char* kMsgMonitorNoConnect = "—— 连接设备失败，没有开始监视 ——";

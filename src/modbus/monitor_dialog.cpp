@@ -1,6 +1,7 @@
 #include "modbus/monitor_dialog.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -102,7 +103,10 @@ void MonitorDialog::Drain() {
   // so the log lays out its new lines once.
   std::string text;
   bool any = false;
-  while (text.size() < kDrainTextPerTick) {
+  // Also bounded in time, for a machine slower than the text share assumes.
+  QElapsedTimer spent;
+  spent.start();
+  while (text.size() < kDrainTextPerTick && spent.elapsed() < kDrainTimePerTickMs) {
     BlockQueue::Drained d = queue_.Drain(1);
     if (d.dropped > 0) text += platform::Format("\n（有%zu个数据块来不及显示，已丢弃）\n", d.dropped);
     if (d.blocks.empty()) break;
