@@ -8,9 +8,12 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev
   zlib1g-dev
+  nlohmann-json3-dev
   clang libclang-rt-14-dev
   iproute2 util-linux
   xvfb xauth fonts-noto-cjk
+  # the Debian packages: CPack's dependency list, and their checks
+  dpkg-dev file lintian desktop-file-utils appstream
 )
 
 missing=()

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite: the unit, widget and
-# end-to-end tests; the core and end-to-end tests again under
-# ThreadSanitizer; and each fuzz target for a short while. Exits non-zero on
-# any failure.
+# end-to-end tests; the Debian packages; the core and end-to-end tests again
+# under ThreadSanitizer; and each fuzz target for a short while. Exits
+# non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -11,6 +11,11 @@ scripts/deps.sh
 cmake --preset default
 cmake --build --preset default
 ctest --preset default
+
+# The Debian packages: built, checked by lintian and the desktop and
+# AppStream validators, and run unpacked from a temporary root.
+scripts/package.sh
+scripts/check_package.sh
 
 cmake --preset tsan
 cmake --build --preset tsan

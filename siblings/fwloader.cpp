@@ -2,13 +2,12 @@
 // through SysCfg.ini (the card's address and whether the card was found in
 // its recovery state), and does nothing else.
 #include "core/syscfg.h"
-#include "platform/tooldir.h"
 #include "standin.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  // The loader lives in subsys/, next to SysCfg.ini.
-  card::SysCfg cfg(platform::ToolDir() + "SysCfg.ini");
+  // The SysCfg.ini the tool uses, in its working folder.
+  card::SysCfg cfg = card::SysCfg::ForTool();
   const bool recovery = cfg.read("LEDPARA", "Restore_En", "0", 10) == "1";
   return RunStandIn(app, QStringLiteral(u"固件升级"),
                     {{QStringLiteral(u"设备IP"), QString::fromStdString(cfg.remoteIp())},

@@ -15,15 +15,15 @@
 #include <cstdlib>
 
 #include "core/syscfg.h"
-#include "platform/tooldir.h"
+#include "platform/workdir.h"
 #include "programs/editor_files.h"
 #include "programs/program_files.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  // The editor lives in subsys/, next to SysCfg.ini and ledsys/.
-  const std::string subsys = platform::ToolDir();
-  card::SysCfg cfg(subsys + "SysCfg.ini");
+  // The working folder the tool uses too: SysCfg.ini and ledsys/.
+  const std::string subsys = platform::WorkingDir();
+  card::SysCfg cfg = card::SysCfg::ForTool();
   const int number = card::HandedProgramNumber(cfg);
   auto key = [&](const char* section, const char* name) {
     return QString::fromStdString(cfg.read(section, name, "", 260));

@@ -25,6 +25,7 @@ std::string Usage() {
          "  faults: [--delay-ms MS] [--drop-replies] [--split-bytes N] [--split-gap-ms MS]\n"
          "          [--short-reads N] [--short-modbus N] [--refuse-after N] [--refuse-after-ms MS]\n"
          "          [--stray-byte] [--refuse] [--no-ack] [--silent] [--no-search]\n"
+         "          [--freeze-after N] [--garbage-file-port]\n"
          "Cards live on loopback addresses (127.0.0.10, .11, ... unless given) and\n"
          "answer searches on UDP 4400 and commands on TCP 1001/1002 (1000 with --recovery).\n"
          "Prints \"ready\" once every socket listens.\n"
@@ -39,6 +40,11 @@ std::string Usage() {
          "--short-modbus N    \"file read_modbus\" answers at most N bytes\n"
          "--refuse-after N    each card refuses new connections once it has accepted N\n"
          "--refuse-after-ms MS  every card refuses new connections MS ms after the start\n"
+         "--freeze-after N    each card acts on N command lines from its TCP ports and then on\n"
+         "                    nothing more (no reply, no change, no search answer), while its\n"
+         "                    ports still take connections: a card that hangs mid-way\n"
+         "--garbage-file-port every reply on port 1002 (raw reads, acknowledgements) is\n"
+         "                    replaced by pseudo-random bytes of the same length\n"
          "status.json ends with bytes_processed: the command bytes from the TCP ports\n"
          "that the card has acted on.\n";
 }
@@ -90,6 +96,8 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     else if (a == "--no-ack") o->faults.noAck = true;
     else if (a == "--silent") o->faults.silent = true;
     else if (a == "--no-search") o->faults.noSearch = true;
+    else if (a == "--freeze-after") ok = value(&v) && ToInt(v, 1, 1 << 30, &o->faults.freezeAfter);
+    else if (a == "--garbage-file-port") o->faults.garbageFilePort = true;
     else {
       *error = "unknown option " + std::string(a);
       return false;

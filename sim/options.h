@@ -26,6 +26,8 @@ struct Faults {
   bool noAck = false;      // --no-ack: paced pieces are never acknowledged
   bool silent = false;     // --silent: connections are accepted and never answered
   bool noSearch = false;   // --no-search: search queries go unanswered (a card behind a router)
+  int freezeAfter = 0;     // --freeze-after N: a card acts on N command lines, then on nothing (connections still accepted)
+  bool garbageFilePort = false;  // --garbage-file-port: every reply on port 1002 is noise of the same length
 };
 
 struct Options {

@@ -142,10 +142,25 @@ void Server::Accept(int card, int listenFd, int port) {
   }
 }
 
+bool Server::Frozen(const CardNet& net) const {
+  return options_.faults.freezeAfter > 0 && net.commands >= options_.faults.freezeAfter;
+}
+
 void Server::Queue(Connection& c, std::string bytes, bool isRecord) {
   const Faults& f = options_.faults;
   if (f.dropReplies || c.closing || bytes.empty()) return;
   if (f.strayByte && isRecord) bytes.insert(bytes.begin(), '\0');
+  if (f.garbageFilePort && c.port == 1002) {
+    // xorshift32, seeded per card: the same noise run after run.
+    std::uint32_t& x = cards_[static_cast<std::size_t>(c.card)].noise;
+    if (x == 0) x = 0x9E3779B9u ^ static_cast<std::uint32_t>(c.card + 1);
+    for (char& b : bytes) {
+      x ^= x << 13;
+      x ^= x >> 17;
+      x ^= x << 5;
+      b = static_cast<char>(x & 0xFF);
+    }
+  }
   std::int64_t due = Now() + f.delayMs;
   if (!c.out.empty()) due = std::max(due, c.out.back().due);
   if (f.splitBytes <= 0) {
@@ -159,13 +174,17 @@ void Server::Queue(Connection& c, std::string bytes, bool isRecord) {
 }
 
 void Server::OnCommand(Connection& c, Command&& cmd) {
-  Card& card = *cards_[static_cast<std::size_t>(c.card)].card;
+  CardNet& net = cards_[static_cast<std::size_t>(c.card)];
+  if (Frozen(net)) return;
+  ++net.commands;
+  Card& card = *net.card;
   bool was485 = c.session.rs485 != 0;
   for (auto& reply : card.Execute(cmd, c.session, Now())) Queue(c, std::move(reply.bytes), reply.isRecord);
   if (!was485 && c.session.rs485 != 0) c.next485 = Now();
 }
 
 void Server::OnProgress(Connection& c, const Command& partial, std::size_t wireBytes) {
+  if (Frozen(cards_[static_cast<std::size_t>(c.card)])) return;
   Card& card = *cards_[static_cast<std::size_t>(c.card)].card;
   for (int n = card.AcksOwed(partial, wireBytes, c.session); n > 0; --n) Queue(c, "ack\n", false);
 }
@@ -246,7 +265,7 @@ void Server::OnSearchCommand(const Command& cmd, const sockaddr_in& from, std::o
   for (std::size_t i = 0; i < cards_.size(); ++i) {
     if (onlyCard && static_cast<std::size_t>(*onlyCard) != i) continue;
     Card& card = *cards_[i].card;
-    if (!card.up()) continue;
+    if (!card.up() || Frozen(cards_[i])) continue;
     if (w.size() >= 2 && w[0] == "query") {
       bool answers = (w[1] == "all_in_strut" && (w.size() < 3 || w[2] == card.serial())) ||
                      (w[1] == "all_in_boot" && card.InBootWindow(now));

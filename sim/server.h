@@ -59,6 +59,8 @@ class Server {
     std::optional<std::int64_t> bootAt;
     int accepted = 0;
     bool refusing = false;  // --refuse-after: the TCP ports stay closed from now on
+    int commands = 0;       // command lines acted on, for --freeze-after
+    std::uint32_t noise = 0;  // --garbage-file-port: the state of its noise
   };
   struct Datagram {
     std::int64_t due;
@@ -77,6 +79,8 @@ class Server {
   void ReadConnection(Connection& c);
   void WriteConnection(Connection& c);
   void Queue(Connection& c, std::string bytes, bool isRecord);
+  // --freeze-after: the card has acted on all it will.
+  bool Frozen(const CardNet& net) const;
   void OnCommand(Connection& c, Command&& cmd);
   void OnProgress(Connection& c, const Command& partial, std::size_t wireBytes);
   void CloseConnection(Connection& c, const char* why);

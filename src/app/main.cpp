@@ -1,6 +1,10 @@
-// CardSetup: one instance per user, the adapter choice when SysCfg.ini asks
-// for it, the driver bound from subsys/, then the main window.
+// CardSetup: one instance per user, the working folder made ready, the
+// adapter choice when SysCfg.ini asks for it, the driver bound from subsys/,
+// then the main window.
 #include <QApplication>
+
+#include <cstdio>
+#include <cstring>
 
 #include "app/adapter_dialog.h"
 #include "core/syscfg.h"
@@ -11,10 +15,63 @@
 #include "platform/instance.h"
 #include "platform/process.h"
 #include "platform/text.h"
+#include "platform/tooldir.h"
+#include "platform/version.h"
+#include "platform/workdir.h"
 #include "ui/app_icon.h"
 #include "ui/message_port.h"
 
+namespace {
+
+std::string WorkingFolderProblemText(const platform::WorkingFolder& folder) {
+  using P = platform::WorkingFolderProblem;
+  switch (folder.problem) {
+    case P::None: break;
+    case P::NoHome: return "找不到用户主目录，无法建立工作文件夹";
+    case P::CannotCreate: return "无法创建工作文件夹：" + folder.problemPath;
+    case P::NotWritable: return "工作文件夹不可写：" + folder.problemPath;
+    case P::CannotCopy: return "无法把默认设置复制到工作文件夹：" + folder.problemPath;
+  }
+  return {};
+}
+
+constexpr const char* kUsage =
+    "用法：cardsetup [选项]\n"
+    "控制卡参数配置工具：搜索局域网中的LED控制卡，读取并修改其参数。\n"
+    "\n"
+    "  --version         显示版本号\n"
+    "  --working-folder  显示工作文件夹（SysCfg.ini、节目文件所在处），需要时创建它\n"
+    "  --help            显示本帮助\n";
+
+// The few options that need no window; Qt's own options pass through to
+// QApplication. Returns the exit status, or -1 to go on and start the window.
+int HandleOptions(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("cardsetup %s\n", platform::kToolVersion);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--help") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--working-folder") == 0) {
+      const platform::WorkingFolder& folder = platform::TheWorkingFolder();
+      if (!folder.ready()) {
+        std::fprintf(stderr, "%s\n", WorkingFolderProblemText(folder).c_str());
+        return 1;
+      }
+      std::printf("%s\n", folder.path.c_str());
+      return 0;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  if (int status = HandleOptions(argc, argv); status >= 0) return status;
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("CardSetup"));
   QApplication::setWindowIcon(ui::AppIcon());
@@ -28,6 +85,12 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // An installed copy keeps SysCfg.ini and the working files in the user's
+  // own folder, made from the installed defaults at the first start.
+  if (const platform::WorkingFolder& folder = platform::TheWorkingFolder(); !folder.ready()) {
+    messages.Message(WorkingFolderProblemText(folder), card::kTitleError, card::Icon::Error);
+    return 1;
+  }
   card::SysCfg cfg = card::SysCfg::ForTool();
   if (cfg.showAdapterDialog()) {
     platform::SystemAdapters adapters;
@@ -58,6 +121,7 @@ int main(int argc, char** argv) {
   platform::CancellableClock clock(base);
   platform::SystemProcesses processes;
   card::CCardSetupDlg window(std::move(links), cfg, clock, processes);
+  window.setSiblingProgramDir(platform::SubsysPath(""));
   window.show();
   window.Start();
   return app.exec();

@@ -73,7 +73,8 @@ CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::Cancellabl
       clock_(clock),
       messages_(std::make_unique<ui::MessagePort>(this, QStringLiteral("CardSetup"))),
       user_(user ? user : messages_.get()),
-      siblings_(processes, cfg_.path().substr(0, cfg_.path().rfind('/') + 1)) {
+      siblings_(processes, cfg_.path().substr(0, cfg_.path().rfind('/') + 1)),
+      workers_([this](const std::string& what) { ReportWorkerError(what); }) {
   ui::PrepareUiQueue();
   setWindowTitle(windowTitleText());
   setWindowFlags(windowFlags() | Qt::WindowMinMaxButtonsHint);
@@ -82,9 +83,14 @@ CCardSetupDlg::CCardSetupDlg(WindowLinks links, SysCfg cfg, platform::Cancellabl
   // The program-editor poll runs on one thread, once per timer tick, and
   // only after a card was opened. A pending request stays pending until the
   // program upload takes it.
-  poll_ = std::make_unique<TickThread>([this] {
-    if (SyncRequestPending(state_, cfg_)) ui::PostToUi(this, [this] { OnSyncRequest(); });
-  });
+  poll_ = std::make_unique<TickThread>(
+      [this] {
+        if (SyncRequestPending(state_, cfg_)) ui::PostToUi(this, [this] { OnSyncRequest(); });
+      },
+      // The poll runs again 100 ms later: an error that stays is said once.
+      [this](const std::string& what) {
+        if (!pollErrorTold_.exchange(true)) ReportWorkerError(what);
+      });
   syncTimer_ = new QTimer(this);
   syncTimer_->setInterval(100);
   connect(syncTimer_, &QTimer::timeout, this, [this] {
@@ -266,11 +272,12 @@ void CCardSetupDlg::BuildLayout() {
   progress_->setRange(0, 100);
   progress_->hide();
 
-  // The order in which the busy pattern disables them.
+  // The order in which the busy pattern disables them; a button added later
+  // that talks to a card goes at the end.
   busyControls_ = {search_,   submit_,      modbusDebug_,  addDevice_, edit_,     restart_, advanced_,
                    firmware_, update_,      remove_,       modbusTable_, syncDisplay_, displayTest_, monitor_,
                    saveFile_, openFile_,    autoIp_,       serverEnable_, doubleSided_, readBack_, lock_,
-                   broadcast_, program_,    dwell_,        storage_,  format_};
+                   broadcast_, program_,    dwell_,        storage_,  format_,       script_};
 
   // Enter in a field must not press a button.
   for (QPushButton* b : findChildren<QPushButton*>()) b->setAutoDefault(false);
@@ -341,14 +348,17 @@ void CCardSetupDlg::Start() {
   OnSearch();
 }
 
+bool CCardSetupDlg::SayIfBusy() {
+  if (busyDepth_ == 0) return false;
+  user_->Message(kMsgBusy, kTitleNotice, Icon::Information);
+  return true;
+}
+
 bool CCardSetupDlg::RunDeviceOperation(std::function<void()> body) {
   if (closing_) return false;
   // The list and the timer can ask while the buttons are disabled; a second
   // operation on the same links must not start beside the first.
-  if (busyDepth_ > 0) {
-    user_->Message(kMsgBusy, kTitleNotice, Icon::Information);
-    return false;
-  }
+  if (SayIfBusy()) return false;
   EnterBusy();
   workers_.Run([this, body = std::move(body)] {
     struct Leave {
@@ -358,6 +368,11 @@ bool CCardSetupDlg::RunDeviceOperation(std::function<void()> body) {
     body();
   });
   return true;
+}
+
+void CCardSetupDlg::ReportWorkerError(const std::string& what) {
+  if (closing_) return;
+  user_->Message(OperationErrorText(what), kTitleError, Icon::Error);
 }
 
 bool CCardSetupDlg::RequireOpenedCard() {
@@ -376,12 +391,18 @@ ToolEnv CCardSetupDlg::toolEnv() {
   return ToolEnv{links_.makeLink, clock_, state_, cfg_, siblings_, user_ == messages_.get() ? nullptr : user_, nullptr};
 }
 
-void CCardSetupDlg::RunRecordDialog(const std::function<void(DeviceStatusRecord& copy)>& show) {
+void CCardSetupDlg::RunToolDialog(const std::function<void()>& show) {
   EnterBusy();
-  DeviceStatusRecord copy = state_.record();
-  show(copy);
-  state_.setRecord(copy);
+  show();
   LeaveBusy();
+}
+
+void CCardSetupDlg::RunRecordDialog(const std::function<void(DeviceStatusRecord& copy)>& show) {
+  RunToolDialog([&] {
+    DeviceStatusRecord copy = state_.record();
+    show(copy);
+    state_.setRecord(copy);
+  });
 }
 
 void CCardSetupDlg::OnSearch() {
@@ -403,6 +424,7 @@ void CCardSetupDlg::OnDeviceDoubleClicked(int row) {
 }
 
 void CCardSetupDlg::OnAddDevice() {
+  if (SayIfBusy()) return;
   Connect_IP dialog(cfg_, this);
   if (dialog.exec() != QDialog::Accepted) return;
   const std::string address = S(dialog.result());

@@ -25,6 +25,7 @@
 #include "params/panel.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "programs/program_slots.h"
 
 class QCheckBox;
 class QComboBox;
@@ -67,15 +68,22 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   // Start-up steps after the driver was bound: the search transport and the
   // first search.
   void Start();
+  // Where the sibling programs are when that is not the folder of SysCfg.ini
+  // (an installed copy keeps its working files in the user's own folder).
+  // Set before Start.
+  void setSiblingProgramDir(std::string dir) { siblings_.setProgramDir(std::move(dir)); }
 
   MainState& state() { return state_; }
   PanelContext& panelContext() { return *panelCtx_; }
   // What the tool dialogs get: links from the loaded driver, the clock, the
   // shared state and SysCfg.ini.
   ToolEnv toolEnv();
-  // Hands a copy of the WorkingRecord to a modal tool dialog and takes it
-  // back when it closes; the window is busy meanwhile, so neither another
-  // operation nor an upload of the editor poll runs beside the dialog.
+  // Shows a modal tool dialog that talks to the card with the window busy,
+  // so neither another operation nor an upload of the editor poll drives the
+  // card beside it.
+  void RunToolDialog(const std::function<void()>& show);
+  // The same for a dialog that works on a copy of the WorkingRecord, which
+  // is taken back when the dialog closes.
   void RunRecordDialog(const std::function<void(DeviceStatusRecord& copy)>& show);
   const SysCfg& cfg() const { return cfg_; }
   UserPort& user() { return *user_; }
@@ -83,7 +91,8 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   void setFilePort(FilePort* files) { files_ = files; }
   WorkerPool& workers() { return workers_; }
   bool busy() const { return busyDepth_ > 0; }
-  // The controls disabled while a device operation runs, in their order.
+  // The controls disabled while a device operation runs or a tool dialog is
+  // open: every control that would talk to a card (the help pages aside).
   const std::vector<QWidget*>& busyControls() const { return busyControls_; }
 
   // The busy pattern: EnterBusy disables the busy controls and sets the
@@ -121,11 +130,18 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   // busy controls disabled) from the moment it is started until the body
   // ends. False when another operation still runs: the user is told.
   bool RunDeviceOperation(std::function<void()> body);
+  // While busy, tells the user that an operation runs and returns true.
+  // Every handler that talks to a card asks first, so that no way around a
+  // disabled control (the list, a key, a later button) starts a second one.
+  bool SayIfBusy();
   // Tool dialogs open only once a card was opened.
   bool RequireOpenedCard();
   // Dialogs that edit a copy of the WorkingRecord open only while it can be
   // trusted: after a run that lost the link, the card is read again first.
   bool RequireConfirmedRecord();
+  // A worker met an error it did not expect: the user is told, the window
+  // stays (any thread).
+  void ReportWorkerError(const std::string& what);
   void OnSearch();
   void OnDeviceDoubleClicked(int row);
   void OnAddDevice();
@@ -173,7 +189,9 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   std::unique_ptr<OpenContext> openCtx_;
   WorkerPool workers_;
   std::unique_ptr<TickThread> poll_;
+  EditorRequests editorRequests_;  // the editor poll's, UI thread only
   std::atomic<bool> closing_{false};
+  std::atomic<bool> pollErrorTold_{false};
   int busyDepth_ = 0;
   bool shutDown_ = false;
   bool filling_ = false;  // WriteWidgets is filling the panel

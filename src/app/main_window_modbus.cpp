@@ -12,7 +12,7 @@ namespace card {
 // card's command port, so it can run on the dialog's worker with its
 // progress, and a failed upload leaves the edited table open for another try.
 void CCardSetupDlg::OnModbusTable() {
-  if (!RequireOpenedCard() || !RequireConfirmedRecord()) return;
+  if (SayIfBusy() || !RequireOpenedCard() || !RequireConfirmedRecord()) return;
   const ToolEnv env = toolEnv();
   std::unique_ptr<Channel> link = ui::MakeDialogLink(env, *user_, kCommandPort);
   if (!link) return;
@@ -25,25 +25,25 @@ void CCardSetupDlg::OnModbusTable() {
 // The register view and the monitor talk to the card over links of their
 // own on the file port.
 void CCardSetupDlg::OnModbusDebug() {
-  if (!RequireOpenedCard()) return;
+  if (SayIfBusy() || !RequireOpenedCard()) return;
   const ToolEnv env = toolEnv();
   std::unique_ptr<Channel> link = ui::MakeDialogLink(env, *user_, kFilePort);
   if (!link) return;
-  EnterBusy();
-  {
+  RunToolDialog([&] {
     modbus::RegisterViewDialog dialog(env, std::move(link), this);
     dialog.exec();
-  }
-  LeaveBusy();
+  });
 }
 
 void CCardSetupDlg::OnMonitor() {
-  if (!RequireOpenedCard()) return;
+  if (SayIfBusy() || !RequireOpenedCard()) return;
   const ToolEnv env = toolEnv();
   std::unique_ptr<Channel> link = ui::MakeDialogLink(env, *user_, kFilePort);
   if (!link) return;
-  modbus::MonitorDialog dialog(env, std::move(link), this);
-  dialog.exec();
+  RunToolDialog([&] {
+    modbus::MonitorDialog dialog(env, std::move(link), this);
+    dialog.exec();
+  });
 }
 
 }  // namespace card

@@ -13,7 +13,7 @@
 namespace card {
 
 void CCardSetupDlg::OnAdvanced() {
-  if (!RequireOpenedCard() || !RequireConfirmedRecord()) return;
+  if (SayIfBusy() || !RequireOpenedCard() || !RequireConfirmedRecord()) return;
   const ToolEnv env = toolEnv();
   std::unique_ptr<Channel> link = ui::MakeDialogLink(env, *user_, kFilePort);
   if (!link) return;
@@ -31,9 +31,9 @@ void CCardSetupDlg::OnTargetActivated(int index) {
     return;
   }
   // While an operation runs the choice does not count: the list shows what
-  // it showed before.
+  // it showed before, and the user is told why.
   auto refuse = [this, before] { target_->setCurrentIndex(before); };
-  if (busy()) return refuse();
+  if (SayIfBusy()) return refuse();
   if (!RequireOpenedCard() || !RequireConfirmedRecord()) return refuse();
   const ToolEnv env = toolEnv();
   std::unique_ptr<Channel> link = ui::MakeDialogLink(env, *user_, kFilePort);

@@ -70,6 +70,7 @@ void CCardSetupDlg::OnFormat() {
 }
 
 void CCardSetupDlg::OnOpenFile() {
+  if (SayIfBusy()) return;
   const ProgramChoice choice = ChoiceFrom(ReadWidgets());
   if (choice.slot < 0) {
     user_->Message(kMsgNoProgramSelected, kTitleNotice, Icon::Warning);
@@ -78,9 +79,8 @@ void CCardSetupDlg::OnOpenFile() {
   ui::FileDialogs dialogs(this);
   FilePort& files = files_ ? *files_ : dialogs;
   // Busy while the dialog is open: the editor poll waits for it.
-  EnterBusy();
-  std::optional<std::string> source = files.OpenFile({"打开文件", kProgramFileFilter, {}, {}});
-  LeaveBusy();
+  std::optional<std::string> source;
+  RunToolDialog([&] { source = files.OpenFile({"打开文件", kProgramFileFilter, {}, {}}); });
   RunDeviceOperation([this, choice, source] {
     ProgramContext ctx = MakeProgramContext(links_, clock_, *user_, state_, cfg_, siblings_);
     ImportBody(ctx, choice, source);
@@ -88,6 +88,7 @@ void CCardSetupDlg::OnOpenFile() {
 }
 
 void CCardSetupDlg::OnSaveFile() {
+  if (SayIfBusy()) return;
   const int slot = ReadWidgets().program;
   if (slot < 0) {
     user_->Message(kMsgNoProgramSelected, kTitleNotice, Icon::Warning);
@@ -95,9 +96,8 @@ void CCardSetupDlg::OnSaveFile() {
   }
   ui::FileDialogs dialogs(this);
   FilePort& files = files_ ? *files_ : dialogs;
-  EnterBusy();
-  std::optional<std::string> target = files.SaveFile({"另存文件", kProgramFileFilter, {}, "cmd.txt"});
-  LeaveBusy();
+  std::optional<std::string> target;
+  RunToolDialog([&] { target = files.SaveFile({"另存文件", kProgramFileFilter, {}, "cmd.txt"}); });
   if (!target) return;
   RunDeviceOperation([this, slot, target = *target] {
     ProgramContext ctx = MakeProgramContext(links_, clock_, *user_, state_, cfg_, siblings_);
@@ -106,10 +106,9 @@ void CCardSetupDlg::OnSaveFile() {
 }
 
 void CCardSetupDlg::OnFirmware() {
+  if (SayIfBusy()) return;
   PSW dialog(this);
-  EnterBusy();
-  dialog.exec();
-  LeaveBusy();
+  RunToolDialog([&] { dialog.exec(); });
   switch (ClassifyPassword(dialog.typed())) {
     case AccessPath::Upgrade:
       RunDeviceOperation([this] { FirmwareUpgrade(*panelCtx_, *openCtx_); });
@@ -140,16 +139,16 @@ void CCardSetupDlg::OnHelp() {
 // The editor asked for an upload. While an operation or a modal dialog runs
 // the request stays pending and is taken on the first idle tick, so two
 // operations never share a link and the upload's closing reset never lands
-// inside another operation. The slot is the one the editor was handed.
+// inside another operation. The slot is the one the editor saved.
 void CCardSetupDlg::OnSyncRequest() {
   if (closing_ || busy()) return;
   if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) return;
   // A tick queued before the last request was taken finds the key at 0.
   if (!SyncRequestPending(state_, cfg_)) return;
-  cfg_.clearSyncUpdate();
   const PanelValues v = ReadWidgets();
-  const int slot = EditorSlot(cfg_, v.program);
-  RunDeviceOperation([this, slot, dwell = v.dwell] {
+  const std::optional<int> slot = editorRequests_.Take(cfg_, v.program, *user_);
+  if (!slot) return;
+  RunDeviceOperation([this, slot = *slot, dwell = v.dwell] {
     ProgramContext ctx = MakeProgramContext(links_, clock_, *user_, state_, cfg_, siblings_);
     UploadProgram(ctx, slot, dwell);
   });

@@ -11,34 +11,26 @@
 
 namespace card {
 
-namespace {
-
-struct BusyWhileOpen {
-  explicit BusyWhileOpen(CCardSetupDlg* w) : window(w) { window->EnterBusy(); }
-  ~BusyWhileOpen() { window->LeaveBusy(); }
-  CCardSetupDlg* window;
-};
-
-}  // namespace
-
 void CCardSetupDlg::OnStorage() {
-  if (!RequireOpenedCard()) return;
+  if (SayIfBusy() || !RequireOpenedCard()) return;
   const ToolEnv env = toolEnv();
   auto link = ui::MakeDialogLink(env, *user_, kFilePort);
   if (!link) return;
-  BusyWhileOpen busy(this);
-  FlashSave dialog(env, std::move(link), this);
-  dialog.exec();
+  RunToolDialog([&] {
+    FlashSave dialog(env, std::move(link), this);
+    dialog.exec();
+  });
 }
 
 void CCardSetupDlg::OnScript() {
-  if (!RequireOpenedCard()) return;
+  if (SayIfBusy() || !RequireOpenedCard()) return;
   const ToolEnv env = toolEnv();
   auto link = ui::MakeDialogLink(env, *user_, kFilePort);
   if (!link) return;
-  BusyWhileOpen busy(this);
-  Script_Edit dialog(env, std::move(link), state_.record().firmwareMajor(), this);
-  dialog.exec();
+  RunToolDialog([&] {
+    Script_Edit dialog(env, std::move(link), state_.record().firmwareMajor(), this);
+    dialog.exec();
+  });
 }
 
 }  // namespace card

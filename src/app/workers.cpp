@@ -33,11 +33,8 @@ void WorkerPool::Run(std::function<void()> body) {
   workers_.emplace_back();
   Worker* self = &workers_.back();
   self->thread = std::thread([this, self, body = std::move(body)] {
-    try {
-      body();
-    } catch (const platform::OperationAborted&) {
-      // The tool is closing: the operation stops where it was.
-    }
+    // A cancel (the tool is closing) stops the operation where it was.
+    platform::RunGuarded(body, report_);
     std::lock_guard<std::mutex> lock(mutex_);
     self->done = true;
     changed_.notify_all();
@@ -63,7 +60,8 @@ bool WorkerPool::WaitIdle(int timeoutMs) {
   return ok;
 }
 
-TickThread::TickThread(std::function<void()> body) : body_(std::move(body)), thread_([this] { Loop(); }) {}
+TickThread::TickThread(std::function<void()> body, WorkerErrorReport report)
+    : body_(std::move(body)), report_(std::move(report)), thread_([this] { Loop(); }) {}
 
 TickThread::~TickThread() {
   {
@@ -90,11 +88,7 @@ void TickThread::Loop() {
       if (stop_) return;
       pending_ = false;
     }
-    try {
-      body_();
-    } catch (const platform::OperationAborted&) {
-      return;
-    }
+    if (platform::RunGuarded(body_, report_) == platform::RunEnd::Cancelled) return;
     ++runs_;
   }
 }

@@ -8,13 +8,20 @@
 #include <functional>
 #include <list>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace card {
 
+// What a worker does with an error it did not expect (what() of the
+// exception, empty when it was none); the cancel is no error.
+using WorkerErrorReport = std::function<void(const std::string& what)>;
+
 class WorkerPool {
  public:
-  WorkerPool() = default;
+  // report: told, on the worker's thread, of an error a body ends with; the
+  // other workers and the tool go on.
+  explicit WorkerPool(WorkerErrorReport report = {}) : report_(std::move(report)) {}
   ~WorkerPool();  // joins every worker
   WorkerPool(const WorkerPool&) = delete;
   WorkerPool& operator=(const WorkerPool&) = delete;
@@ -33,6 +40,7 @@ class WorkerPool {
   };
   void ReapFinished();  // with mutex_ held
 
+  WorkerErrorReport report_;
   mutable std::mutex mutex_;
   std::condition_variable changed_;
   std::list<Worker> workers_;
@@ -43,7 +51,8 @@ class WorkerPool {
 // do costs no new thread.
 class TickThread {
  public:
-  explicit TickThread(std::function<void()> body);
+  // An error the body ends with goes to report; the next tick runs it again.
+  explicit TickThread(std::function<void()> body, WorkerErrorReport report = {});
   ~TickThread();  // stops and joins
   TickThread(const TickThread&) = delete;
   TickThread& operator=(const TickThread&) = delete;
@@ -55,6 +64,7 @@ class TickThread {
   void Loop();
 
   std::function<void()> body_;
+  WorkerErrorReport report_;
   std::mutex mutex_;
   std::condition_variable wake_;
   bool pending_ = false;

@@ -2,12 +2,14 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <set>
 
+#include "cardctl/texts.h"
 #include "modbus/master_table.h"
 #include "params/advanced.h"
 #include "params/network.h"
-#include "params/panel_driver.h"
 #include "params/panel.h"
+#include "params/panel_driver.h"
 #include "params/panel_lists.h"
 #include "platform/text.h"
 
@@ -18,13 +20,15 @@ using platform::Format;
 using Show = std::function<std::string(const DeviceStatusRecord&)>;
 using Set = std::function<std::optional<std::string>(DeviceStatusRecord*, const std::string&)>;
 
-// The whole text as a decimal number within [lo, hi]; "12abc" is no number.
+// The whole text as a decimal number within [lo, hi]; "12abc", "+5" and " 5" are no numbers.
 std::optional<long long> Whole(const std::string& text, long long lo, long long hi) {
   if (text.empty() || text.size() > 18) return std::nullopt;
+  for (char c : text)
+    if (c < '0' || c > '9') return std::nullopt;
   char* end = nullptr;
   errno = 0;
   long long v = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || text[0] == ' ' || text[0] == '+' || v < lo || v > hi) return std::nullopt;
+  if (errno != 0 || *end != '\0' || v < lo || v > hi) return std::nullopt;
   return v;
 }
 
@@ -39,55 +43,187 @@ void Write(DeviceStatusRecord* r, std::size_t offset, int width, unsigned v) {
     r->setU16(offset, static_cast<std::uint16_t>(v));
 }
 
-std::string ItemsText(const std::vector<std::string>& items) {
-  std::string out;
-  for (std::size_t i = 0; i < items.size() && i < 12; ++i) out += (i ? ", " : "") + Format("%zu=%s", i, items[i].c_str());
-  if (items.size() > 12) out += Format(", … %zu=%s", items.size() - 1, items.back().c_str());
-  return out;
+std::string Refused(const std::string& label, const std::string& value, const std::string& allowed) {
+  return Format(Tr("%s 的值 \"%s\" 无效，可选：%s", "%s: \"%s\" is not a valid value; choose one of: %s").c_str(),
+                label.c_str(), value.c_str(), allowed.c_str());
 }
 
-// The position a user meant: a number within the list, or an item's text.
-std::optional<std::size_t> Position(const std::vector<std::string>& items, const std::string& value) {
-  for (std::size_t i = 0; i < items.size(); ++i)
-    if (items[i] == value) return i;
-  if (auto n = Whole(value, 0, static_cast<long long>(items.size()) - 1)) return static_cast<std::size_t>(*n);
+// A list of the window and every way its items can be named.
+struct List {
+  std::vector<std::string> items;  // as the window shows them (Chinese)
+  std::vector<std::string> en;     // English names; empty where the item is English already
+  std::vector<std::vector<long long>> numbers;  // the numbers each item stands for
+
+  const std::string& English(std::size_t i) const { return i < en.size() && !en[i].empty() ? en[i] : items[i]; }
+  const std::string& Shown(std::size_t i) const { return cli::English() ? English(i) : items[i]; }
+};
+
+bool SameIgnoringAsciiCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The number an item's text shows: "6-- 行8S_折16" shows 6, "05" shows 5;
+// "1/4" or "4折宽点数" show none by themselves (their value table does).
+std::optional<long long> ShownNumber(const std::string& item) {
+  std::size_t digits = 0;
+  while (digits < item.size() && item[digits] >= '0' && item[digits] <= '9') ++digits;
+  if (digits == 0 || digits > 9) return std::nullopt;
+  if (digits == item.size() || item[digits] == '-') return std::stoll(item.substr(0, digits));
   return std::nullopt;
 }
 
-std::string Refused(const std::string& label, const std::string& value, const std::string& allowed) {
-  return Format("%s 的值 \"%s\" 无效，可选：%s", label.c_str(), value.c_str(), allowed.c_str());
+List MakeList(std::vector<std::string> items, std::vector<std::string> en = {},
+              std::vector<long long> values = {}) {
+  List l;
+  l.items = std::move(items);
+  l.en = std::move(en);
+  l.numbers.resize(l.items.size());
+  for (std::size_t i = 0; i < l.items.size(); ++i) {
+    if (auto n = ShownNumber(l.items[i])) l.numbers[i].push_back(*n);
+    if (i < values.size() && (l.numbers[i].empty() || l.numbers[i][0] != values[i])) l.numbers[i].push_back(values[i]);
+  }
+  return l;
 }
 
+std::string Choices(const List& l) {
+  std::string out;
+  const std::size_t shown = std::min<std::size_t>(l.items.size(), 12);
+  for (std::size_t i = 0; i < shown; ++i) out += (i ? ", " : "") + l.Shown(i);
+  if (l.items.size() > shown) out += Format(Tr(", … %s", ", ... %s").c_str(), l.Shown(l.items.size() - 1).c_str());
+  return out;
+}
+
+// The item a user meant, or the reason none is meant.
+struct Resolved {
+  std::optional<std::size_t> index;
+  std::string error;
+};
+
+Resolved Resolve(const List& l, const std::string& label, const std::string& value) {
+  Resolved r;
+  if (value.size() > 1 && value[0] == '#') {
+    if (auto n = Whole(value.substr(1), 0, static_cast<long long>(l.items.size()) - 1)) {
+      r.index = static_cast<std::size_t>(*n);
+      return r;
+    }
+    r.error = Refused(label, value, Format(Tr("#0 … #%zu", "#0 ... #%zu").c_str(), l.items.size() - 1));
+    return r;
+  }
+  std::set<std::size_t> hits;
+  const auto number = Whole(value, 0, 1'000'000'000);
+  for (std::size_t i = 0; i < l.items.size(); ++i) {
+    if (l.items[i] == value || SameIgnoringAsciiCase(l.English(i), value)) hits.insert(i);
+    if (number)
+      for (long long n : l.numbers[i])
+        if (n == *number) hits.insert(i);
+  }
+  if (hits.size() == 1) {
+    r.index = *hits.begin();
+    return r;
+  }
+  if (hits.empty()) {
+    r.error = Refused(label, value, Choices(l));
+    return r;
+  }
+  std::string which;
+  for (std::size_t i : hits) which += (which.empty() ? "" : Tr(" 或 ", " or ")) + std::string("\"") + l.Shown(i) + "\"";
+  r.error = Format(Tr("%s 的值 \"%s\" 不明确：可指 %s；请写完整的选项文字或 #序号",
+                      "%s: \"%s\" is ambiguous: it could mean %s; write the item's text or its #position")
+                       .c_str(),
+                   label.c_str(), value.c_str(), which.c_str());
+  return r;
+}
+
+// Field construction.
+
+std::function<std::optional<std::string>(const std::string&)> ItemNamed(const List& list) {
+  return [list](const std::string& value) -> std::optional<std::string> {
+    Resolved at = Resolve(list, {}, value);
+    if (!at.index) return std::nullopt;
+    return list.items[*at.index];
+  };
+}
+
+std::optional<std::string> PlainNumber(const std::string& value) {
+  if (auto n = Whole(value, 0, 1'000'000'000)) return std::to_string(*n);
+  return std::nullopt;
+}
+
+Field Make(std::string name, std::string label, std::string labelEn, Group group, ValueKind kind, Show show,
+           Set set = {}) {
+  Field f;
+  f.name = std::move(name);
+  f.label = std::move(label);
+  f.labelEn = std::move(labelEn);
+  f.group = group;
+  f.kind = kind;
+  f.carried = static_cast<bool>(set);
+  f.show = std::move(show);
+  f.set = std::move(set);
+  return f;
+}
+
+// The lists whose shown text is the English one under --lang en, by field name.
+std::vector<std::pair<std::string, List>>& ListsByField() {
+  static std::vector<std::pair<std::string, List>> lists;
+  return lists;
+}
+
+const List* ListOf(const std::string& name) {
+  for (const auto& [n, l] : ListsByField())
+    if (n == name) return &l;
+  return nullptr;
+}
+
+std::string NotInList(unsigned v) { return Format("%u (%s)", v, cli::English() ? "not in the list" : "不在列表中"); }
+
 // A list whose item i stores values[i] (its position when values is empty).
-Field ListField(std::string name, std::string label, Group group, std::size_t offset, int width,
-                std::vector<std::string> items, std::vector<unsigned> values = {}) {
+Field ListField(std::string name, std::string label, std::string labelEn, Group group, std::size_t offset, int width,
+                List list, std::vector<unsigned> values = {}) {
   if (values.empty())
-    for (std::size_t i = 0; i < items.size(); ++i) values.push_back(static_cast<unsigned>(i));
+    for (std::size_t i = 0; i < list.items.size(); ++i) values.push_back(static_cast<unsigned>(i));
+  const bool yesNo = list.items == std::vector<std::string>{"否", "是"};
   Show show = [=](const DeviceStatusRecord& r) {
     const unsigned v = Read(r, offset, width);
     for (std::size_t i = 0; i < values.size(); ++i)
-      if (values[i] == v) return items[i];
+      if (values[i] == v) return list.items[i];
     return Format("%u (不在列表中)", v);
   };
+  const std::string labelZh = label;
   Set set = [=](DeviceStatusRecord* r, const std::string& value) -> std::optional<std::string> {
-    auto at = Position(items, value);
-    if (!at) return Refused(label, value, ItemsText(items));
-    Write(r, offset, width, values[*at]);
+    Resolved at = Resolve(list, cli::English() ? labelEn : labelZh, value);
+    if (!at.index) return at.error;
+    Write(r, offset, width, values[*at.index]);
     return std::nullopt;
   };
-  return {std::move(name), std::move(label), group, show, set};
+  Field f = Make(name, std::move(label), std::move(labelEn), group, yesNo ? ValueKind::Bool : ValueKind::List,
+                 show, set);
+  f.canonical = ItemNamed(list);
+  f.items = list.items;
+  ListsByField().emplace_back(std::move(name), std::move(list));
+  return f;
 }
 
-Field NumberField(std::string name, std::string label, Group group, std::size_t offset, int width, long long lo,
-                  long long hi) {
+Field NumberField(std::string name, std::string label, std::string labelEn, Group group, std::size_t offset,
+                  int width, long long lo, long long hi) {
   Show show = [=](const DeviceStatusRecord& r) { return std::to_string(Read(r, offset, width)); };
+  const std::string zh = label, en = labelEn;
   Set set = [=](DeviceStatusRecord* r, const std::string& value) -> std::optional<std::string> {
     auto v = Whole(value, lo, hi);
-    if (!v) return Refused(label, value, Format("%lld … %lld", lo, hi));
+    if (!v) return Refused(cli::English() ? en : zh, value, Format(Tr("%lld … %lld", "%lld ... %lld").c_str(), lo, hi));
     Write(r, offset, width, static_cast<unsigned>(*v));
     return std::nullopt;
   };
-  return {std::move(name), std::move(label), group, show, set};
+  Field f = Make(std::move(name), std::move(label), std::move(labelEn), group, ValueKind::Number, show, set);
+  f.canonical = PlainNumber;
+  return f;
 }
 
 std::optional<std::array<int, 4>> DottedAddress(const std::string& text) {
@@ -98,29 +234,37 @@ std::optional<std::array<int, 4>> DottedAddress(const std::string& text) {
     std::size_t dot = i < 3 ? text.find('.', at) : text.size();
     if (dot == std::string::npos) return std::nullopt;
     auto v = Whole(text.substr(at, dot - at), 0, 255);
-    if (!v) return std::nullopt;
+    if (!v || dot - at > 3) return std::nullopt;
     out[static_cast<std::size_t>(i)] = static_cast<int>(*v);
     at = dot + 1;
   }
   return out;
 }
 
-Field AddressField(std::string name, std::string label, Group group, std::size_t offset) {
+Field AddressField(std::string name, std::string label, std::string labelEn, Group group, std::size_t offset) {
   Show show = [=](const DeviceStatusRecord& r) { return Ipv4Text(r, offset); };
+  const std::string zh = label, en = labelEn;
   Set set = [=](DeviceStatusRecord* r, const std::string& value) -> std::optional<std::string> {
     auto a = DottedAddress(value);
-    if (!a) return Refused(label, value, "a.b.c.d");
+    if (!a) return Refused(cli::English() ? en : zh, value, "a.b.c.d");
     for (std::size_t i = 0; i < 4; ++i) r->setU8(offset + i, static_cast<std::uint8_t>((*a)[i]));
     return std::nullopt;
   };
-  return {std::move(name), std::move(label), group, show, set};
+  Field f = Make(std::move(name), std::move(label), std::move(labelEn), group, ValueKind::Text, show, set);
+  f.canonical = [](const std::string& value) -> std::optional<std::string> {
+    auto a = DottedAddress(value);
+    if (!a) return std::nullopt;
+    return Format("%d.%d.%d.%d", (*a)[0], (*a)[1], (*a)[2], (*a)[3]);
+  };
+  return f;
 }
 
-Field ReadOnly(std::string name, std::string label, Group group, Show show) {
-  return {std::move(name), std::move(label), group, std::move(show), {}};
+Field ReadOnly(std::string name, std::string label, std::string labelEn, Group group, Show show) {
+  return Make(std::move(name), std::move(label), std::move(labelEn), group, ValueKind::Text, std::move(show));
 }
 
 const std::vector<std::string> kNoYes = {"否", "是"};
+const std::vector<std::string> kNoYesEn = {"no", "yes"};
 
 // The panel as the window shows a record: the polarity and target lists
 // depend on the firmware and on each other.
@@ -130,177 +274,306 @@ PanelValues PanelOf(const DeviceStatusRecord& r) {
 }
 
 // Writes one of the three lists that make the code word, keeping the other two.
-std::optional<std::string> SetCodeWordList(DeviceStatusRecord* r, int target, int oe, int data) {
+void SetCodeWordList(DeviceStatusRecord* r, int target, int oe, int data) {
   if (auto code = CodeWordFor(target, oe, data)) r->setU16(rec::kCodeWord, *code);
   if (PolarityFromFields(*r)) {
     if (oe >= 0) r->setU8(rec::kOePolarity, static_cast<std::uint8_t>(oe));
     if (data >= 0) r->setU8(rec::kDataPolarity, static_cast<std::uint8_t>(data));
   }
-  return std::nullopt;
+}
+
+// One of the three code-word lists: which of the panel's positions it is.
+Field CodeWordField(std::string name, std::string label, std::string labelEn, List list, int PanelValues::*member) {
+  const std::string zh = label, en = labelEn;
+  Show show = [=](const DeviceStatusRecord& r) {
+    const int i = PanelOf(r).*member;
+    return i >= 0 ? list.items[static_cast<std::size_t>(i)] : Format("(不在列表中)");
+  };
+  Set set = [=](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
+    Resolved at = Resolve(list, cli::English() ? en : zh, v);
+    if (!at.index) return at.error;
+    PanelValues p = PanelOf(*r);
+    p.*member = static_cast<int>(*at.index);
+    SetCodeWordList(r, p.target, p.oe, p.data);
+    return std::nullopt;
+  };
+  Field f = Make(name, std::move(label), std::move(labelEn), Group::Panel, ValueKind::List, show, set);
+  f.canonical = ItemNamed(list);
+  f.items = list.items;
+  ListsByField().emplace_back(std::move(name), std::move(list));
+  return f;
+}
+
+std::vector<std::string> DisplayTargetEnglish() {
+  return {"1-- standard P10",
+          "2-- standard indoor P4.75",
+          "3-- standard P2.5&P3",
+          "4-- digit tubes",
+          "5-- high-power P10",
+          "6-- row 8S fold 16",
+          "7-- row 8S fold 32",
+          "8-- row 8S fold 64",
+          "9-- full colour 4S P10",
+          "10--full colour 8S P10",
+          "11--full colour 8S P10 V30",
+          "12--full colour P4 fold 16 (outdoor)",
+          "13--high-power Q3",
+          "14--high-power Q3 (5266)",
+          "15--full colour outdoor Q3 (64*64)",
+          "",
+          "",
+          "18--full colour P4 fold 80 (outdoor)",
+          "19--traffic OUT P16",
+          "20--P10 2S Z fold",
+          "21--32 scan M1 fold",
+          "22--row 10S P4 full colour outdoor",
+          "23--more target settings"};
+}
+
+std::vector<std::string> DisplayModeEnglish() {
+  return {"1-- landscape",
+          "2-- green-to-red extension",
+          "3-- portrait",
+          "4-- green-to-red extension & portrait",
+          "5-- blue/red swap & extension",
+          "6-- reserved",
+          "7-- blue/red swap & portrait",
+          "8-- reserved",
+          "9-- mirrored"};
+}
+
+std::vector<std::string> Rs485ModeEnglish() {
+  return {"0-RTU slave",         "1-RTU master",         "2-command mode",       "3-custom 1",
+          "4-custom 2",          "5-custom 3",           "6-Pacific customer",   "7-custom 5",
+          "8-custom 6",          "9-custom 7",           "10-custom 8",          "11-port 1002 pass-through",
+          "12-server pass-through", "13-traffic lights", "14-road roller",       "15-Korvex commands",
+          "16-environmental 212 protocol", "",           "18-custom 16",         "19-pseudo master listening",
+          "20-voice announcements", "21-switch inputs",  "22-weighing instrument", "23-radiation meter",
+          "24-noise meter",      "25-custom 23",         "26-custom 24",         "27-custom 25",
+          "28-custom 26",        "29-custom 27",         "30-custom 28",         "31-custom 29"};
+}
+
+std::vector<std::string> DevelopmentEnglish() {
+  std::vector<std::string> out = {"0-- off", "1-- number 0", "2-- start script program", "3-- modbus text",
+                                  "4-- program trigger mode", "5-- selectable text"};
+  for (int i = 6; i <= 17; ++i) out.push_back(Format("%d-- number %d", i, i - 1));
+  out.insert(out.end(), {"18-- variable over limit red", "19-- variable over limit yellow", "20-- modbus+110 colour"});
+  for (int i = 21; i <= 31; ++i) out.push_back(Format("%d-- number %d", i, i - 1));
+  out.insert(out.end(), {"32-- pseudo hub75", "33-- number 32"});
+  return out;
+}
+
+std::vector<long long> BaudRates() {
+  std::vector<long long> rates;
+  for (int i = 0; i < static_cast<int>(BaudRateItems().size()); ++i) rates.push_back(BaudFor(i)->rate);
+  return rates;
+}
+
+std::vector<std::string> RequestLines(const modbus::RequestEntry& e) {
+  return {Format("功能码%d 从站%d 地址%d 个数%d 除数%d 乘数%d 主站地址%d 校正+%d 校正-%d 延时%d 上限%d 下限%d", e.function,
+                 e.slave, e.address, e.count, e.divisor, e.multiplier, e.master, e.calPlus, e.calMinus, e.delay,
+                 e.upper, e.lower)};
 }
 
 std::vector<Field> Build() {
+  ListsByField().clear();
   std::vector<Field> f;
   // Who the card is: shown, never set here.
-  f.push_back(ReadOnly("address", "IP地址", Group::Identity, [](const DeviceStatusRecord& r) { return AddressText(r); }));
-  f.push_back(ReadOnly("mac", "MAC地址", Group::Identity, [](const DeviceStatusRecord& r) { return MacText(r); }));
-  f.push_back(ReadOnly("serial", "设备SN", Group::Identity, [](const DeviceStatusRecord& r) { return SerialText(r); }));
-  f.push_back(ReadOnly("firmware", "固件版本", Group::Identity, [](const DeviceStatusRecord& r) { return FirmwareText(r); }));
-  f.push_back(ReadOnly("platform", "平台", Group::Identity, [](const DeviceStatusRecord& r) {
+  f.push_back(ReadOnly("address", "IP地址", "IP address", Group::Identity,
+                       [](const DeviceStatusRecord& r) { return AddressText(r); }));
+  f.push_back(ReadOnly("mac", "MAC地址", "MAC address", Group::Identity,
+                       [](const DeviceStatusRecord& r) { return MacText(r); }));
+  f.push_back(ReadOnly("serial", "设备SN", "serial number", Group::Identity,
+                       [](const DeviceStatusRecord& r) { return SerialText(r); }));
+  f.push_back(ReadOnly("firmware", "固件版本", "firmware version", Group::Identity,
+                       [](const DeviceStatusRecord& r) { return FirmwareText(r); }));
+  f.push_back(ReadOnly("platform", "平台", "cloud platform", Group::Identity, [](const DeviceStatusRecord& r) {
     return std::string(r.u16(rec::kPlatformStatus) == 0x55 ? "已连接" : "未连接");
+  }));
+  f.push_back(ReadOnly("checksum", "参数校验", "record checksum", Group::Identity, [](const DeviceStatusRecord& r) {
+    switch (ChecksumOf(r)) {
+      case ChecksumState::Ok: return std::string("正确");
+      case ChecksumState::Bad: return std::string("错误");
+      case ChecksumState::Untested: break;
+    }
+    return std::string("不校验（固件低于17）");
   }));
 
   // The parameter panel.
-  f.push_back(NumberField("width", "像素宽点数", Group::Panel, rec::kWidth, 2, 0, kMaxPanelWidth));
-  f.push_back(NumberField("height", "像素高点数", Group::Panel, rec::kHeight, 2, 0, kMaxPanelHeight));
-  const auto polarity = PolarityItems();
-  f.push_back({"oe_polarity", "OE信号", Group::Panel,
-               [polarity](const DeviceStatusRecord& r) {
-                 int i = PanelOf(r).oe;
-                 return i >= 0 ? polarity[static_cast<std::size_t>(i)] : std::string("(不在列表中)");
-               },
-               [polarity](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
-                 auto at = Position(polarity, v);
-                 if (!at) return Refused("OE信号", v, ItemsText(polarity));
-                 PanelValues p = PanelOf(*r);
-                 return SetCodeWordList(r, p.target, static_cast<int>(*at), p.data);
-               }});
-  f.push_back({"data_polarity", "数据高低", Group::Panel,
-               [polarity](const DeviceStatusRecord& r) {
-                 int i = PanelOf(r).data;
-                 return i >= 0 ? polarity[static_cast<std::size_t>(i)] : std::string("(不在列表中)");
-               },
-               [polarity](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
-                 auto at = Position(polarity, v);
-                 if (!at) return Refused("数据高低", v, ItemsText(polarity));
-                 PanelValues p = PanelOf(*r);
-                 return SetCodeWordList(r, p.target, p.oe, static_cast<int>(*at));
-               }});
-  const auto targets = DisplayTargetItems();
-  f.push_back({"display_target", "显示目标", Group::Panel,
-               [targets](const DeviceStatusRecord& r) {
-                 int i = PanelOf(r).target;
-                 return i >= 0 ? targets[static_cast<std::size_t>(i)] : std::string("(不在列表中)");
-               },
-               [targets](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
-                 auto at = Position(targets, v);
-                 if (!at) return Refused("显示目标", v, ItemsText(targets));
-                 PanelValues p = PanelOf(*r);
-                 return SetCodeWordList(r, static_cast<int>(*at), p.oe, p.data);
-               }});
-  f.push_back(ListField("display_mode", "显示模式", Group::Panel, rec::kDisplayMode, 1, DisplayModeItems()));
-  f.push_back(ListField("refresh_rate", "刷屏率", Group::Panel, rec::kRefreshRate, 1, NumberItems(kRefreshItems)));
-  f.push_back(ListField("brightness", "亮度", Group::Panel, rec::kBrightness, 1, NumberItems(kBrightnessItems)));
-  f.push_back(ListField("modbus_address", "ModBus地址", Group::Panel, rec::kModbusAddress, 2, ModbusAddressItems()));
-  f.push_back(ListField("rs485_mode", "485模式", Group::Panel, rec::kRs485Mode, 1, Rs485ModeItems()));
+  f.push_back(NumberField("width", "像素宽点数", "width in pixels", Group::Panel, rec::kWidth, 2, 0, kMaxPanelWidth));
+  f.push_back(NumberField("height", "像素高点数", "height in pixels", Group::Panel, rec::kHeight, 2, 0, kMaxPanelHeight));
+  const List polarity = MakeList(PolarityItems(), {"1-- positive", "2-- negative"});
+  f.push_back(CodeWordField("oe_polarity", "OE信号", "OE polarity", polarity, &PanelValues::oe));
+  f.push_back(CodeWordField("data_polarity", "数据高低", "data polarity", polarity, &PanelValues::data));
+  f.push_back(CodeWordField("display_target", "显示目标", "display target",
+                            MakeList(DisplayTargetItems(), DisplayTargetEnglish()), &PanelValues::target));
+  f.push_back(ListField("display_mode", "显示模式", "display mode", Group::Panel, rec::kDisplayMode, 1,
+                        MakeList(DisplayModeItems(), DisplayModeEnglish())));
+  f.push_back(ListField("refresh_rate", "刷屏率", "refresh rate", Group::Panel, rec::kRefreshRate, 1,
+                        MakeList(NumberItems(kRefreshItems))));
+  f.push_back(ListField("brightness", "亮度", "brightness", Group::Panel, rec::kBrightness, 1,
+                        MakeList(NumberItems(kBrightnessItems))));
+  f.push_back(ListField("modbus_address", "ModBus地址", "Modbus address", Group::Panel, rec::kModbusAddress, 2,
+                        MakeList(ModbusAddressItems())));
+  f.push_back(ListField("rs485_mode", "485模式", "RS-485 mode", Group::Panel, rec::kRs485Mode, 1,
+                        MakeList(Rs485ModeItems(), Rs485ModeEnglish())));
   {
-    std::vector<unsigned> rates;
-    for (int i = 0; i < static_cast<int>(BaudRateItems().size()); ++i)
-      rates.push_back(static_cast<unsigned>(BaudFor(i)->rate) & 0xFFFF);
-    f.push_back(ListField("baud_rate", "波特率", Group::Panel, rec::kBaudRate, 2, BaudRateItems(), rates));
+    std::vector<unsigned> stored;
+    for (long long rate : BaudRates()) stored.push_back(static_cast<unsigned>(rate) & 0xFFFF);
+    f.push_back(ListField("baud_rate", "波特率", "baud rate", Group::Panel, rec::kBaudRate, 2,
+                          MakeList(BaudRateItems(), {}, BaudRates()), stored));
   }
-  f.push_back(ListField("development_no", "开发编号", Group::Panel, rec::kDevelopmentNo, 1, DevelopmentItems()));
+  f.push_back(ListField("development_no", "开发编号", "development number", Group::Panel, rec::kDevelopmentNo, 1,
+                        MakeList(DevelopmentItems(), DevelopmentEnglish())));
 
   // The network group.
-  f.push_back({"auto_ip", "自动获取IP", Group::Network,
-               [](const DeviceStatusRecord& r) { return std::string(r.u8(rec::kIpMode) != 1 ? "是" : "否"); },
-               [](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
-                 auto at = Position(kNoYes, v);
-                 if (!at) return Refused("自动获取IP", v, ItemsText(kNoYes));
-                 r->setU8(rec::kIpMode, *at == 1 ? 0 : 1);
-                 return std::nullopt;
-               }});
-  f.push_back(ListField("server_enable", "是否连接服务器", Group::Network, rec::kServerEnable, 1, kNoYes));
-  f.push_back(AddressField("card_ip", "控制卡IP", Group::Network, rec::kCardAddress));
-  f.push_back(AddressField("server_ip", "服务器IP", Group::Network, rec::kServerAddress));
-  f.push_back(NumberField("server_port", "服务器端口", Group::Network, rec::kServerPort, 2, 0, 65535));
-  f.push_back(ListField("service_type", " 服务类型", Group::Panel, rec::kServiceType, 1, ServiceTypeItems()));
-  f.push_back(ListField("double_sided", "双面", Group::Network, rec::kDoubleSided, 1, kNoYes));
-  f.push_back({"lock", "锁定", Group::Network,
-               [](const DeviceStatusRecord& r) { return std::string(r.u8(rec::kLock) != 0 ? "是" : "否"); },
-               [](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
-                 auto at = Position(kNoYes, v);
-                 if (!at) return Refused("锁定", v, ItemsText(kNoYes));
-                 if (*at == 1 && !LockCanBeSwitchedOn(*r)) return std::string(kMsgLockUnsupported);
-                 r->setU8(rec::kLock, static_cast<std::uint8_t>(*at));
-                 return std::nullopt;
-               }});
+  {
+    Field autoIp = ListField("auto_ip", "自动获取IP", "obtain address automatically", Group::Network, rec::kIpMode, 1,
+                             MakeList(kNoYes, kNoYesEn), {1, 0});
+    // Any value but 1 means automatic addressing.
+    autoIp.show = [](const DeviceStatusRecord& r) { return std::string(r.u8(rec::kIpMode) != 1 ? "是" : "否"); };
+    f.push_back(autoIp);
+  }
+  f.push_back(ListField("server_enable", "是否连接服务器", "connect to server", Group::Network, rec::kServerEnable, 1,
+                        MakeList(kNoYes, kNoYesEn)));
+  f.push_back(AddressField("card_ip", "控制卡IP", "card IP address", Group::Network, rec::kCardAddress));
+  f.push_back(AddressField("server_ip", "服务器IP", "server IP address", Group::Network, rec::kServerAddress));
+  f.push_back(NumberField("server_port", "服务器端口", "server port", Group::Network, rec::kServerPort, 2, 0, 65535));
+  f.push_back(ListField("service_type", " 服务类型", "service type", Group::Panel, rec::kServiceType, 1,
+                        MakeList(ServiceTypeItems(), {"", "1-Korvex cloud service", "2-secondary development commands",
+                                                      "", "", "5-receiving card"})));
+  f.push_back(ListField("double_sided", "双面", "double-sided", Group::Network, rec::kDoubleSided, 1,
+                        MakeList(kNoYes, kNoYesEn)));
+  {
+    Field lock = ListField("lock", "锁定", "storage lock", Group::Network, rec::kLock, 1, MakeList(kNoYes, kNoYesEn));
+    lock.show = [](const DeviceStatusRecord& r) { return std::string(r.u8(rec::kLock) != 0 ? "是" : "否"); };
+    auto plain = lock.set;
+    lock.set = [plain](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
+      DeviceStatusRecord n = *r;
+      if (auto error = plain(&n, v)) return error;
+      if (n.u8(rec::kLock) != 0 && r->u8(rec::kLock) == 0 && !LockCanBeSwitchedOn(*r))
+        return TrOperation(kMsgLockUnsupported);
+      *r = n;
+      return std::nullopt;
+    };
+    f.push_back(lock);
+  }
 
   // "高级设置". Flags hold 85 for on.
   const std::vector<unsigned> offOn = {0, kFlagOn};
-  f.push_back(ListField("data_bits", "数据位", Group::Advanced, rec::kDataBits, 1, DataBitsItems()));
-  f.push_back(ListField("stop_bits", "停止位", Group::Advanced, rec::kStopBits, 1, StopBitsItems()));
-  f.push_back(ListField("parity", "校验位", Group::Advanced, rec::kParity, 1, ParityItems()));
-  f.push_back(ListField("rs485_heartbeat", "是否监测心跳", Group::Advanced, rec::kRs485HeartbeatFlag, 2, OffOnItems(), offOn));
-  f.push_back(NumberField("rs485_heartbeat_interval", "心跳间隔(秒）", Group::Advanced, rec::kRs485HeartbeatInterval, 2, 0, 59));
-  f.push_back(ListField("daily_restart", "启用日重启", Group::Advanced, rec::kDailyRestart, 2, kNoYes, offOn));
-  f.push_back(NumberField("restart_hour", "小时", Group::Advanced, rec::kRestartHour, 2, 0, 23));
-  f.push_back(NumberField("restart_minute", "分钟", Group::Advanced, rec::kRestartMinute, 2, 0, 59));
-  f.push_back(NumberField("restart_second", "秒数", Group::Advanced, rec::kRestartSecond, 2, 0, 59));
-  f.push_back(ListField("fixed_network", "启用固定设置", Group::Network, rec::kFixedNetwork, 1, kNoYes, {0, kFlagOn}));
-  f.push_back(AddressField("gateway", "网关", Group::Network, rec::kGateway));
-  f.push_back(AddressField("subnet_mask", "子网掩码", Group::Network, rec::kSubnetMask));
-  f.push_back(AddressField("dns", "DNS", Group::Network, rec::kDns));
-  f.push_back(ListField("start_delay", "启动是否延时", Group::Advanced, rec::kStartDelayFlag, 2, OffOnItems(), offOn));
-  f.push_back(NumberField("start_delay_seconds", "启动延时(秒)", Group::Advanced, rec::kStartDelay, 2, 0, 59));
-  f.push_back(ListField("server_heartbeat", "是否启动心跳", Group::Advanced, rec::kServerHeartbeatFlag, 2, OffOnItems(), offOn));
-  // Kept in hundredths of a second.
-  f.push_back({"server_heartbeat_interval", "心跳包间隔(秒)", Group::Advanced,
-               [](const DeviceStatusRecord& r) { return std::to_string(r.u16(rec::kServerHeartbeatInterval) / 100); },
-               [](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
-                 auto n = Whole(v, 0, 59);
-                 if (!n) return Refused("心跳包间隔(秒)", v, "0 … 59");
-                 r->setU16(rec::kServerHeartbeatInterval, static_cast<std::uint16_t>(*n * 100));
-                 return std::nullopt;
-               }});
-  f.push_back(ListField("modbus_storage", "modbus存储", Group::Advanced, rec::kModbusStorage, 2, ModbusStorageItems(), offOn));
-  f.push_back({"counter_direction", "正反向选择", Group::Advanced,
-               [](const DeviceStatusRecord& r) { return DirectionItems()[r.u16(rec::kCounterDirection) != 0 ? 1 : 0]; },
-               [](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
-                 auto at = Position(DirectionItems(), v);
-                 if (!at) return Refused("正反向选择", v, ItemsText(DirectionItems()));
-                 r->setU16(rec::kCounterDirection, static_cast<std::uint16_t>(*at));
-                 return std::nullopt;
-               }});
+  const List offOnList = MakeList(OffOnItems(), {"off", "on"});
+  f.push_back(ListField("data_bits", "数据位", "data bits", Group::Advanced, rec::kDataBits, 1,
+                        MakeList(DataBitsItems())));
+  f.push_back(ListField("stop_bits", "停止位", "stop bits", Group::Advanced, rec::kStopBits, 1,
+                        MakeList(StopBitsItems())));
+  f.push_back(ListField("parity", "校验位", "parity", Group::Advanced, rec::kParity, 1, MakeList(ParityItems())));
+  f.push_back(ListField("rs485_heartbeat", "是否监测心跳", "supervise RS-485 heartbeat", Group::Advanced,
+                        rec::kRs485HeartbeatFlag, 2, offOnList, offOn));
+  f.push_back(NumberField("rs485_heartbeat_interval", "心跳间隔(秒）", "RS-485 heartbeat interval (s)", Group::Advanced,
+                          rec::kRs485HeartbeatInterval, 2, 0, 59));
+  f.push_back(ListField("daily_restart", "启用日重启", "daily restart", Group::Advanced, rec::kDailyRestart, 2,
+                        MakeList(kNoYes, kNoYesEn), offOn));
+  f.push_back(NumberField("restart_hour", "小时", "restart hour", Group::Advanced, rec::kRestartHour, 2, 0, 23));
+  f.push_back(NumberField("restart_minute", "分钟", "restart minute", Group::Advanced, rec::kRestartMinute, 2, 0, 59));
+  f.push_back(NumberField("restart_second", "秒数", "restart second", Group::Advanced, rec::kRestartSecond, 2, 0, 59));
+  f.push_back(ListField("fixed_network", "启用固定设置", "use fixed network settings", Group::Network,
+                        rec::kFixedNetwork, 1, MakeList(kNoYes, kNoYesEn), {0, kFlagOn}));
+  f.push_back(AddressField("gateway", "网关", "gateway", Group::Network, rec::kGateway));
+  f.push_back(AddressField("subnet_mask", "子网掩码", "subnet mask", Group::Network, rec::kSubnetMask));
+  f.push_back(AddressField("dns", "DNS", "DNS server", Group::Network, rec::kDns));
+  f.push_back(ListField("start_delay", "启动是否延时", "delay at start-up", Group::Advanced, rec::kStartDelayFlag, 2,
+                        offOnList, offOn));
+  f.push_back(NumberField("start_delay_seconds", "启动延时(秒)", "start-up delay (s)", Group::Advanced,
+                          rec::kStartDelay, 2, 0, 59));
+  f.push_back(ListField("server_heartbeat", "是否启动心跳", "send server heartbeat", Group::Advanced,
+                        rec::kServerHeartbeatFlag, 2, offOnList, offOn));
+  {
+    // Kept in hundredths of a second.
+    const std::string zh = "心跳包间隔(秒)", en = "server heartbeat interval (s)";
+    f.push_back(Make(
+        "server_heartbeat_interval", zh, en, Group::Advanced, ValueKind::Number,
+        [](const DeviceStatusRecord& r) { return std::to_string(r.u16(rec::kServerHeartbeatInterval) / 100); },
+        [zh, en](DeviceStatusRecord* r, const std::string& v) -> std::optional<std::string> {
+          auto n = Whole(v, 0, 59);
+          if (!n) return Refused(cli::English() ? en : zh, v, Tr("0 … 59", "0 ... 59"));
+          r->setU16(rec::kServerHeartbeatInterval, static_cast<std::uint16_t>(*n * 100));
+          return std::nullopt;
+        }));
+    f.back().canonical = PlainNumber;
+  }
+  f.push_back(ListField("modbus_storage", "modbus存储", "Modbus storage", Group::Advanced, rec::kModbusStorage, 2,
+                        MakeList(ModbusStorageItems(), {"do not load", "load at start"}), offOn));
+  {
+    Field direction = ListField("counter_direction", "正反向选择", "daily counter direction", Group::Advanced,
+                                rec::kCounterDirection, 2, MakeList(DirectionItems(), {"count up", "count down"}));
+    // Any value but 0 counts down.
+    direction.show = [](const DeviceStatusRecord& r) {
+      return DirectionItems()[r.u16(rec::kCounterDirection) != 0 ? 1 : 0];
+    };
+    f.push_back(direction);
+  }
   for (int i = 0; i < kCounterCount; ++i)
-    f.push_back(NumberField(Format("counter_start_%d", i + 1), Format("起始计数值%d", i + 1), Group::Advanced,
+    f.push_back(NumberField(Format("counter_start_%d", i + 1), Format("起始计数值%d", i + 1),
+                            Format("start value of counter %d", i + 1), Group::Advanced,
                             rec::kCounterStart + 2 * static_cast<std::size_t>(i), 2, 0, kMaxCounterStart));
-  f.push_back(ListField("card_role", "主从模式", Group::Advanced, rec::kCardRole, 1, RoleItems()));
-  f.push_back(ListField("split_x", "主X分割线", Group::Advanced, rec::kSplitX, 1, TwoDigitItems(kSplitItems, kSplitXStep)));
-  f.push_back(ListField("split_y", "主Y分割线", Group::Advanced, rec::kSplitY, 1, TwoDigitItems(kSplitItems, kSplitYStep)));
-  f.push_back(ListField("blue_switch", "蓝色开关", Group::Advanced, rec::kBlueSwitch, 1, BlueItems(), offOn));
-  f.push_back(ListField("voice_switch", "语音开关", Group::Advanced, rec::kVoiceSwitch, 1, OffOpenItems(), offOn));
-  f.push_back(ListField("script_start", "脚本启动", Group::Advanced, rec::kScriptStart, 1, OffOpenItems(), offOn));
+  f.push_back(ListField("card_role", "主从模式", "card role", Group::Advanced, rec::kCardRole, 1,
+                        MakeList(RoleItems(), {"independent", "sending", "hidden on the network"})));
+  f.push_back(ListField("split_x", "主X分割线", "X split line", Group::Advanced, rec::kSplitX, 1,
+                        MakeList(TwoDigitItems(kSplitItems, kSplitXStep))));
+  f.push_back(ListField("split_y", "主Y分割线", "Y split line", Group::Advanced, rec::kSplitY, 1,
+                        MakeList(TwoDigitItems(kSplitItems, kSplitYStep))));
+  f.push_back(ListField("blue_switch", "蓝色开关", "blue", Group::Advanced, rec::kBlueSwitch, 1,
+                        MakeList(BlueItems(), {"on", "off"}), offOn));
+  f.push_back(ListField("voice_switch", "语音开关", "voice", Group::Advanced, rec::kVoiceSwitch, 1,
+                        MakeList(OffOpenItems(), {"off", "on"}), offOn));
+  f.push_back(ListField("script_start", "脚本启动", "script start", Group::Advanced, rec::kScriptStart, 1,
+                        MakeList(OffOpenItems(), {"off", "on"}), offOn));
 
   // "更多目标设置".
-  auto steps = [](int count, unsigned step) {
-    std::vector<unsigned> v;
-    for (int i = 0; i < count; ++i) v.push_back(static_cast<unsigned>(i) * step);
+  auto steps = [](std::size_t count, long long step) {
+    std::vector<long long> v;
+    for (std::size_t i = 0; i < count; ++i) v.push_back(static_cast<long long>(i) * step);
     return v;
   };
-  f.push_back(ListField("module_width", "单元板长点数", Group::Driver, rec::kModuleWidth, 1, ModuleWidthItems(),
-                        steps(static_cast<int>(ModuleWidthItems().size()), 8)));
-  f.push_back(ListField("module_height", "单元板高点数", Group::Driver, rec::kModuleHeight, 1, ModuleHeightItems(),
-                        steps(static_cast<int>(ModuleHeightItems().size()), 4)));
-  f.push_back(ListField("scan", "扫描行数", Group::Driver, rec::kScan, 1, ScanItems(), {1, 2, 4, 8, 10, 13, 16, 20, 32, 64}));
-  f.push_back(ListField("row_scan_chip", "扫描芯片", Group::Driver, rec::kRowScanChip, 1, RowScanChipItems()));
-  f.push_back(ListField("fold_width", "折线点数", Group::Driver, rec::kFoldWidth, 1, FoldWidthItems(), {4, 8, 16, 32, 64, 128}));
-  f.push_back(ListField("u_fold", "U型折线", Group::Driver, rec::kUFold, 1, UFoldItems()));
-  f.push_back(ListField("snake_direction", "蛇形方向", Group::Driver, rec::kSnakeDirection, 1, SnakeItems()));
-  f.push_back(ListField("fold_rows", "折线行数", Group::Driver, rec::kFoldRows, 1, FoldRowsItems(), {1, 2, 4, 8}));
-  f.push_back(ListField("row_col_conversion", "行列转换点数", Group::Driver, rec::kRowColConversion, 1, ConversionItems()));
-  f.push_back(NumberField("dz_fold", "DZ型折线", Group::Driver, rec::kDzFold, 1, 0, 255));
+  auto stored = [](const std::vector<long long>& v) { return std::vector<unsigned>(v.begin(), v.end()); };
+  const auto widths = steps(ModuleWidthItems().size(), 8), heights = steps(ModuleHeightItems().size(), 4);
+  const std::vector<long long> scans = {1, 2, 4, 8, 10, 13, 16, 20, 32, 64}, folds = {4, 8, 16, 32, 64, 128},
+                               foldRows = {1, 2, 4, 8};
+  f.push_back(ListField("module_width", "单元板长点数", "module width (dots)", Group::Driver, rec::kModuleWidth, 1,
+                        MakeList(ModuleWidthItems(), {}, widths), stored(widths)));
+  f.push_back(ListField("module_height", "单元板高点数", "module height (dots)", Group::Driver, rec::kModuleHeight, 1,
+                        MakeList(ModuleHeightItems(), {}, heights), stored(heights)));
+  f.push_back(ListField("scan", "扫描行数", "scan", Group::Driver, rec::kScan, 1, MakeList(ScanItems(), {}, scans),
+                        stored(scans)));
+  f.push_back(ListField("row_scan_chip", "扫描芯片", "row-scan chip", Group::Driver, rec::kRowScanChip, 1,
+                        MakeList(RowScanChipItems(), {"standard 138", "no row-scan chip"})));
+  f.push_back(ListField("fold_width", "折线点数", "fold width", Group::Driver, rec::kFoldWidth, 1,
+                        MakeList(FoldWidthItems(),
+                                 {"fold width 4", "fold width 8", "fold width 16", "fold width 32", "fold width 64",
+                                  "fold width 128"},
+                                 folds),
+                        stored(folds)));
+  f.push_back(ListField("u_fold", "U型折线", "U-shaped fold", Group::Driver, rec::kUFold, 1,
+                        MakeList(UFoldItems(), {"no U fold", "U fold"})));
+  f.push_back(ListField("snake_direction", "蛇形方向", "snake direction", Group::Driver, rec::kSnakeDirection, 1,
+                        MakeList(SnakeItems(), {"S", "reverse S"})));
+  f.push_back(ListField("fold_rows", "折线行数", "fold rows", Group::Driver, rec::kFoldRows, 1,
+                        MakeList(FoldRowsItems(), {"no fold", "2-row fold", "4-row fold", "8-row fold"}, foldRows),
+                        stored(foldRows)));
+  f.push_back(ListField("row_col_conversion", "行列转换点数", "row/column conversion points", Group::Driver,
+                        rec::kRowColConversion, 1, MakeList(ConversionItems())));
+  f.push_back(NumberField("dz_fold", "DZ型折线", "DZ-type fold", Group::Driver, rec::kDzFold, 1, 0, 255));
 
-  // The Modbus master requests, shown; a restore carries them.
-  for (std::size_t i = 0; i < rec::kModbusEntries; ++i)
-    f.push_back(ReadOnly(Format("modbus_request_%zu", i + 1), Format("主站请求%zu", i + 1), Group::Modbus,
-                         [i](const DeviceStatusRecord& r) {
-                           const auto e = modbus::ReadEntry(r, i);
-                           if (e.empty()) return std::string("-");
-                           return Format("功能码%d 从站%d 地址%d 个数%d 除数%d 乘数%d 主站地址%d 校正+%d 校正-%d 延时%d 上限%d 下限%d",
-                                         e.function, e.slave, e.address, e.count, e.divisor, e.multiplier, e.master,
-                                         e.calPlus, e.calMinus, e.delay, e.upper, e.lower);
-                         }));
+  // The Modbus master requests, shown; a restore carries those the card takes.
+  for (std::size_t i = 0; i < rec::kModbusEntries; ++i) {
+    Field request = ReadOnly(Format("modbus_request_%zu", i + 1), Format("主站请求%zu", i + 1),
+                             Format("Modbus request %zu", i + 1), Group::Modbus, [i](const DeviceStatusRecord& r) {
+                               const auto e = modbus::ReadEntry(r, i);
+                               return e.empty() ? std::string("-") : RequestLines(e)[0];
+                             });
+    request.carried = i < modbus::kSentRequests;
+    f.push_back(request);
+  }
   return f;
 }
 
@@ -329,14 +602,128 @@ const Field* FindField(const std::string& name) {
   return nullptr;
 }
 
+const std::string& Field::Label() const { return cli::English() ? labelEn : label; }
+
+std::string Field::Shown(const DeviceStatusRecord& r) const {
+  const std::string text = show(r);
+  if (!cli::English()) return text;
+  if (name == "checksum") {
+    switch (ChecksumOf(r)) {
+      case ChecksumState::Ok: return "ok";
+      case ChecksumState::Bad: return "bad";
+      case ChecksumState::Untested: return "not checked (firmware below 17)";
+    }
+  }
+  if (name == "platform") return text == "已连接" ? "connected" : "not connected";
+  if (group == Group::Modbus) {
+    const auto e = modbus::ReadEntry(r, static_cast<std::size_t>(std::stoi(name.substr(15)) - 1));
+    if (e.empty()) return "-";
+    return Format("function %d slave %d register %d count %d divisor %d multiplier %d master %d cal+ %d cal- %d "
+                  "delay %d upper %d lower %d",
+                  e.function, e.slave, e.address, e.count, e.divisor, e.multiplier, e.master, e.calPlus, e.calMinus,
+                  e.delay, e.upper, e.lower);
+  }
+  if (const List* l = ListOf(name)) {
+    for (std::size_t i = 0; i < l->items.size(); ++i)
+      if (l->items[i] == text) return l->English(i);
+    const std::size_t cut = text.find(" (不在列表中)");
+    if (cut != std::string::npos) return text.substr(0, cut) + " (not in the list)";
+    if (text == "(不在列表中)") return "(not in the list)";
+  }
+  return text;
+}
+
+nlohmann::ordered_json Field::Value(const DeviceStatusRecord& r) const {
+  const std::string text = show(r);
+  if (name == "checksum") {
+    switch (ChecksumOf(r)) {
+      case ChecksumState::Ok: return "ok";
+      case ChecksumState::Bad: return "bad";
+      case ChecksumState::Untested: return "untested";
+    }
+  }
+  if (name == "platform") return text == "已连接";
+  if (group == Group::Modbus) {
+    const auto e = modbus::ReadEntry(r, static_cast<std::size_t>(std::stoi(name.substr(15)) - 1));
+    if (e.empty()) return nullptr;
+    return {{"function", e.function}, {"slave", e.slave},       {"register", e.address},  {"count", e.count},
+            {"divisor", e.divisor},   {"multiplier", e.multiplier}, {"master", e.master}, {"cal_plus", e.calPlus},
+            {"cal_minus", e.calMinus}, {"delay", e.delay},      {"upper", e.upper},       {"lower", e.lower}};
+  }
+  // A stored value outside the list: its number.
+  const std::size_t cut = text.find(" (不在列表中)");
+  if (cut != std::string::npos) return std::stoll(text.substr(0, cut));
+  if (text == "(不在列表中)") return nullptr;
+  switch (kind) {
+    case ValueKind::Number: return std::stoll(text);
+    case ValueKind::Bool: return text == "是";
+    case ValueKind::List:
+      if (auto n = Whole(text, 0, 1'000'000'000)) return *n;
+      return text;
+    case ValueKind::Text: break;
+  }
+  return text;
+}
+
+ChecksumState ChecksumOf(const DeviceStatusRecord& r) {
+  if (!ChecksumTested(r)) return ChecksumState::Untested;
+  return VerifyChecksum(r) ? ChecksumState::Ok : ChecksumState::Bad;
+}
+
+std::optional<std::string> ApplyValue(DeviceStatusRecord* record, const std::string& name, const std::string& value) {
+  const Field* f = FindField(name);
+  if (!f)
+    return Format(Tr("没有名为 %s 的参数（cardctl show 列出全部名称）", "no setting named %s (cardctl show lists them all)")
+                      .c_str(),
+                  name.c_str());
+  if (!f->set) return Format(Tr("%s 只能查看，不能修改", "%s can be shown but not set").c_str(), name.c_str());
+  DeviceStatusRecord changed = *record;
+  if (auto error = f->set(&changed, value)) return error;
+  // What the record now shows must be what was asked for: a list whose value
+  // another setting decides (a polarity the display target fixes) takes nothing.
+  const auto meant = f->canonical ? f->canonical(value) : std::nullopt;
+  if (meant && f->show(changed) != *meant)
+    return Format(Tr("%s 不能设为 \"%s\"：该值由其他设置决定（当前显示 %s）",
+                     "%s cannot be set to \"%s\": other settings decide it (it shows %s)")
+                      .c_str(),
+                  name.c_str(), value.c_str(), f->Shown(changed).c_str());
+  *record = changed;
+  return std::nullopt;
+}
+
 std::optional<std::string> ApplyAssignment(DeviceStatusRecord* record, const std::string& assignment) {
   const std::size_t eq = assignment.find('=');
-  if (eq == std::string::npos || eq == 0) return Format("\"%s\" 不是 名称=值 的形式", assignment.c_str());
-  const std::string name = assignment.substr(0, eq), value = assignment.substr(eq + 1);
-  const Field* f = FindField(name);
-  if (!f) return Format("没有名为 %s 的参数（cardctl show 列出全部名称）", name.c_str());
-  if (!f->set) return Format("%s 只能查看，不能修改", name.c_str());
-  return f->set(record, value);
+  if (eq == std::string::npos || eq == 0)
+    return Format(Tr("\"%s\" 不是 名称=值 的形式", "\"%s\" is not of the form NAME=VALUE").c_str(), assignment.c_str());
+  return ApplyValue(record, assignment.substr(0, eq), assignment.substr(eq + 1));
+}
+
+std::optional<std::string> ValueText(const Field& f, const nlohmann::ordered_json& v, std::string* error) {
+  if (v.is_string()) return v.get<std::string>();
+  if (v.is_number_integer() || v.is_number_unsigned()) return v.dump();
+  if (v.is_boolean() && f.kind == ValueKind::Bool) return std::string(v.get<bool>() ? "是" : "否");
+  *error = Format(Tr("%s 的值 %s 不是该参数可用的类型", "%s: %s is no value this setting takes").c_str(), f.name.c_str(),
+                  v.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+  return std::nullopt;
+}
+
+std::vector<const Field*> DifferingFields(const DeviceStatusRecord& a, const DeviceStatusRecord& b,
+                                          const std::function<bool(const Field&)>& pick) {
+  std::vector<const Field*> out;
+  for (const Field& f : Fields())
+    if (pick(f) && f.show(a) != f.show(b)) out.push_back(&f);
+  return out;
+}
+
+bool NetworkIdentity(const Field& f) {
+  for (const char* name : {"card_ip", "auto_ip", "fixed_network", "subnet_mask", "gateway", "dns", "mac", "serial"})
+    if (f.name == name) return true;
+  return false;
+}
+
+bool RestoreCompares(const Field& f, bool withNetwork) {
+  if (NetworkIdentity(f)) return withNetwork;
+  return f.carried;
 }
 
 }  // namespace card::cli

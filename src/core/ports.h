@@ -17,6 +17,14 @@ inline constexpr const char* kTitleNotice = "提示";
 inline constexpr const char* kTitleSuccess = "成功";
 inline constexpr const char* kMsgConnectFailed = "连接设备失败";
 inline constexpr const char* kMsgNotConnected = "设备未连接,请搜卡后双击列表中设备";
+inline constexpr const char* kMsgStorageLimited = "控制卡存储有限，请升级控制卡";
+inline constexpr const char* kMsgOperationError = "操作出错，已停止";
+
+// What the user is told of an error a worker did not expect: the message and
+// the error's own words, when it has any.
+inline std::string OperationErrorText(const std::string& what) {
+  return what.empty() ? std::string(kMsgOperationError) : std::string(kMsgOperationError) + "：" + what;
+}
 
 class UserPort {
  public:

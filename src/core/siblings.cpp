@@ -12,7 +12,7 @@ bool Siblings::IsRunning(const std::string& program) {
 SiblingStart Siblings::StartIfNotRunning(const std::string& program) {
   const std::string exe = platform::ExecutableFileName(program);
   if (processes_.IsRunning(exe)) return SiblingStart::AlreadyRunning;
-  return processes_.Start(subsysDir_ + exe) ? SiblingStart::Started : SiblingStart::Failed;
+  return processes_.Start(programDir_ + exe) ? SiblingStart::Started : SiblingStart::Failed;
 }
 
 std::string SiblingStartFailedText(const std::string& program) {

@@ -1,14 +1,14 @@
 #include "core/syscfg.h"
 
 #include "platform/ini.h"
-#include "platform/tooldir.h"
+#include "platform/workdir.h"
 
 namespace card {
 namespace {
 constexpr std::size_t kDefaultCapacity = 260;
 }
 
-SysCfg SysCfg::ForTool() { return SysCfg(platform::SubsysPath("SysCfg.ini")); }
+SysCfg SysCfg::ForTool() { return SysCfg(platform::WorkingDir() + "SysCfg.ini"); }
 
 std::string SysCfg::read(std::string_view section, std::string_view key, std::string_view def,
                          std::size_t capacity) const {
@@ -48,6 +48,6 @@ void SysCfg::setPanelSize(std::string_view widthText, std::string_view heightTex
 void SysCfg::setProgramId(int number) { write("LEDPARA", "PROGRAMID", std::to_string(number)); }
 
 int SysCfg::syncUpdate() const { return platform::ParseLeadingInt(read("NetSyc", "Syc_Update", "0", 10)); }
-void SysCfg::clearSyncUpdate() { write("NetSyc", "Syc_Update", "0"); }
+bool SysCfg::clearSyncUpdate() { return write("NetSyc", "Syc_Update", "0"); }
 
 }  // namespace card

@@ -12,7 +12,8 @@ namespace card {
 class SysCfg {
  public:
   explicit SysCfg(std::string path) : path_(std::move(path)) {}
-  // ToolDir/subsys/SysCfg.ini of the running executable.
+  // SysCfg.ini in the working folder of the running installation
+  // (platform/workdir.h): the build tree's subsys/ or the user's own folder.
   static SysCfg ForTool();
 
   const std::string& path() const { return path_; }
@@ -43,7 +44,7 @@ class SysCfg {
 
   // [NetSyc] Syc_Update, default "0", read into 10 bytes: non-zero asks for an upload.
   int syncUpdate() const;
-  void clearSyncUpdate();  // stores "0"
+  bool clearSyncUpdate();  // stores "0"; false when it could not
 
   // The raw key access the typed calls use.
   std::string read(std::string_view section, std::string_view key, std::string_view def,

@@ -19,6 +19,7 @@
 #include "modbus/rtu.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/workdir.h"
 #include "ui/editable_list.h"
 #include "ui/text.h"
 
@@ -208,11 +209,7 @@ std::string MasterTableDialog::workingFilePath() const {
   return cfg.substr(0, cfg.rfind('/') + 1) + kTableFileName;
 }
 
-std::string MasterTableDialog::ToolDirPath() const {
-  std::string subsys = env().cfg.path();
-  subsys = subsys.substr(0, subsys.rfind('/'));
-  return subsys.substr(0, subsys.rfind('/') + 1);
-}
+std::string MasterTableDialog::ToolDirPath() const { return platform::UserFilesDir(); }
 
 bool MasterTableDialog::eventFilter(QObject* watched, QEvent* event) {
   // The viewport takes its last width while it is shown, without a resize

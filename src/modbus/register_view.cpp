@@ -53,77 +53,16 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(b, e - b));
 }
 
-// Register text: printable ASCII as it is, a GBK character where two bytes
-// make one, every other byte as \xNN and the backslash doubled, so that
-// every register value has a text that types back to it.
-std::string RenderBytes(const std::string& bytes) {
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto c = static_cast<unsigned char>(bytes[i]);
-    if (c >= 0x81 && c <= 0xFE && i + 1 < bytes.size()) {
-      const auto d = static_cast<unsigned char>(bytes[i + 1]);
-      if (d >= 0x40 && d <= 0xFE && d != 0x7F) {
-        const std::string pair = bytes.substr(i, 2);
-        const std::string text = platform::GbkToUtf8(pair);
-        if (platform::Utf8ToGbk(text) == pair) {
-          out += text;
-          i += 2;
-          continue;
-        }
-      }
-    }
-    if (c == '\\')
-      out += "\\\\";
-    else if (c >= 0x20 && c < 0x7F)
-      out += static_cast<char>(c);
-    else
-      out += platform::Format("\\x%02X", c);
-    ++i;
-  }
-  return out;
-}
-
+// Register text is the codec's edit text: every register value has a text
+// that types back to it.
 std::optional<std::string> ParseBytes(std::string_view text, std::string* error) {
-  std::string out, run;
-  auto flush = [&]() -> bool {
-    if (run.empty()) return true;
-    const std::string gbk = platform::Utf8ToGbk(run);
-    if (platform::GbkToUtf8(gbk) != run) {
-      *error = "“" + std::string(text) + "”含有不能用GBK表示的字符";
-      return false;
-    }
-    out += gbk;
-    run.clear();
-    return true;
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\') {
-      run += text[i];
-      continue;
-    }
-    if (!flush()) return std::nullopt;
-    if (i + 1 < text.size() && text[i + 1] == '\\') {
-      out += '\\';
-      ++i;
-      continue;
-    }
-    auto hex = [](char ch) -> int {
-      if (ch >= '0' && ch <= '9') return ch - '0';
-      if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-      if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-      return -1;
-    };
-    if (i + 3 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && hex(text[i + 2]) >= 0 &&
-        hex(text[i + 3]) >= 0) {
-      out += static_cast<char>(hex(text[i + 2]) * 16 + hex(text[i + 3]));
-      i += 3;
-      continue;
-    }
+  platform::EditTextError why = platform::EditTextError::None;
+  std::optional<std::string> bytes = platform::EditTextToBytes(text, &why);
+  if (why == platform::EditTextError::NotGbk)
+    *error = "“" + std::string(text) + "”含有不能用GBK表示的字符";
+  else if (why == platform::EditTextError::BadEscape)
     *error = "“" + std::string(text) + "”中的“\\”后应为“\\”或“xNN”（两位十六进制）";
-    return std::nullopt;
-  }
-  if (!flush()) return std::nullopt;
-  return out;
+  return bytes;
 }
 
 std::optional<std::uint32_t> ParseInteger(int type, std::string_view text, std::string* error) {
@@ -177,7 +116,7 @@ std::string DecodeValue(int type, const std::uint8_t* b) {
   if (type == kString) {
     const char high = static_cast<char>(b[1]), low = static_cast<char>(b[0]);
     if (high == 0 && low == 0) return {};
-    return RenderBytes(low == 0 ? std::string(1, high) : std::string{high, low});
+    return platform::BytesToEditText(low == 0 ? std::string(1, high) : std::string{high, low});
   }
   if (!IsWide(type)) {
     const auto v = static_cast<std::uint16_t>(b[0] | b[1] << 8);

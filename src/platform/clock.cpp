@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <exception>
 #include <numeric>
 #include <thread>
 
@@ -92,6 +93,20 @@ double ClockScaleFromEnvironment(double def) {
   char* end = nullptr;
   double v = std::strtod(text, &end);
   return end && *end == '\0' && v > 0.0 && v <= 1.0 ? v : def;
+}
+
+RunEnd RunGuarded(const std::function<void()>& body, const std::function<void(const std::string& what)>& report) {
+  try {
+    body();
+    return RunEnd::Completed;
+  } catch (const OperationAborted&) {
+    return RunEnd::Cancelled;
+  } catch (const std::exception& e) {
+    if (report) report(e.what());
+  } catch (...) {
+    if (report) report({});
+  }
+  return RunEnd::Failed;
 }
 
 }  // namespace platform

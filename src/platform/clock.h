@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -68,6 +70,14 @@ namespace platform {
 // that the user stopped ("取消", closing a dialog, quitting the tool), so that
 // no further line goes out.
 struct OperationAborted {};
+
+// How a worker's body ended.
+enum class RunEnd { Completed, Cancelled, Failed };
+// Runs body on the calling thread. A cancel (OperationAborted) ends it
+// quietly; any other error ends it as Failed and goes to report with its
+// what() (empty when it is no std::exception), so that no error a worker
+// meets ends the whole tool.
+RunEnd RunGuarded(const std::function<void()>& body, const std::function<void(const std::string& what)>& report);
 
 // A clock whose sleeps can be cut short for good, over a base clock that
 // gives the time and the scale. The tool makes one for the whole run (quit

@@ -57,4 +57,85 @@ std::string Convert(const char* to, const char* from, std::string_view in) {
 std::string GbkToUtf8(std::string_view gbk) { return Convert("UTF-8", "GBK", gbk); }
 std::string Utf8ToGbk(std::string_view utf8) { return Convert("GBK", "UTF-8", utf8); }
 
+std::string BytesToEditText(std::string_view bytes) {
+  std::string out;
+  for (std::size_t i = 0; i < bytes.size();) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    if (c >= 0x81 && c <= 0xFE && i + 1 < bytes.size()) {
+      const auto d = static_cast<unsigned char>(bytes[i + 1]);
+      if (d >= 0x40 && d <= 0xFE && d != 0x7F) {
+        // Only a pair that converts both ways is shown as its character;
+        // anything else would not type back to the same bytes.
+        const std::string_view pair = bytes.substr(i, 2);
+        const std::string text = GbkToUtf8(pair);
+        if (Utf8ToGbk(text) == pair) {
+          out += text;
+          i += 2;
+          continue;
+        }
+      }
+    }
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+    ++i;
+  }
+  return out;
+}
+
+namespace {
+
+int HexDigit(char ch) {
+  if (ch >= '0' && ch <= '9') return ch - '0';
+  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
+  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::optional<std::string> EditTextToBytes(std::string_view text, EditTextError* error) {
+  auto fail = [&](EditTextError e) -> std::optional<std::string> {
+    if (error) *error = e;
+    return std::nullopt;
+  };
+  std::string out;
+  std::string_view run;  // plain text since the last escape
+  auto flush = [&] {
+    if (run.empty()) return true;
+    const std::string gbk = Utf8ToGbk(run);
+    if (GbkToUtf8(gbk) != run) return false;
+    out += gbk;
+    return true;
+  };
+  std::size_t runStart = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') continue;
+    run = text.substr(runStart, i - runStart);
+    if (!flush()) return fail(EditTextError::NotGbk);
+    if (i + 1 < text.size() && text[i + 1] == '\\') {
+      out += '\\';
+      i += 1;
+    } else if (i + 3 < text.size() && (text[i + 1] == 'x' || text[i + 1] == 'X') && HexDigit(text[i + 2]) >= 0 &&
+               HexDigit(text[i + 3]) >= 0) {
+      out += static_cast<char>(HexDigit(text[i + 2]) * 16 + HexDigit(text[i + 3]));
+      i += 3;
+    } else {
+      return fail(EditTextError::BadEscape);
+    }
+    runStart = i + 1;
+  }
+  run = text.substr(runStart);
+  if (!flush()) return fail(EditTextError::NotGbk);
+  if (error) *error = EditTextError::None;
+  return out;
+}
+
 }  // namespace platform

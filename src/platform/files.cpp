@@ -52,6 +52,13 @@ bool FileExists(const std::string& path) {
 
 namespace {
 
+std::string gScratch;
+
+bool IsScratch(const std::string& path) {
+  return !gScratch.empty() && path.size() > gScratch.size() && path.compare(0, gScratch.size(), gScratch) == 0 &&
+         path[gScratch.size()] == '/';
+}
+
 constexpr const char* kTempSuffix = ".tmp";
 // A temporary file this old was left by a write that was killed mid-way; a
 // younger one may belong to a write still under way in another process.
@@ -77,9 +84,31 @@ void RemoveStaleTemporaries(const std::string& path) {
   ::closedir(d);
 }
 
+// The file a path names once its symbolic links are followed: a write goes
+// to that file and the links stay links. A path that is no link is itself.
+std::string FollowLinks(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string target(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 4096), '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n <= 0) return path;
+    target.resize(static_cast<std::size_t>(n));
+    const std::size_t cut = path.rfind('/');
+    path = target[0] == '/' || cut == std::string::npos ? target : path.substr(0, cut + 1) + target;
+  }
+  return path;
+}
+
 }  // namespace
 
-bool WriteFileAtomic(const std::string& path, const void* data, std::size_t length) {
+void SetScratchDirectory(const std::string& dir) {
+  gScratch = dir;
+  while (gScratch.size() > 1 && gScratch.back() == '/') gScratch.pop_back();
+}
+
+bool WriteFileAtomic(const std::string& linkOrPath, const void* data, std::size_t length) {
+  const std::string path = FollowLinks(linkOrPath);
   if (path.empty() || path.back() == '/') return false;
   RemoveStaleTemporaries(path);
   mode_t mode = 0644;
@@ -107,7 +136,7 @@ bool WriteFileAtomic(const std::string& path, const void* data, std::size_t leng
   if (ok && ::fchmod(fd, mode) != 0) ok = false;
   // On disk before it replaces the old file: a power cut leaves the old
   // content or the new one, never an empty file.
-  if (ok && ::fsync(fd) != 0) ok = false;
+  if (ok && !IsScratch(path) && ::fsync(fd) != 0) ok = false;
   if (::close(fd) != 0) ok = false;
   if (ok && ::rename(tmpl.c_str(), path.c_str()) != 0) ok = false;
   if (!ok) ::unlink(tmpl.c_str());

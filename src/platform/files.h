@@ -13,8 +13,14 @@ namespace platform {
 bool ReadWholeFile(const std::string& path, std::string* out, std::size_t maxBytes = SIZE_MAX);
 
 // Writes data as the new content of path, atomically. Keeps the mode of an
-// existing file. False on any failure; the old file is then untouched.
+// existing file; a symbolic link is followed and stays a link. False on any
+// failure; the old file is then untouched.
 bool WriteFileAtomic(const std::string& path, const void* data, std::size_t length);
+
+// Files below dir are scratch (a working folder removed at the end): they
+// are still written whole, but not synced to disk, which only costs time
+// there. Set once, before any other thread starts.
+void SetScratchDirectory(const std::string& dir);
 
 // True when path exists and its owner may write it. Checked from the mode
 // bits, so a read-only file stays read-only for root as well.

@@ -14,8 +14,17 @@ std::string ToolDir() {
   return cut == std::string::npos ? std::string("./") : path.substr(0, cut + 1);
 }
 
+std::string InstallDirOf(const std::string& toolDir) {
+  constexpr std::string_view kSubsys = "/subsys/";
+  if (toolDir.size() > kSubsys.size() && toolDir.ends_with(kSubsys))
+    return toolDir.substr(0, toolDir.size() - kSubsys.size() + 1);
+  return toolDir;
+}
+
+std::string InstallDir() { return InstallDirOf(ToolDir()); }
+
 std::string SubsysPath(std::string_view name) {
-  return ToolDir() + "subsys/" + std::string(name);
+  return InstallDir() + "subsys/" + std::string(name);
 }
 
 std::string ExecutableFileName(std::string_view base) { return std::string(base); }

@@ -8,7 +8,11 @@
 namespace platform {
 
 std::string ToolDir();
-std::string SubsysPath(std::string_view name);  // ToolDir + "subsys/" + name
+// The installation's top folder: ToolDir, or its parent for the sibling
+// programs, which live in subsys/ below it.
+std::string InstallDir();
+std::string InstallDirOf(const std::string& toolDir);
+std::string SubsysPath(std::string_view name);  // InstallDir + "subsys/" + name
 
 // File name of a sibling executable on this platform ("fwloader" here,
 // "fwloader.exe" on Windows).

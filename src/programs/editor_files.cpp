@@ -23,7 +23,10 @@ bool SaveProgramText(const std::string& subsysDir, SysCfg cfg, int number, const
   if (number < 1 || number > kProgramSlots) return false;
   const std::string gbk = platform::Utf8ToGbk(utf8);
   if (platform::WriteFileMakingDirs(WorkingFilePath(subsysDir, number), gbk.data(), gbk.size()) != 1) return false;
-  return !requestUpload || cfg.write("NetSyc", "Syc_Update", "1");
+  if (!requestUpload) return true;
+  // The slot first: the tool reads it once it sees the request.
+  cfg.setProgramId(number);
+  return cfg.write("NetSyc", "Syc_Update", "1");
 }
 
 }  // namespace card

@@ -16,9 +16,10 @@ int HandedProgramNumber(const SysCfg& cfg);
 std::string LoadProgramText(const std::string& subsysDir, int number);
 
 // Stores utf8 as GBK in the working file of slot number, creating its
-// folders; with requestUpload, then sets "Syc_Update" to 1 so that the tool
-// uploads it. False when the file could not be written (no request is left
-// then).
+// folders; with requestUpload, then names the slot in "PROGRAMID" and sets
+// "Syc_Update" to 1, so that the tool uploads this slot even when it handed
+// another one since. False when the file could not be written (no request
+// is left then).
 bool SaveProgramText(const std::string& subsysDir, SysCfg cfg, int number, const std::string& utf8,
                      bool requestUpload);
 

@@ -34,8 +34,9 @@ AccessPath ClassifyPassword(std::string_view typed);
 // The administrator path: reads the card's record again, sets its factory
 // byte to 0x80 (announced), restarts it, clears the panel, leaves the card's
 // address for the loader and starts the loader when it is not running. Stops
-// with a message when the read or any line fails; then no key is written
-// and no loader started. True when the loader took over (or already ran).
+// with one message when the read or any line fails; then no key is written
+// and no loader started. Once the flag went out, its reset follows whatever
+// is cancelled. True when the loader took over (or already ran).
 bool FirmwareUpgrade(PanelContext& ctx, OpenContext& open);
 
 // The service code: "Restore_En" = 0 and the loader, nothing to the card.

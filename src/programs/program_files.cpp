@@ -25,12 +25,13 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 // The existing entry of dir whose name matches part without regard to case;
 // the first in byte order when there are several.
 std::optional<std::string> MatchEntry(const std::string& dir, std::string_view part) {
+  // Every step takes an error code: a folder that cannot be listed (or stops
+  // being listable half-way) is a folder without a match, never a throw.
   std::error_code ec;
   std::filesystem::directory_iterator it(dir.empty() ? std::string(".") : dir, ec);
-  if (ec) return std::nullopt;
   std::vector<std::string> matches;
-  for (const auto& entry : it) {
-    std::string name = entry.path().filename().string();
+  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    std::string name = it->path().filename().string();
     if (EqualNoCase(name, part)) matches.push_back(std::move(name));
   }
   if (matches.empty()) return std::nullopt;

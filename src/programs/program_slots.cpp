@@ -1,5 +1,6 @@
 #include "programs/program_slots.h"
 
+#include <utility>
 #include <vector>
 
 #include "link/command_channel.h"
@@ -46,6 +47,15 @@ bool RequireCard(ProgramContext& ctx) {
 bool RequireSlot(ProgramContext& ctx, int slot) {
   if (ValidSlot(slot)) return true;
   ctx.user.Message(kMsgNoProgramSelected, kTitleNotice, Icon::Warning);
+  return false;
+}
+
+// A running editor edits the slot it was handed and saves into it; handing
+// it another slot would only change what its save uploads.
+bool RequireEditorFree(ProgramContext& ctx, int slot) {
+  const int handed = HandedProgramNumber(ctx.cfg);
+  if (handed == 0 || handed == slot + 1 || !ctx.siblings.IsRunning(kProgramEditor)) return true;
+  ctx.user.Message(Format(kMsgEditorOnOtherSlot, handed, slot + 1), kTitleNotice, Icon::Warning);
   return false;
 }
 
@@ -190,7 +200,7 @@ std::optional<ProgramDirectory> ReadProgramDirectory(ProgramContext& ctx) {
 
 bool EditProgram(ProgramContext& ctx, const ProgramChoice& choice, bool cardCheck) {
   if (cardCheck && !RequireCard(ctx)) return false;
-  if (!RequireSlot(ctx, choice.slot)) return false;
+  if (!RequireSlot(ctx, choice.slot) || !RequireEditorFree(ctx, choice.slot)) return false;
   ctx.cfg.setRemoteIp(choice.cardIp);
   ctx.cfg.setProgramId(choice.slot + 1);
   if (ctx.siblings.StartIfNotRunning(kProgramEditor) == SiblingStart::Failed) {
@@ -201,7 +211,7 @@ bool EditProgram(ProgramContext& ctx, const ProgramChoice& choice, bool cardChec
 }
 
 void EditBody(ProgramContext& ctx, const ProgramChoice& choice) {
-  if (!RequireCard(ctx) || !RequireSlot(ctx, choice.slot)) return;
+  if (!RequireCard(ctx) || !RequireSlot(ctx, choice.slot) || !RequireEditorFree(ctx, choice.slot)) return;
   ReadBackProgram(ctx, choice);
   EditProgram(ctx, choice, true);
 }
@@ -280,8 +290,14 @@ bool FormatPrograms(ProgramContext& ctx) {
 bool ImportProgramFile(ProgramContext& ctx, int slot, const std::string& source) {
   if (!RequireSlot(ctx, slot)) return false;
   std::string bytes;
-  if (!platform::ReadWholeFile(source, &bytes)) {
+  // No more than an upload looks at, and one byte to tell a longer file: a
+  // file the slot cannot hold is refused before it is read whole.
+  if (!platform::ReadWholeFile(source, &bytes, kProgramFileReadLimit + 1)) {
     ctx.user.Message(Format(kMsgImportFailed, source.c_str()), kTitleError, Icon::Error);
+    return false;
+  }
+  if (bytes.size() > kProgramFileReadLimit || PrepareProgramText(bytes).tooLong) {
+    ctx.user.Message(kMsgStorageLimited, kTitleNotice, Icon::Error);
     return false;
   }
   const std::string target = WorkingFilePath(ctx.subsysDir(), slot + 1);
@@ -313,6 +329,17 @@ bool ExportProgramFile(ProgramContext& ctx, int slot, const std::string& target)
 int EditorSlot(const SysCfg& cfg, int fallback) {
   const int number = HandedProgramNumber(cfg);
   return number > 0 ? number - 1 : fallback;
+}
+
+std::optional<int> EditorRequests::Take(SysCfg& cfg, int fallbackSlot, UserPort& user) {
+  if (cfg.syncUpdate() == 0) return std::nullopt;
+  if (!cfg.clearSyncUpdate()) {
+    // Told before the box is shown: the poll keeps asking meanwhile.
+    if (!std::exchange(told_, true)) user.Message(kMsgSyncResetFailed, kTitleError, Icon::Error);
+    return std::nullopt;
+  }
+  told_ = false;
+  return EditorSlot(cfg, fallbackSlot);
 }
 
 }  // namespace card

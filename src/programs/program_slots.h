@@ -18,7 +18,6 @@
 
 namespace card {
 
-inline constexpr const char* kMsgStorageLimited = "控制卡存储有限，请升级控制卡";
 inline constexpr const char* kMsgNoProgramSelected = "请先在“当前节目”中选择一个节目！";
 inline constexpr const char* kMsgProgramFileMissing = "节目%d的文件不存在，请先编辑节目或打开文件！";
 inline constexpr const char* kMsgDirectoryMissing = "设备未返回节目目录，请检查设备后重试！";
@@ -37,6 +36,9 @@ inline constexpr const char* kMsgFormatQuestion = "格式化将删除控制卡�
 inline constexpr const char* kMsgFormatFailed = "格式化失败，请检查连接后重试！";
 inline constexpr const char* kMsgImportFailed = "复制节目文件失败：%s";
 inline constexpr const char* kMsgExportFailed = "保存文件失败：%s";
+inline constexpr const char* kMsgEditorOnOtherSlot = "节目编辑器正在编辑节目%d，请在编辑器中保存并关闭后，再编辑节目%d！";
+inline constexpr const char* kMsgSyncResetFailed =
+    "无法清除SysCfg.ini中节目编辑器的更新请求（Syc_Update），编辑器的更新请求暂不执行，请检查该文件是否可写！";
 
 // Pauses the card needs.
 constexpr int kDirectoryPauseMs = 300;
@@ -103,7 +105,9 @@ std::optional<ProgramDirectory> ReadProgramDirectory(ProgramContext& ctx);
 
 // Hands the slot to the program editor: "RemotIP" and "PROGRAMID", then
 // starts progedit when it is not running. With cardCheck, refuses while no
-// card was opened. False when it told the user why it stopped.
+// card was opened. A running editor keeps the slot it has: another slot is
+// refused with a word, never switched under it. False when it told the
+// user why it stopped.
 bool EditProgram(ProgramContext& ctx, const ProgramChoice& choice, bool cardCheck);
 
 // The worker body of "编辑": read back, then the hand-over; a missing card
@@ -122,7 +126,9 @@ bool DeleteProgram(ProgramContext& ctx, int slot);
 bool FormatPrograms(ProgramContext& ctx);
 
 // "打开文件" after the choice: copies source over the slot's working file
-// (creating its folder). The editor hand-over follows in ImportBody.
+// (creating its folder). A file whose text "更新" would refuse, or that is
+// longer than an upload ever reads, is refused before it is read whole and
+// the working file stays. The editor hand-over follows in ImportBody.
 bool ImportProgramFile(ProgramContext& ctx, int slot, const std::string& source);
 // The worker body of "打开文件": the copy when a file was chosen, then the
 // hand-over without the card check.
@@ -135,5 +141,19 @@ bool ExportProgramFile(ProgramContext& ctx, int slot, const std::string& target)
 // The slot the editor was handed ("PROGRAMID", 1..8) as an index; fallback
 // when the key holds no slot number.
 int EditorSlot(const SysCfg& cfg, int fallback);
+
+// The editor's upload request ("Syc_Update") as the window's poll takes it:
+// the key is reset first, so that a request runs once, and the upload goes
+// to the slot the editor names. A key that cannot be reset is not taken (it
+// would upload and restart the card on every tick); the user is told once,
+// and again only after a reset has worked in between.
+class EditorRequests {
+ public:
+  // The slot index to upload, or nullopt when there is nothing to take.
+  std::optional<int> Take(SysCfg& cfg, int fallbackSlot, UserPort& user);
+
+ private:
+  bool told_ = false;
+};
 
 }  // namespace card

@@ -44,7 +44,6 @@ inline constexpr int kLongTextSendPauseMs = 100;
 
 inline constexpr const char* kMsgReadSucceeded = "读取成功";
 inline constexpr const char* kMsgDownloadSucceeded = "下载成功";
-inline constexpr const char* kMsgStorageLimited = "控制卡存储有限，请升级控制卡";
 inline constexpr const char* kMsgReadFailed = "读取失败，文件未保存";
 inline constexpr const char* kMsgDumpNotSaved = "文件保存失败，原文件未改动";
 inline constexpr const char* kMsgRegionUndefined = "该数据区没有定义地址，不能读取";

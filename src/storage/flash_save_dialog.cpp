@@ -11,7 +11,7 @@
 #include <QStandardItemModel>
 #include <QVBoxLayout>
 
-#include "platform/tooldir.h"
+#include "platform/workdir.h"
 #include "storage/flash_save.h"
 #include "ui/ui_thread.h"
 #include "ui/text.h"
@@ -113,7 +113,7 @@ void FlashSave::OnRead() {
   const int region = regions_->currentIndex();
   bar_->setFormat(QString());
   RunOperation([this, region](platform::Clock& clock) {
-    StorageTools t{*link_, clock, user(), files(), *barPort_, address_, platform::ToolDir()};
+    StorageTools t{*link_, clock, user(), files(), *barPort_, address_, platform::UserFilesDir()};
     DumpRegion(t, region);
   });
 }
@@ -121,7 +121,7 @@ void FlashSave::OnRead() {
 void FlashSave::OnDownload() {
   const int slot = slots_->currentIndex();
   RunOperation([this, slot](platform::Clock& clock) {
-    StorageTools t{*link_, clock, user(), files(), *barPort_, address_, platform::ToolDir()};
+    StorageTools t{*link_, clock, user(), files(), *barPort_, address_, platform::UserFilesDir()};
     DownloadLongText(t, slot);
   });
 }

@@ -37,9 +37,47 @@ std::string ScriptText(const std::vector<std::string>& lines) {
   return text;
 }
 
+std::vector<std::string> ScriptEditTexts(const std::vector<std::string>& lines) {
+  std::vector<std::string> out;
+  out.reserve(lines.size());
+  for (const auto& l : lines) out.push_back(platform::BytesToEditText(l));
+  return out;
+}
+
+RowBytes ScriptRowBytes(const std::vector<std::string>& rows) {
+  RowBytes out;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    platform::EditTextError why = platform::EditTextError::None;
+    std::optional<std::string> bytes = platform::EditTextToBytes(rows[i], &why);
+    RowProblem problem = RowProblem::None;
+    if (!bytes)
+      problem = why == platform::EditTextError::NotGbk ? RowProblem::NotGbk : RowProblem::BadEscape;
+    else if (bytes->find('\0') != std::string::npos || bytes->find("\r\n") != std::string::npos)
+      problem = RowProblem::BreaksLine;
+    if (problem != RowProblem::None) {
+      out.lines.clear();
+      out.badRow = static_cast<int>(i);
+      out.problem = problem;
+      return out;
+    }
+    out.lines.push_back(std::move(*bytes));
+  }
+  return out;
+}
+
 namespace {
 
-bool IsGbk(const std::string& utf8, const std::string& gbk) { return platform::GbkToUtf8(gbk) == utf8; }
+// The message for a row that cannot be stored; notGbk differs between the
+// card and a file.
+std::string RowRefusal(const RowBytes& b, const char* notGbk) {
+  switch (b.problem) {
+    case RowProblem::NotGbk: return platform::Format(notGbk, b.badRow);
+    case RowProblem::BadEscape: return platform::Format(kFmtScriptLineBadEscape, b.badRow);
+    case RowProblem::BreaksLine: return platform::Format(kFmtScriptLineBreaks, b.badRow);
+    case RowProblem::None: break;
+  }
+  return {};
+}
 
 }  // namespace
 
@@ -49,27 +87,32 @@ CardScript ScriptForCard(const std::vector<std::string>& programRows) {
     s.refusal = kMsgScriptTooManyRows;
     return s;
   }
-  std::size_t total = 0;
+  // The card ends its script at the first empty line: what follows would be
+  // written and never run.
   for (std::size_t i = 0; i < programRows.size(); ++i) {
-    const int row = static_cast<int>(i);
-    const std::string& line = programRows[i];
-    std::string gbk = platform::Utf8ToGbk(line);
-    // The card ends its script at the first empty line: what follows would
-    // be written and never run.
-    if (line.empty()) s.refusal = platform::Format(kFmtScriptEmptyLine, row);
-    else if (!IsGbk(line, gbk)) s.refusal = platform::Format(kFmtScriptLineNotGbk, row);
-    else if (gbk.size() > kScriptLineMaxBytes) s.refusal = platform::Format(kFmtScriptLineTooLong, row);
-    if (!s.refusal.empty()) {
-      s.gbkLines.clear();
+    if (programRows[i].empty()) {
+      s.refusal = platform::Format(kFmtScriptEmptyLine, static_cast<int>(i));
       return s;
     }
-    total += gbk.size() + 2;
-    s.gbkLines.push_back(std::move(gbk));
+  }
+  RowBytes bytes = ScriptRowBytes(programRows);
+  if (bytes.problem != RowProblem::None) {
+    s.refusal = RowRefusal(bytes, kFmtScriptLineNotGbk);
+    return s;
+  }
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < bytes.lines.size(); ++i) {
+    if (bytes.lines[i].size() > kScriptLineMaxBytes) {
+      s.refusal = platform::Format(kFmtScriptLineTooLong, static_cast<int>(i));
+      return s;
+    }
+    total += bytes.lines[i].size() + 2;
   }
   if (total > kScriptRegionBytes) {
     s.refusal = kMsgScriptTooLong;
-    s.gbkLines.clear();
+    return s;
   }
+  s.gbkLines = std::move(bytes.lines);
   return s;
 }
 
@@ -85,17 +128,6 @@ bool SwitchLogOff(ScriptTools& t) {
   t.clock.sleepMs(kLogOffPauseMs);
   return true;
 }
-
-namespace {
-
-std::vector<std::string> ToUtf8(const std::vector<std::string>& gbkLines) {
-  std::vector<std::string> out;
-  out.reserve(gbkLines.size());
-  for (const auto& l : gbkLines) out.push_back(platform::GbkToUtf8(l));
-  return out;
-}
-
-}  // namespace
 
 ScriptRead ReadScript(ScriptTools& t) {
   ScriptRead read;
@@ -115,6 +147,7 @@ ScriptRead ReadScript(ScriptTools& t) {
     return read;
   }
   const auto& b = region.bytes();
+  read.region.assign(b.begin(), b.end());
   auto split = SplitScriptLines(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()),
                                 ScriptSource::Card);
   if (!split) {
@@ -127,7 +160,7 @@ ScriptRead ReadScript(ScriptTools& t) {
     return read;
   }
   read.outcome = ScriptReadOutcome::Read;
-  read.split.lines = ToUtf8(split->lines);
+  read.split.lines = ScriptEditTexts(split->lines);
   read.split.endedAtEmptyLine = split->endedAtEmptyLine;
   return read;
 }
@@ -180,21 +213,17 @@ ScriptFile LoadScriptFile(const std::string& path, UserPort& user) {
     return file;
   }
   file.outcome = ScriptFileOutcome::Loaded;
-  file.lines = ToUtf8(split->lines);
+  file.lines = ScriptEditTexts(split->lines);
   return file;
 }
 
 bool SaveScriptFile(const std::string& path, const std::vector<std::string>& rows, UserPort& user) {
-  std::vector<std::string> gbk;
-  const std::vector<std::string> program = ProgramRows(rows);
-  for (std::size_t i = 0; i < program.size(); ++i) {
-    gbk.push_back(platform::Utf8ToGbk(program[i]));
-    if (!IsGbk(program[i], gbk.back())) {
-      user.Message(platform::Format(kFmtScriptLineNotGbkSave, static_cast<int>(i)), kTitleError, Icon::Error);
-      return false;
-    }
+  const RowBytes bytes = ScriptRowBytes(ProgramRows(rows));
+  if (bytes.problem != RowProblem::None) {
+    user.Message(RowRefusal(bytes, kFmtScriptLineNotGbkSave), kTitleError, Icon::Error);
+    return false;
   }
-  const std::string text = ScriptText(gbk);
+  const std::string text = ScriptText(bytes.lines);
   if (!platform::WriteFileAtomic(path, text.data(), text.size())) {
     user.Message(kMsgFileMissing, kTitleError, Icon::Error);
     return false;

@@ -4,7 +4,9 @@
 //
 // The program is what the list shows: the rows up to the last one with code.
 // Nothing is remembered beside the list, so what is written or saved is
-// always what the user sees.
+// always what the user sees. A line is bytes, shown as the codec's edit text
+// (bytes that are no GBK character as \xNN), so a line that is read and not
+// edited goes back to the card or into a file byte for byte.
 #pragma once
 
 #include <cstddef>
@@ -44,6 +46,8 @@ inline constexpr const char* kFmtScriptLineTooLong = "第%02d行超过127字节�
 inline constexpr const char* kFmtScriptLineNotGbk = "第%02d行含有控制卡不能显示的字符，请修改后再下载";
 inline constexpr const char* kMsgScriptEmptyAsk = "脚本程序为空，下载后控制卡中的脚本程序将被清除。确定下载吗？";
 inline constexpr const char* kFmtScriptLineNotGbkSave = "第%02d行含有GBK编码以外的字符，不能保存";
+inline constexpr const char* kFmtScriptLineBadEscape = "第%02d行中的“\\”后应为“\\\\”或“\\xNN”（两位十六进制），请修改";
+inline constexpr const char* kFmtScriptLineBreaks = "第%02d行含有\\x00或\\x0D\\x0A，读取时会在此截断，请修改";
 
 // How a script text ends. On the card an empty line ends it (the card stops
 // reading there); in a file an empty line is an empty row of the program.
@@ -65,11 +69,26 @@ std::vector<std::string> ProgramRows(const std::vector<std::string>& rows);
 // Each line followed by CR LF.
 std::string ScriptText(const std::vector<std::string>& lines);
 
-// The program rows (UTF-8) as the card takes them: GBK lines, or the message
-// that refuses them (a line too long or not GBK, an empty line inside, too
-// many lines, more than the region holds).
+// Lines as the list shows them (edit text).
+std::vector<std::string> ScriptEditTexts(const std::vector<std::string>& lines);
+
+// The bytes of rows given as edit text; at the first row that cannot be
+// stored, its index and why (a character GBK cannot carry, a stray
+// backslash, or a zero byte or CR LF, which would end or split the line
+// when it is read again).
+enum class RowProblem { None, NotGbk, BadEscape, BreaksLine };
+struct RowBytes {
+  std::vector<std::string> lines;
+  int badRow = -1;
+  RowProblem problem = RowProblem::None;
+};
+RowBytes ScriptRowBytes(const std::vector<std::string>& rows);
+
+// The program rows (edit text) as the card takes them: their bytes, or the
+// message that refuses them (a line too long or not storable, an empty line
+// inside, too many lines, more than the region holds).
 struct CardScript {
-  std::vector<std::string> gbkLines;
+  std::vector<std::string> gbkLines;  // the lines' bytes
   std::string refusal;  // empty: fits
 };
 CardScript ScriptForCard(const std::vector<std::string>& programRows);
@@ -94,7 +113,8 @@ bool SwitchLogOff(ScriptTools& t);
 enum class ScriptReadOutcome { Read, NotConnected, Skipped, ReadFailed, NoLines, TooManyLines };
 struct ScriptRead {
   ScriptReadOutcome outcome = ScriptReadOutcome::ReadFailed;
-  ScriptSplit split;  // UTF-8 lines, when Read
+  ScriptSplit split;   // lines as edit text, when Read
+  std::string region;  // the region's bytes as the card sent them, once read whole
 };
 // "读设备程序": the script region read in full, split at the card's rules.
 // Cards above firmware major 128 are skipped. Only Read changes the list.
@@ -109,12 +129,12 @@ ScriptWriteOutcome WriteScript(ScriptTools& t, const std::vector<std::string>& r
 enum class ScriptFileOutcome { Loaded, FileMissing, TooLarge, NoLines, TooManyLines };
 struct ScriptFile {
   ScriptFileOutcome outcome = ScriptFileOutcome::FileMissing;
-  std::vector<std::string> lines;  // UTF-8, when Loaded
+  std::vector<std::string> lines;  // edit text, when Loaded
 };
 // "打开程序": the lines of a script file (at most 102400 bytes), every empty
 // line kept. Tells the user why a file is not loaded.
 ScriptFile LoadScriptFile(const std::string& path, UserPort& user);
-// "保存程序": the program of rows, each line GBK with CR LF, written whole.
+// "保存程序": the program of rows, each line's bytes with CR LF, written whole.
 bool SaveScriptFile(const std::string& path, const std::vector<std::string>& rows, UserPort& user);
 
 }  // namespace card

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 
 #include "platform/text.h"
-#include "platform/tooldir.h"
+#include "platform/workdir.h"
 #include "storage/script.h"
 #include "ui/editable_list.h"
 #include "ui/text.h"
@@ -19,6 +19,15 @@ namespace {
 using ui::Q;
 
 QString RowNumber(int row) { return Q(platform::Format("%02d", row)); }
+
+// How many lines were loaded; when some show escapes, what they mean.
+QString LoadedText(const QString& what, const std::vector<std::string>& lines) {
+  QString text = what.arg(lines.size());
+  for (const auto& l : lines)
+    if (l.find('\\') != std::string::npos)
+      return text + QStringLiteral(u"（\\xNN为GBK以外的一个字节，\\\\为一个“\\”，照此输入即可保留）");
+  return text;
+}
 
 }  // namespace
 
@@ -126,7 +135,7 @@ void Script_Edit::StartRead(bool opening) {
         switch (read->outcome) {
           case ScriptReadOutcome::Read:
             ShowProgram(read->split.lines, read->split.endedAtEmptyLine);
-            status_->setText(QStringLiteral(u"已读取设备程序，共%1行").arg(read->split.lines.size()));
+            status_->setText(LoadedText(QStringLiteral(u"已读取设备程序，共%1行"), read->split.lines));
             break;
           case ScriptReadOutcome::Skipped:
             status_->setText(QStringLiteral(u"此控制卡的固件不读取脚本程序"));
@@ -155,17 +164,17 @@ void Script_Edit::OnWrite() {
 }
 
 void Script_Edit::OnOpen() {
-  auto path = files().OpenFile({"打开程序", kScriptFilter, platform::ToolDir(), {}});
+  auto path = files().OpenFile({"打开程序", kScriptFilter, platform::UserFilesDir(), {}});
   if (!path) return;
   ScriptFile file = LoadScriptFile(*path, user());
   if (file.outcome != ScriptFileOutcome::Loaded) return;
   ShowProgram(file.lines, false);
-  status_->setText(QStringLiteral(u"已打开程序，共%1行").arg(file.lines.size()));
+  status_->setText(LoadedText(QStringLiteral(u"已打开程序，共%1行"), file.lines));
 }
 
 void Script_Edit::OnSave() {
   const std::vector<std::string> rows = Rows();
-  auto path = files().SaveFile({"保存程序", kScriptFilter, platform::ToolDir(), kScriptProposedName});
+  auto path = files().SaveFile({"保存程序", kScriptFilter, platform::UserFilesDir(), kScriptProposedName});
   if (!path) return;
   if (SaveScriptFile(*path, rows, user())) status_->setText(QStringLiteral(u"程序已保存"));
 }

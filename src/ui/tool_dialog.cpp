@@ -102,22 +102,21 @@ bool ToolDialog::RunOperation(std::function<void(platform::Clock&)> body, std::f
   finished_ = std::move(finished);
   runClock_ = std::make_shared<platform::CancellableClock>(env_.clock);
   workerDone_ = false;
-  ++run_;
+  const unsigned run = ++runs_;
   HoldInputs();
   if (bar_) bar_->setValue(0);
-  worker_ = std::thread([this, clock = runClock_, body = std::move(body), run = run_] {
-    bool completed = true;
-    try {
-      body(*clock);
-    } catch (const platform::OperationAborted&) {
-      completed = false;
-    }
+  worker_ = std::thread([this, run, clock = runClock_, body = std::move(body)] {
+    // An error the operation did not expect is said and ends the run as a
+    // cancel would: the dialog and the tool stay.
+    const bool completed = platform::RunGuarded([&] { body(*clock); }, [this](const std::string& what) {
+                             user().Message(card::OperationErrorText(what), card::kTitleError, card::Icon::Error);
+                           }) == platform::RunEnd::Completed;
     workerCompleted_ = completed;
     workerDone_ = true;
-    // A wait may have finished this run already; then the next run must not
-    // take this for its own end.
+    // A wait may have finished this run already and a new one begun: this
+    // post then ends nothing.
     PostToUi(this, [this, completed, run] {
-      if (run == run_) Finish(completed);
+      if (run == runs_) Finish(completed);
     });
   });
   return true;

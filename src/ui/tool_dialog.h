@@ -57,7 +57,8 @@ class ToolDialog : public QDialog {
  protected:
   // Runs body on a worker with a clock that this run's cancel stops.
   // finished runs on the UI thread afterwards with whether body ran to its
-  // end (false after a cancel). False when an operation already runs.
+  // end (false after a cancel, or an error it did not expect, which the user
+  // is told). False when an operation already runs.
   bool RunOperation(std::function<void(platform::Clock& clock)> body,
                     std::function<void(bool completed)> finished = {});
   void CancelOperation();
@@ -92,8 +93,7 @@ class ToolDialog : public QDialog {
   std::atomic<bool> workerCompleted_{false};
   bool running_ = false;
   bool closing_ = false;
-  // Counts runs (UI thread only), so a run's posted end finds only its own.
-  unsigned run_ = 0;
+  unsigned runs_ = 0;  // counts runs begun (UI thread)
 };
 
 }  // namespace ui

@@ -2,10 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
 #include <chrono>
 #include <thread>
 
+#include "core/ports.h"
 #include "platform/clock.h"
 
 TEST(WorkerPool, RunsBodiesOnTheirOwnThreadsAndWaitsForThem) {
@@ -77,4 +83,45 @@ TEST(TickThread, TicksFoldWhileTheBodyRuns) {
     EXPECT_EQ(calls, 2);
   }
   EXPECT_EQ(calls, 2);  // stopping does not run it again
+}
+
+TEST(WorkerPool, AnErrorEndsOnlyItsOwnBodyAndIsReported) {
+  std::mutex m;
+  std::vector<std::string> reports;
+  std::atomic<int> done{0};
+  {
+    card::WorkerPool pool([&](const std::string& what) {
+      std::lock_guard<std::mutex> lock(m);
+      reports.push_back(what);
+    });
+    pool.Run([] { throw std::runtime_error("directory iterator cannot open directory"); });
+    pool.Run([] { throw 42; });
+    pool.Run([] { throw platform::OperationAborted{}; });  // a cancel is no error
+    pool.Run([&] { ++done; });
+    EXPECT_TRUE(pool.WaitIdle(5000));
+    EXPECT_EQ(pool.running(), 0);
+  }
+  EXPECT_EQ(done, 1);
+  std::sort(reports.begin(), reports.end());
+  EXPECT_EQ(reports, (std::vector<std::string>{"", "directory iterator cannot open directory"}));
+  EXPECT_EQ(card::OperationErrorText(reports[1]), "操作出错，已停止：directory iterator cannot open directory");
+  EXPECT_EQ(card::OperationErrorText(""), "操作出错，已停止");
+}
+
+TEST(TickThread, AnErrorIsReportedAndTheNextTickRunsAgain) {
+  std::atomic<int> calls{0};
+  std::atomic<int> reports{0};
+  card::TickThread ticker(
+      [&] {
+        if (++calls == 1) throw std::logic_error("first");
+      },
+      [&](const std::string& what) {
+        if (what == "first") ++reports;
+      });
+  ticker.tick();
+  for (int i = 0; i < 2000 && ticker.runs() < 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ticker.tick();
+  for (int i = 0; i < 2000 && ticker.runs() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(reports, 1);
 }

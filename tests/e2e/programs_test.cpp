@@ -133,15 +133,24 @@ TEST_F(ProgramsE2E, TheEditorsSaveIsUploadedToTheSlotItWasGiven) {
   card::EditBody(ctx, choice);
   EXPECT_EQ(processes_.started, (std::vector<std::string>{subsys_ + "progedit"}));
   EXPECT_EQ(platform::ReadIniKey(cfg_.path(), "RemotIP", "RemotIP", "", 260), kCard0);
+  const int editorSlot = card::HandedProgramNumber(cfg_);
+
+  // While it runs, "编辑" on "1--节目1" does not switch it: the user is told.
+  processes_.running = {"progedit"};
+  card::EditBody(ctx, Choice(0));
+  EXPECT_EQ(card::HandedProgramNumber(cfg_), 4);
+  EXPECT_EQ(user_.texts().size(), 1u);
 
   // The editor saves as the stand-in does and asks for the upload.
   const std::string text = "编辑器里的节目\n第二行\n";
-  ASSERT_TRUE(card::SaveProgramText(subsys_, cfg_, card::HandedProgramNumber(cfg_), text, true));
+  ASSERT_TRUE(card::SaveProgramText(subsys_, cfg_, editorSlot, text, true));
   // The window's poll: pending, taken ("0" written back), the editor's slot
   // uploaded although the list now shows "1--节目1".
   ASSERT_TRUE(card::SyncRequestPending(state_, cfg_));
-  cfg_.clearSyncUpdate();
-  ASSERT_TRUE(card::UploadProgram(ctx, card::EditorSlot(cfg_, 0), 4));
+  card::EditorRequests requests;
+  const std::optional<int> slot = requests.Take(cfg_, 0, user_);
+  ASSERT_EQ(slot, 3);
+  ASSERT_TRUE(card::UploadProgram(ctx, *slot, 4));
   EXPECT_FALSE(card::SyncRequestPending(state_, cfg_));
   ASSERT_TRUE(Eventually([&] { return StatusValue(0, "programs_stored") == 1; }));
   const std::string gbk = platform::Utf8ToGbk(text);

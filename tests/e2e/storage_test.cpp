@@ -119,5 +119,32 @@ TEST_F(StorageTest, AScriptWrittenReadsBackTheSame) {
             std::string::npos);
 }
 
+TEST_F(StorageTest, AScriptWithBytesThatAreNoGbkKeepsThemWhenOneLineIsEdited) {
+  StartSim();
+  auto link = Link(card::kFilePort);
+  // The card's script as some other tool left it: bytes that are no GBK
+  // text, a backslash, and a GBK line.
+  const std::string before = std::string("a=\xFF\xFE\x81 x\r\nb=2\r\np=c:\\tmp\x80\r\nt=") +
+                             platform::Utf8ToGbk("欢迎") + "\xA1\r\n";
+  ASSERT_EQ(card::SendLine(*Connected(kCard0, card::kFilePort), card::ScriptProgramCommand(before)), 0);
+  Flash(0x6F0000, 0x1000, [&](const std::string& r) { return r.rfind(before, 0) == 0; });
+
+  auto t = Script(*link);
+  auto read = card::ReadScript(t);
+  ASSERT_EQ(read.outcome, card::ScriptReadOutcome::Read);
+  ASSERT_EQ(read.split.lines.size(), 4u);
+  EXPECT_EQ(read.split.lines[0], "a=\\xFF\\xFE\\x81 x");
+  std::vector<std::string> rows = read.split.lines;
+  rows[1] = "b=3";
+  rows.resize(card::kScriptRows);
+  ASSERT_EQ(card::WriteScript(t, rows), card::ScriptWriteOutcome::Sent);
+
+  std::string after = before;
+  after.replace(after.find("b=2"), 3, "b=3");
+  const std::string region = Flash(0x6F0000, 0x1000, [&](const std::string& r) { return r.rfind(after, 0) == 0; });
+  EXPECT_EQ(region.substr(0, after.size()), after);
+  EXPECT_TRUE(user_.shown().empty());
+}
+
 }  // namespace
 }  // namespace e2e

@@ -1,13 +1,13 @@
 // The script line split over arbitrary bytes, as the card's region and as a
 // file: it never reads past the bytes, a line never holds a CR LF, and the
 // lines put back together are the text they came from. The card's refusal
-// check and the command built from what it accepts run on the lines too.
+// check and the command built from what it accepts run on the lines too, as
+// the list shows them: what it accepts is the lines' own bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/codec.h"
 #include "storage/script.h"
 
 namespace {
@@ -35,10 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A file keeps everything up to its last CR LF.
     if (source == card::ScriptSource::File) Check(joined.size() == text.rfind("\r\n") + 2);
 
-    std::vector<std::string> rows;
-    for (const auto& line : split->lines) rows.push_back(platform::GbkToUtf8(line));
+    // Lines shown as edit text and accepted go back byte for byte.
+    const std::vector<std::string> rows = card::ScriptEditTexts(split->lines);
     card::CardScript script = card::ScriptForCard(card::ProgramRows(rows));
     if (script.refusal.empty()) {
+      Check(script.gbkLines == card::ProgramRows(split->lines));
       std::string body = card::ScriptText(script.gbkLines);
       Check(body.size() <= card::kScriptRegionBytes);
       std::string command = card::ScriptProgramCommand(body);

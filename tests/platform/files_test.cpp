@@ -76,3 +76,20 @@ TEST(WriteFileMakingDirs, PlainFileNameInTheCurrentDirectory) {
   EXPECT_EQ(ReadFile(dir.file("plain.txt")), "hi");
   EXPECT_EQ(ReadFile(dir.file("dot.txt")), "hi");
 }
+
+TEST(WriteFileAtomic, WritesThroughASymbolicLinkWhichStaysALink) {
+  TempDir dir;
+  std::filesystem::create_directory(dir.file("real"));
+  WriteFile(dir.file("real/sign.snap"), "old");
+  std::filesystem::create_symlink("real/sign.snap", dir.file("relative"));
+  std::filesystem::create_symlink(dir.file("relative"), dir.file("chain"));
+  ASSERT_TRUE(platform::WriteFileAtomic(dir.file("chain"), "new", 3));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("chain")));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("relative")));
+  EXPECT_EQ(ReadFile(dir.file("real/sign.snap")), "new");
+  // A link to a file not there yet makes the file where the link points.
+  std::filesystem::create_symlink(dir.file("real/later.snap"), dir.file("dangling"));
+  ASSERT_TRUE(platform::WriteFileAtomic(dir.file("dangling"), "made", 4));
+  EXPECT_TRUE(std::filesystem::is_symlink(dir.file("dangling")));
+  EXPECT_EQ(ReadFile(dir.file("real/later.snap")), "made");
+}

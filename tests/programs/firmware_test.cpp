@@ -79,11 +79,24 @@ TEST_F(Firmware, UpgradeFlagsRestartsAndHandsTheCardToTheLoader) {
   EXPECT_EQ(panel.writes - writes, 2);  // the read's fill and one clear
 }
 
-TEST_F(Firmware, AFailedReadOrSendStopsBeforeAnyKeyOrLoader) {
-  // The card answers with nothing: the read fails and nothing follows.
+TEST_F(Firmware, AFailedReadOrSendStopsBeforeAnyKeyOrLoaderWithOneMessage) {
+  // The card answers with nothing: the read fails, says why, nothing follows.
   command.onSend({});
   EXPECT_FALSE(card::FirmwareUpgrade(ctx, open));
-  EXPECT_EQ(user.texts(), (std::vector<std::string>{card::kMsgNoRecord, card::kMsgUpgradeNotStarted}));
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{card::kMsgNoRecord}));
+  EXPECT_TRUE(SetLines().empty());
+  // A card that cannot be reached: the one box the read shows.
+  command.queueConnectResult(-1);
+  EXPECT_FALSE(card::FirmwareUpgrade(ctx, open));
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{card::kMsgNoRecord, card::kMsgConnectFailed}));
+  // A read that fails without a word (no search transport for "广播"): the
+  // upgrade says it stopped.
+  panel.values.broadcast = true;
+  card::OpenContext noSearch{nullptr, recovery, list, siblings, {}};
+  EXPECT_FALSE(card::FirmwareUpgrade(ctx, noSearch));
+  EXPECT_EQ(user.texts().back(), card::kMsgUpgradeNotStarted);
+  EXPECT_EQ(user.texts().size(), 3u);
+  panel.values.broadcast = false;
   EXPECT_TRUE(SetLines().empty());
 
   // The announcement, the flag or the reset cannot be sent.
@@ -114,6 +127,24 @@ TEST_F(Firmware, AFailedReadOrSendStopsBeforeAnyKeyOrLoader) {
   EXPECT_FALSE(card::FirmwareUpgrade(c, open));
   EXPECT_EQ(user.texts().back(), card::kMsgNotConnected);
   EXPECT_TRUE(command.events().empty());
+}
+
+TEST_F(Firmware, QuittingAfterTheFlagStillRestartsTheCard) {
+  platform::CancellableClock quitting(clock);
+  card::PanelContext c{command, quitting, user, panel, state, cfg};
+  // The tool is closed right after the flag went out.
+  command.onSend([&](const std::string& line) {
+    if (line == "query all_in_struct_tcp \n") command.queueReply(Bytes(onCard));
+    if (line == "set S_Foctory 0x80 \n") quitting.cancel();
+  });
+  EXPECT_THROW(card::FirmwareUpgrade(c, open), platform::OperationAborted);
+  const std::vector<std::string> lines = SetLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[2], std::string("reset \n ", 8));
+  const std::vector<std::int64_t> times = command.sendTimes();
+  EXPECT_EQ(times.back() - times[times.size() - 2], 3000) << "the whole pause before the reset";
+  // Cut after the reset: no loader is started for a tool that is closing.
+  EXPECT_TRUE(processes.started.empty());
 }
 
 TEST_F(Firmware, AccessCodes) {

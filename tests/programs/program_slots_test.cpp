@@ -398,17 +398,29 @@ TEST_F(ProgramSlots, EditHandsTheSlotToTheEditorOnce) {
   EXPECT_EQ(ini("LEDPARA", "PROGRAMID"), "5");
   EXPECT_EQ(processes.started, (std::vector<std::string>{dir.path() + "/progedit"}));
   EXPECT_TRUE(file.events().empty());
-  // Already running under another case of its name: only the keys change.
+  // Already running under another case of its name, on this slot: only the
+  // keys are written again.
   processes.running = {"PROGEDIT"};
-  choice.slot = 7;
+  cfg.setRemoteIp("");
   card::EditBody(pctx, choice);
-  EXPECT_EQ(ini("LEDPARA", "PROGRAMID"), "8");
+  EXPECT_EQ(ini("RemotIP", "RemotIP"), kCardIp);
   EXPECT_EQ(processes.started.size(), 1u);
-  // A start that fails is said.
+  // Running on slot 5, asked for slot 8 (read-back ticked): its slot is not
+  // switched under it, nothing is read, and the user is told.
+  choice.slot = 7;
+  choice.readBack = true;
+  card::EditBody(pctx, choice);
+  card::ImportBody(pctx, choice, std::nullopt);
+  EXPECT_EQ(ini("LEDPARA", "PROGRAMID"), "5");
+  EXPECT_TRUE(file.events().empty());
+  EXPECT_EQ(user.texts(), std::vector<std::string>(2, "节目编辑器正在编辑节目5，请在编辑器中保存并关闭后，再编辑节目8！"));
+  // Closed, it is given the new slot. A start that fails is said.
   processes.running.clear();
   processes.startSucceeds = false;
+  choice.readBack = false;
   card::EditBody(pctx, choice);
-  EXPECT_EQ(user.texts(), (std::vector<std::string>{card::SiblingStartFailedText("progedit")}));
+  EXPECT_EQ(ini("LEDPARA", "PROGRAMID"), "8");
+  EXPECT_EQ(user.texts().back(), card::SiblingStartFailedText("progedit"));
 
   // No card opened, read-back ticked: said once, nothing written or started.
   card::MainState fresh;
@@ -456,10 +468,31 @@ TEST_F(ProgramSlots, ImportAndExportMoveWorkingFiles) {
   EXPECT_EQ(ReadFile(WorkingFile(6)), "imported\r\n");
 }
 
+TEST_F(ProgramSlots, ImportRefusesWhatTheSlotCannotHoldBeforeReadingItWhole) {
+  PutWorkingFile(2, "kept\n");
+  // The longest text an upload takes goes in, CR LF counted once.
+  WriteFile(dir.file("fits.txt"), std::string(34094, 'a') + "\r\n");
+  ASSERT_TRUE(card::ImportProgramFile(pctx, 1, dir.file("fits.txt")));
+  EXPECT_EQ(ReadFile(WorkingFile(2)).size(), 34096u);
+  PutWorkingFile(2, "kept\n");
+  WriteFile(dir.file("long.txt"), std::string(34096, 'a'));
+  EXPECT_FALSE(card::ImportProgramFile(pctx, 1, dir.file("long.txt")));
+  // A file without end: only what an upload could look at is read.
+  EXPECT_FALSE(card::ImportProgramFile(pctx, 1, "/dev/zero"));
+  EXPECT_EQ(ReadFile(WorkingFile(2)), "kept\n");
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{card::kMsgStorageLimited, card::kMsgStorageLimited}));
+  EXPECT_EQ(user.shown()[0].icon, card::Icon::Error);
+}
+
 TEST_F(ProgramSlots, TheEditorsSaveRequestsAnUploadOfItsOwnSlot) {
   cfg.setProgramId(3);
-  ASSERT_TRUE(card::SaveProgramText(dir.path() + "/", cfg, card::HandedProgramNumber(cfg), "第一行\n", true));
+  const int number = card::HandedProgramNumber(cfg);
+  // The tool handed another slot since the editor started: the save names
+  // its own.
+  cfg.setProgramId(1);
+  ASSERT_TRUE(card::SaveProgramText(dir.path() + "/", cfg, number, "第一行\n", true));
   EXPECT_EQ(cfg.syncUpdate(), 1);
+  EXPECT_EQ(ini("LEDPARA", "PROGRAMID"), "3");
   EXPECT_EQ(ReadFile(WorkingFile(3)), platform::Utf8ToGbk("第一行\n"));
   EXPECT_EQ(card::LoadProgramText(dir.path() + "/", 3), "第一行\n");
   // The upload goes to the editor's slot, whatever the list shows.
@@ -468,6 +501,27 @@ TEST_F(ProgramSlots, TheEditorsSaveRequestsAnUploadOfItsOwnSlot) {
   EXPECT_EQ(card::EditorSlot(cfg, 0), 0);
   cfg.write("LEDPARA", "PROGRAMID", "x");
   EXPECT_EQ(card::EditorSlot(cfg, 6), 6);
+}
+
+TEST_F(ProgramSlots, AnUploadRequestIsTakenOnceAndNotAtAllWhileItCannotBeReset) {
+  card::EditorRequests requests;
+  EXPECT_EQ(requests.Take(cfg, 0, user), std::nullopt);
+  cfg.setProgramId(3);
+  cfg.write("NetSyc", "Syc_Update", "1");
+  EXPECT_EQ(requests.Take(cfg, 0, user), 2);
+  EXPECT_EQ(cfg.syncUpdate(), 0);
+  EXPECT_EQ(requests.Take(cfg, 0, user), std::nullopt);
+
+  // SysCfg.ini cannot be written: the request stays, is never taken, and
+  // the user hears of it once however often the poll asks.
+  cfg.write("NetSyc", "Syc_Update", "1");
+  std::filesystem::permissions(cfg.path(), std::filesystem::perms::owner_read);
+  for (int tick = 0; tick < 5; ++tick) EXPECT_EQ(requests.Take(cfg, 0, user), std::nullopt);
+  EXPECT_EQ(user.texts(), std::vector<std::string>{card::kMsgSyncResetFailed});
+  EXPECT_EQ(cfg.syncUpdate(), 1);
+  // Writable again: taken.
+  std::filesystem::permissions(cfg.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(requests.Take(cfg, 0, user), 2);
 }
 
 TEST(WorkingFiles, OneFileWhateverTheCaseOfItsPath) {

@@ -197,4 +197,57 @@ TEST_F(ScriptOps, FilesRoundTripInGbkWithTheirEmptyLinesAndLimits) {
                                  "文件不存在"}));
 }
 
+TEST_F(ScriptOps, BytesThatAreNoGbkShowAsEscapesAndGoBackUnchanged) {
+  // Read: the undecodable bytes as \xNN, a backslash doubled.
+  std::string region = std::string("a=\xFF\xFE\x81 x\r\np=c:\\d\r\nq=") + kZhongGbk + "\x80\r\n";
+  const std::string script = region;
+  region.resize(4096, '\0');
+  link.queueReply(region);
+  auto t = tools();
+  auto read = card::ReadScript(t);
+  ASSERT_EQ(read.outcome, card::ScriptReadOutcome::Read);
+  EXPECT_EQ(read.split.lines, (Lines{"a=\\xFF\\xFE\\x81 x", "p=c:\\\\d", std::string("q=") + kZhong + "\\x80"}));
+
+  // Written as read: the card gets its own bytes; one row edited changes
+  // only that row.
+  link.clearEvents();
+  ASSERT_EQ(card::WriteScript(t, Rows(read.split.lines)), card::ScriptWriteOutcome::Sent);
+  EXPECT_EQ(link.sent(), Lines{card::ScriptProgramCommand(script)});
+  Lines edited = read.split.lines;
+  edited[1] = "p=\\x01";
+  link.clearEvents();
+  ASSERT_EQ(card::WriteScript(t, Rows(edited)), card::ScriptWriteOutcome::Sent);
+  const std::string expected = std::string("a=\xFF\xFE\x81 x\r\np=\x01\r\nq=") + kZhongGbk + "\x80\r\n";
+  EXPECT_EQ(link.sent(), Lines{card::ScriptProgramCommand(expected)});
+
+  // A file keeps them too, both ways.
+  const std::string path = dir.file("bytes.kxdatr");
+  ASSERT_TRUE(card::SaveScriptFile(path, Rows(read.split.lines), user));
+  EXPECT_EQ(ReadFile(path), script);
+  auto loaded = card::LoadScriptFile(path, user);
+  EXPECT_EQ(loaded.lines, read.split.lines);
+  EXPECT_TRUE(user.shown().empty());
+
+  // What cannot be stored is refused with its row, for the card and a file;
+  // a zero byte or a CR LF would cut the line where the card reads it.
+  link.clearEvents();
+  EXPECT_EQ(card::WriteScript(t, Rows({"a", "b\\q"})), card::ScriptWriteOutcome::Refused);
+  EXPECT_EQ(card::WriteScript(t, Rows({"a", "b", "c\\x0D\\x0Ad"})), card::ScriptWriteOutcome::Refused);
+  EXPECT_EQ(card::WriteScript(t, Rows({"\\x00"})), card::ScriptWriteOutcome::Refused);
+  // A lone CR or LF is part of its line.
+  EXPECT_EQ(card::WriteScript(t, Rows({"x\\x0D", "\\x0Ay"})), card::ScriptWriteOutcome::Sent);
+  EXPECT_EQ(link.sent(), Lines{card::ScriptProgramCommand("x\r\r\n\ny\r\n")});
+  EXPECT_FALSE(card::SaveScriptFile(path, Rows({"ok", "\xF0\x9F\x98\x80"}), user));
+  EXPECT_FALSE(card::SaveScriptFile(path, Rows({"a\\x0D\\x0Ab"}), user));
+  EXPECT_EQ(ReadFile(path), script);
+  EXPECT_EQ(user.texts(), (Lines{"第01行中的“\\”后应为“\\\\”或“\\xNN”（两位十六进制），请修改",
+                                 "第02行含有\\x00或\\x0D\\x0A，读取时会在此截断，请修改",
+                                 "第00行含有\\x00或\\x0D\\x0A，读取时会在此截断，请修改",
+                                 "第01行含有GBK编码以外的字符，不能保存",
+                                 "第00行含有\\x00或\\x0D\\x0A，读取时会在此截断，请修改"}));
+  // 127 bytes are counted as bytes: \xFF is one.
+  EXPECT_EQ(card::ScriptForCard({Repeat("\\xFF", 127)}).refusal, "");
+  EXPECT_EQ(card::ScriptForCard({Repeat("\\xFF", 128)}).refusal, "第00行超过127字节，请缩短后再下载");
+}
+
 }  // namespace

@@ -98,9 +98,10 @@ TEST_F(MainWindow, TitleAndEveryControlUnderItsText) {
 
 TEST_F(MainWindow, BusyDisablesExactlyTheBusyControlsAndLeaveEnablesThemAndTheMode) {
   const auto& controls = window->busyControls();
-  ASSERT_EQ(controls.size(), 26u);
+  ASSERT_EQ(controls.size(), 27u);
   EXPECT_EQ(qobject_cast<QPushButton*>(controls[0])->text(), QStringLiteral(u"搜索设备"));
-  EXPECT_EQ(qobject_cast<QPushButton*>(controls.back())->text(), QStringLiteral(u"格式化"));
+  EXPECT_EQ(qobject_cast<QPushButton*>(controls[25])->text(), QStringLiteral(u"格式化"));
+  EXPECT_EQ(qobject_cast<QPushButton*>(controls.back())->text(), QStringLiteral(u"脚本程序"));
   auto* mode = qobject_cast<QComboBox*>(labelled(QStringLiteral(u"显示模式")));
   auto* width = labelled(QStringLiteral(u"像素宽点数"));
   mode->setEnabled(false);
@@ -227,6 +228,29 @@ TEST_F(MainWindow, DoubleClickOpensTheRowsCard) {
   EXPECT_EQ(window->state().selectedAddress(), "192.168.1.33");
   EXPECT_EQ(window->state().selectedSerial(), card::SerialText(record));
   EXPECT_EQ(qobject_cast<ui::Ipv4Edit*>(labelled(QStringLiteral(u"控制卡IP")))->text(), QStringLiteral("192.168.1.33"));
+}
+
+TEST_F(MainWindow, AnErrorAnOperationDidNotExpectIsSaidAndTheWindowGoesOn) {
+  auto record = testing_support::MainFixture::CardRecord("192.168.1.33");
+  bool fail = true;
+  command_->onSend([&](const std::string& line) {
+    if (fail) throw std::runtime_error("no space left on device");
+    if (line == "query all_in_struct_tcp \n") command_->queueReply(testing_support::MainFixture::Bytes(record));
+  });
+  window->state().setLocalAddress("192.168.1.5");
+  window->AppendRow(card::MakeDeviceListEntry(record, 1));
+  auto* list = window->findChild<QTableWidget*>();
+  emit list->cellDoubleClicked(0, 3);
+  QTRY_VERIFY(window->workers().WaitIdle(0));
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{"操作出错，已停止：no space left on device"}));
+  EXPECT_EQ(user.shown()[0].icon, card::Icon::Error);
+  EXPECT_FALSE(window->busy());
+  EXPECT_TRUE(byText<QPushButton>(QStringLiteral(u"搜索设备"))->isEnabled());
+  // The next operation runs as usual.
+  fail = false;
+  emit list->cellDoubleClicked(0, 3);
+  QTRY_VERIFY(window->workers().WaitIdle(0));
+  EXPECT_EQ(qobject_cast<QLineEdit*>(labelled(QStringLiteral(u"像素宽点数")))->text(), QStringLiteral("128"));
 }
 
 TEST_F(MainWindow, LockCannotBeTickedForOldCardsHoweverItIsTicked) {

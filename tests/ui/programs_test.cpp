@@ -3,6 +3,7 @@
 // poll over fake links.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,11 +15,17 @@
 #include <QRegularExpression>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTableWidget>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "app/main_window.h"
+#include "params/discovery.h"
+#include "params/panel_lists.h"
 #include "platform/ini.h"
 #include "programs/firmware.h"
 #include "programs/firmware_dialog.h"
@@ -221,6 +228,78 @@ TEST_F(ProgramButtons, TheEditorsRequestWaitsForAnIdleWindowAndUploadsTheEditors
   QTest::qWait(300);
   EXPECT_EQ(file_->sent(), (std::vector<std::string>{card::UploadCommand(2, "from the editor\n", 4), "reset \n"}));
   EXPECT_TRUE(user.shown().empty());
+
+  // A request that cannot be reset is not taken tick after tick: no upload,
+  // one message.
+  file_->clearEvents();
+  platform::WriteIniKey(dir.file("SysCfg.ini"), "NetSyc", "Syc_Update", "1");
+  std::filesystem::permissions(dir.file("SysCfg.ini"), std::filesystem::perms::owner_read);
+  QTRY_COMPARE(user.texts().size(), std::size_t{1});
+  QTest::qWait(500);
+  EXPECT_EQ(user.texts(), std::vector<std::string>{card::kMsgSyncResetFailed});
+  EXPECT_TRUE(file_->sent().empty());
+  EXPECT_EQ(ini("NetSyc", "Syc_Update"), "1");
+  std::filesystem::permissions(dir.file("SysCfg.ini"),
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
+TEST_F(ProgramButtons, DuringAnUploadEveryControlThatTalksToACardIsHeldAndAPressSaysSo) {
+  OpenCard();
+  PutWorkingFile(1, "program\n");
+  std::atomic<bool> uploading{false}, release{false};
+  file_->onSend([&](const std::string& bytes) {
+    if (bytes.rfind("file cmd ", 0) != 0) return;
+    uploading = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  Click("更新");
+  QTRY_VERIFY(uploading);
+
+  // A press that got through would open its dialog: close and remember it.
+  QStringList opened;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == window.get()) return;
+    opened << modal->windowTitle();
+    modal->close();
+  });
+  closer.start(10);
+  // Every button of the window, whenever it was added, except those that
+  // never reach a card.
+  const QStringList offTheCard = {QStringLiteral(u"使用帮助")};
+  int pressed = 0;
+  for (QAbstractButton* b : window->findChildren<QAbstractButton*>()) {
+    if (!b->isVisibleTo(window.get()) || offTheCard.contains(b->text())) continue;
+    EXPECT_FALSE(b->isEnabled()) << b->text().toStdString();
+    // Past a disabled button (a key, assistive technology, a later path):
+    // the handler itself refuses and says why.
+    if (qobject_cast<QPushButton*>(b)) {
+      emit b->clicked();
+      ++pressed;
+    }
+  }
+  ASSERT_GE(pressed, 19);
+  EXPECT_TRUE(ByText<QPushButton>(window.get(), QStringLiteral(u"使用帮助"))->isEnabled());
+  // The device list and "23--更多目标设置" are refused the same way.
+  emit window->findChild<QTableWidget*>()->cellDoubleClicked(0, 2);
+  auto* target = qobject_cast<QComboBox*>(ByText<QLabel>(window.get(), QStringLiteral(u"显示目标"))->buddy());
+  const int before = target->currentIndex();
+  target->setCurrentIndex(card::kMoreTargetsIndex);
+  emit target->activated(card::kMoreTargetsIndex);
+  EXPECT_EQ(target->currentIndex(), before);
+  QTest::qWait(50);
+  closer.stop();
+  EXPECT_TRUE(opened.isEmpty()) << opened.join(QStringLiteral(", ")).toStdString();
+  EXPECT_EQ(user.texts(), std::vector<std::string>(static_cast<std::size_t>(pressed + 2), card::kMsgBusy));
+  EXPECT_EQ(window->workers().running(), 1);
+
+  // Only the upload reached the card.
+  release = true;
+  QTRY_VERIFY(window->workers().WaitIdle(0) && !window->busy());
+  EXPECT_EQ(file_->sent(), (std::vector<std::string>{card::UploadCommand(0, "program\n", 4), "reset \n"}));
+  EXPECT_TRUE(command_->sent().empty());
+  EXPECT_TRUE(ByText<QPushButton>(window.get(), QStringLiteral(u"脚本程序"))->isEnabled());
 }
 
 TEST_F(ProgramButtons, ButtonsRunTheirOperationsOnTheSelectedSlot) {

@@ -11,7 +11,9 @@
 #include "app/main_window.h"
 #include "params/advanced_dialog.h"
 #include "params/panel_driver_dialog.h"
+#include "platform/codec.h"
 #include "platform/text.h"
+#include "storage/script_dialog.h"
 #include "support/fake_channel.h"
 #include "support/fake_ports.h"
 #include "support/main_fixture.h"
@@ -90,5 +92,16 @@ int main(int argc, char** argv) {
   countdown.Start(8);
   countdown.Update(5, 38);
   Save(countdown, folder, "wizard_countdown");
+  // The script editor over a card whose script holds bytes that are no GBK.
+  if (QString("script_edit").startsWith(onlyPrefix)) {
+    auto scriptLink = std::make_unique<testing_support::FakeChannel>(&clock);
+    std::string region = "if a=1\r\n  led 12t 0 0 " + platform::Utf8ToGbk("欢迎光临") + "\r\nname=\xFF\xFE\x81 x\r\n" +
+                         "path=c:\\logs\r\nend\r\n";
+    region.resize(4096, '\0');
+    scriptLink->queueReply(region);
+    card::Script_Edit script(window.toolEnv(), std::move(scriptLink), 39, &window);
+    while (script.operationRunning()) QApplication::processEvents(QEventLoop::AllEvents, 20);
+    Save(script, folder, "script_edit");
+  }
   return 0;
 }

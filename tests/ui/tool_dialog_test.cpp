@@ -161,3 +161,23 @@ TEST_F(ToolDialogTest, AnEarlierRunsEndDoesNotEndTheNextRun) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return finished.load(); }, 3000));
   EXPECT_TRUE(completed);
 }
+
+TEST_F(ToolDialogTest, AnErrorTheOperationDidNotExpectIsSaidAndTheDialogStays) {
+  Probe d(env);
+  std::optional<bool> completed;
+  ASSERT_TRUE(d.RunOperation([](platform::Clock&) { throw std::runtime_error("disk gone"); },
+                             [&](bool c) { completed = c; }));
+  d.WaitForOperation();
+  EXPECT_EQ(completed, false);
+  ASSERT_EQ(user.shown().size(), 1u);
+  EXPECT_EQ(user.shown()[0].text, "操作出错，已停止：disk gone");
+  EXPECT_EQ(user.shown()[0].icon, card::Icon::Error);
+  EXPECT_TRUE(d.ok->isEnabled());
+  // The next run goes as usual; something that is no std::exception too.
+  ASSERT_TRUE(d.RunOperation([](platform::Clock&) { throw 7; }));
+  d.WaitForOperation();
+  EXPECT_EQ(user.texts().back(), "操作出错，已停止");
+  ASSERT_TRUE(d.RunOperation([](platform::Clock&) {}, [&](bool c) { completed = c; }));
+  d.WaitForOperation();
+  EXPECT_EQ(completed, true);
+}
