@@ -3,6 +3,7 @@
 // With a prefix only the windows whose file name starts with it are drawn.
 // Not a test: it checks nothing, it only draws.
 #include <QApplication>
+#include <QComboBox>
 #include <QTimer>
 
 #include <cstdio>
@@ -11,6 +12,8 @@
 #include "app/main_window.h"
 #include "params/advanced_dialog.h"
 #include "params/panel_driver_dialog.h"
+#include "modbus/master_table_dialog.h"
+#include "modbus/monitor_dialog.h"
 #include "platform/codec.h"
 #include "platform/text.h"
 #include "storage/script_dialog.h"
@@ -92,6 +95,32 @@ int main(int argc, char** argv) {
   countdown.Start(8);
   countdown.Update(5, 38);
   Save(countdown, folder, "wizard_countdown");
+  // The request table with a row past the 20th and a code the card does not
+  // take, and the monitor's frame view over a request, its reply and noise.
+  {
+    card::DeviceStatusRecord copy = window.state().record();
+    card::modbus::MasterTableDialog table(window.toolEnv(), std::make_unique<testing_support::FakeChannel>(&clock),
+                                          copy, &window);
+    card::modbus::RequestRecord r;
+    r.master = 1, r.slave = 1, r.address = 0, r.function = 3, r.count = 2, r.divisor = 1, r.multiplier = 1;
+    table.AddRow(r);
+    r.function = 5, r.count = 1;
+    table.AddRow(r);
+    r.function = 16, r.count = 200;
+    table.AddRow(r);
+    Save(table, folder, "modbus_table");
+  }
+  if (QString("monitor").startsWith(onlyPrefix)) {
+    card::modbus::MonitorDialog monitor(window.toolEnv(), std::make_unique<testing_support::FakeChannel>(&clock),
+                                        &window);
+    monitor.typeList()->setCurrentIndex(card::modbus::kMonitorRtu);
+    const std::int64_t at = clock.now();
+    monitor.queue().Push({std::string("\x00\x01\x03\x00\x00\x00\x02\xC4", 8), at, card::modbus::kMonitorRtu});
+    monitor.queue().Push({std::string("\x0B\x01\x03\x04\x03\xE8\x03\xF2\xFB\x36hello", 15), at + 40,
+                          card::modbus::kMonitorRtu});
+    monitor.Drain();
+    Save(monitor, folder, "monitor");
+  }
   // The script editor over a card whose script holds bytes that are no GBK.
   if (QString("script_edit").startsWith(onlyPrefix)) {
     auto scriptLink = std::make_unique<testing_support::FakeChannel>(&clock);
