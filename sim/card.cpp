@@ -76,6 +76,8 @@ void Card::Load() {
 
 void Card::GoDown() {
   up_ = false;
+  // Recognition mode lives only until the card restarts.
+  recognition_ = false;
   ++counters_.restarts;
   statusDirty_ = true;
 }

@@ -93,6 +93,8 @@ class Card {
   std::string serial() const { return record_.name(); }
 
   bool up() const { return up_; }
+  // "set Regonize_M" puts the card in recognition mode until it restarts.
+  bool recognition() const { return recognition_; }
   void GoDown();
   // Comes up on the address its record holds; the boot window opens when the
   // factory byte is 0x80.

@@ -25,6 +25,7 @@ std::string Usage() {
          "  faults: [--delay-ms MS] [--drop-replies] [--split-bytes N] [--split-gap-ms MS]\n"
          "          [--short-reads N] [--short-modbus N] [--refuse-after N] [--refuse-after-ms MS]\n"
          "          [--stray-byte] [--refuse] [--no-ack] [--silent] [--no-search]\n"
+         "          [--trickle-ms MS] [--repeat-search-ms MS] [--search-noise-ms MS]\n"
          "          [--freeze-after N] [--garbage-file-port]\n"
          "Cards live on loopback addresses (127.0.0.10, .11, ... unless given) and\n"
          "answer searches on UDP 4400 and commands on TCP 1001/1002 (1000 with --recovery).\n"
@@ -40,6 +41,10 @@ std::string Usage() {
          "--short-modbus N    \"file read_modbus\" answers at most N bytes\n"
          "--refuse-after N    each card refuses new connections once it has accepted N\n"
          "--refuse-after-ms MS  every card refuses new connections MS ms after the start\n"
+         "--trickle-ms MS     every reply over TCP goes one byte every MS ms\n"
+         "--repeat-search-ms MS  each search reply is sent again every MS ms, for good\n"
+         "--search-noise-ms MS   once searched, a datagram that is no card's reply goes\n"
+         "                    to the searcher every MS ms, for good\n"
          "--freeze-after N    each card acts on N command lines from its TCP ports and then on\n"
          "                    nothing more (no reply, no change, no search answer), while its\n"
          "                    ports still take connections: a card that hangs mid-way\n"
@@ -78,6 +83,9 @@ bool ParseOptions(int argc, char** argv, Options* o, std::string* error) {
     else if (a == "--drop-replies") o->faults.dropReplies = true;
     else if (a == "--split-bytes") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.splitBytes);
     else if (a == "--split-gap-ms") ok = value(&v) && ToInt(v, 0, 60000, &o->faults.splitGapMs);
+    else if (a == "--trickle-ms") ok = value(&v) && ToInt(v, 1, 60000, &o->faults.trickleMs);
+    else if (a == "--repeat-search-ms") ok = value(&v) && ToInt(v, 1, 60000, &o->faults.repeatSearchMs);
+    else if (a == "--search-noise-ms") ok = value(&v) && ToInt(v, 1, 60000, &o->faults.searchNoiseMs);
     else if (a == "--short-reads") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.shortReads);
     else if (a == "--short-modbus") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.shortModbus);
     else if (a == "--refuse-after") ok = value(&v) && ToInt(v, 1, 1 << 20, &o->faults.refuseAfter);

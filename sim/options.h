@@ -17,6 +17,7 @@ struct Faults {
   bool dropReplies = false;  // --drop-replies: commands act, replies never leave
   int splitBytes = 0;      // --split-bytes N: replies go in N-byte segments ...
   int splitGapMs = 0;      // --split-gap-ms G: ... G ms apart
+  int trickleMs = 0;       // --trickle-ms N: replies go one byte every N ms
   int shortReads = 0;      // --short-reads N: "file read_raw" answers at most N bytes
   int shortModbus = 0;     // --short-modbus N: "file read_modbus" answers at most N bytes
   int refuseAfter = 0;     // --refuse-after N: a card refuses connections once it has accepted N
@@ -26,6 +27,8 @@ struct Faults {
   bool noAck = false;      // --no-ack: paced pieces are never acknowledged
   bool silent = false;     // --silent: connections are accepted and never answered
   bool noSearch = false;   // --no-search: search queries go unanswered (a card behind a router)
+  int repeatSearchMs = 0;  // --repeat-search-ms N: a search reply is sent again every N ms, for good
+  int searchNoiseMs = 0;   // --search-noise-ms N: once searched, a datagram that is no reply every N ms
   int freezeAfter = 0;     // --freeze-after N: a card acts on N command lines, then on nothing (connections still accepted)
   bool garbageFilePort = false;  // --garbage-file-port: every reply on port 1002 is noise of the same length
 };

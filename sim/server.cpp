@@ -163,13 +163,15 @@ void Server::Queue(Connection& c, std::string bytes, bool isRecord) {
   }
   std::int64_t due = Now() + f.delayMs;
   if (!c.out.empty()) due = std::max(due, c.out.back().due);
-  if (f.splitBytes <= 0) {
+  const std::size_t piece = f.trickleMs > 0 ? 1 : static_cast<std::size_t>(f.splitBytes);
+  const int gap = f.trickleMs > 0 ? f.trickleMs : f.splitGapMs;
+  if (piece == 0) {
     c.out.push_back({due, std::move(bytes)});
     return;
   }
-  for (std::size_t at = 0; at < bytes.size(); at += static_cast<std::size_t>(f.splitBytes)) {
-    c.out.push_back({due, bytes.substr(at, static_cast<std::size_t>(f.splitBytes))});
-    due += f.splitGapMs;
+  for (std::size_t at = 0; at < bytes.size(); at += piece) {
+    c.out.push_back({due, bytes.substr(at, piece)});
+    due += gap;
   }
 }
 
@@ -259,9 +261,21 @@ void Server::ReadDatagrams(int fd, std::optional<int> onlyCard) {
   }
 }
 
+void Server::StartEcho(int card, const sockaddr_in& to, std::string bytes, std::int64_t first, int periodMs) {
+  // One echo per card (and one of noise): a new search moves it to the new searcher.
+  for (auto& e : echoes_)
+    if (e.card == card) {
+      e = {card, to, std::move(bytes), first, periodMs};
+      return;
+    }
+  echoes_.push_back({card, to, std::move(bytes), first, periodMs});
+}
+
 void Server::OnSearchCommand(const Command& cmd, const sockaddr_in& from, std::optional<int> onlyCard) {
   const auto& w = cmd.words;
   const std::int64_t now = Now();
+  const int noise = options_.faults.searchNoiseMs;
+  if (noise > 0 && w.size() >= 2 && w[0] == "query") StartEcho(-1, from, std::string(64, '\x5A'), now + noise, noise);
   for (std::size_t i = 0; i < cards_.size(); ++i) {
     if (onlyCard && static_cast<std::size_t>(*onlyCard) != i) continue;
     Card& card = *cards_[i].card;
@@ -271,6 +285,8 @@ void Server::OnSearchCommand(const Command& cmd, const sockaddr_in& from, std::o
                      (w[1] == "all_in_boot" && card.InBootWindow(now));
       if (!answers || options_.faults.dropReplies || options_.faults.noSearch) continue;
       datagrams_.push_back({now + options_.faults.delayMs, static_cast<int>(i), from, card.record().bytes()});
+      if (const int period = options_.faults.repeatSearchMs; period > 0)
+        StartEcho(static_cast<int>(i), from, card.record().bytes(), now + options_.faults.delayMs + period, period);
     } else {
       card.ExecuteBroadcast(cmd, now);
     }
@@ -285,6 +301,17 @@ void Server::SendDue() {
     int fd = cards_[static_cast<std::size_t>(d.card)].udp;
     if (fd >= 0)
       ::sendto(fd, d.bytes.data(), d.bytes.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&d.to), sizeof d.to);
+  }
+  for (auto& e : echoes_) {
+    const int fd = e.card < 0 ? search_ : cards_[static_cast<std::size_t>(e.card)].udp;
+    // What fell due while the process was not scheduled goes now (a little
+    // of it): the traffic keeps its rate on a loaded machine.
+    for (int burst = 0; e.next <= now && burst < 50; ++burst) {
+      if (fd >= 0)
+        ::sendto(fd, e.bytes.data(), e.bytes.size(), MSG_NOSIGNAL, reinterpret_cast<sockaddr*>(&e.to), sizeof e.to);
+      e.next += e.periodMs;
+    }
+    if (e.next <= now) e.next = now + e.periodMs;
   }
   for (auto& [id, c] : connections_) {
     if (c->closing) continue;
@@ -349,6 +376,7 @@ int Server::PollTimeout() const {
   std::int64_t next = now + 50;
   auto consider = [&](std::int64_t t) { next = std::min(next, t); };
   if (!datagrams_.empty()) consider(datagrams_.front().due);
+  for (const auto& e : echoes_) consider(e.next);
   for (const auto& [id, c] : connections_) {
     if (!c->out.empty()) consider(c->out.front().due);
     if (c->session.rs485 != 0) consider(c->next485);

@@ -68,6 +68,15 @@ class Server {
     sockaddr_in to;
     std::string bytes;
   };
+  // A datagram sent again and again (--repeat-search-ms, --search-noise-ms);
+  // card -1 sends from the shared search socket.
+  struct Echo {
+    int card;
+    sockaddr_in to;
+    std::string bytes;
+    std::int64_t next;
+    int periodMs;
+  };
 
   std::int64_t Now() const;
   bool OpenCardSockets(CardNet& c, std::string* error);
@@ -87,6 +96,7 @@ class Server {
   void ReadDatagrams(int fd, std::optional<int> onlyCard);
   void OnSearchCommand(const Command& cmd, const sockaddr_in& from, std::optional<int> onlyCard);
   void SendDue();
+  void StartEcho(int card, const sockaddr_in& to, std::string bytes, std::int64_t first, int periodMs);
   void Housekeeping();
   int PollTimeout() const;
 
@@ -98,6 +108,7 @@ class Server {
   std::map<std::uint64_t, std::unique_ptr<Connection>> connections_;
   std::uint64_t nextConnection_ = 1;
   std::deque<Datagram> datagrams_;
+  std::vector<Echo> echoes_;
 };
 
 }  // namespace sim

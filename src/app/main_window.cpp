@@ -385,6 +385,12 @@ bool CCardSetupDlg::RequireOpenedCard() {
   return false;
 }
 
+bool CCardSetupDlg::RequireConfirmedRecord() {
+  if (!state_.recordUnconfirmed()) return true;
+  user_->Message(kMsgReadRecordAgain, kTitleNotice, Icon::Warning);
+  return false;
+}
+
 ToolEnv CCardSetupDlg::toolEnv() {
   return ToolEnv{links_.makeLink, clock_, state_, cfg_, siblings_, user_ == messages_.get() ? nullptr : user_, nullptr};
 }

@@ -136,6 +136,9 @@ class CCardSetupDlg : public QDialog, public DeviceListPort, public PanelPort {
   bool SayIfBusy();
   // Tool dialogs open only once a card was opened.
   bool RequireOpenedCard();
+  // Dialogs that edit a copy of the WorkingRecord open only while it can be
+  // trusted: after a run that lost the link, the card is read again first.
+  bool RequireConfirmedRecord();
   // A worker met an error it did not expect: the user is told, the window
   // stays (any thread).
   void ReportWorkerError(const std::string& what);

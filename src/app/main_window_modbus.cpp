@@ -12,7 +12,7 @@ namespace card {
 // card's command port, so it can run on the dialog's worker with its
 // progress, and a failed upload leaves the edited table open for another try.
 void CCardSetupDlg::OnModbusTable() {
-  if (SayIfBusy() || !RequireOpenedCard()) return;
+  if (SayIfBusy() || !RequireOpenedCard() || !RequireConfirmedRecord()) return;
   const ToolEnv env = toolEnv();
   std::unique_ptr<Channel> link = ui::MakeDialogLink(env, *user_, kCommandPort);
   if (!link) return;

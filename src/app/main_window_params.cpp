@@ -13,7 +13,7 @@
 namespace card {
 
 void CCardSetupDlg::OnAdvanced() {
-  if (SayIfBusy() || !RequireOpenedCard()) return;
+  if (SayIfBusy() || !RequireOpenedCard() || !RequireConfirmedRecord()) return;
   const ToolEnv env = toolEnv();
   std::unique_ptr<Channel> link = ui::MakeDialogLink(env, *user_, kFilePort);
   if (!link) return;
@@ -34,7 +34,7 @@ void CCardSetupDlg::OnTargetActivated(int index) {
   // it showed before, and the user is told why.
   auto refuse = [this, before] { target_->setCurrentIndex(before); };
   if (SayIfBusy()) return refuse();
-  if (!RequireOpenedCard()) return refuse();
+  if (!RequireOpenedCard() || !RequireConfirmedRecord()) return refuse();
   const ToolEnv env = toolEnv();
   std::unique_ptr<Channel> link = ui::MakeDialogLink(env, *user_, kFilePort);
   if (!link) return refuse();

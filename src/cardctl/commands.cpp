@@ -243,22 +243,31 @@ class Tool {
     }
     std::vector<DeviceStatusRecord> found;
     std::vector<std::string> failed;
+    bool flooded = false;
+    int drained = 0, rejected = 0;
     for (const std::string& local : locals) {
       auto search = env_.search();
       if (!search || !search->exists() || search->Connect(local) != 0) {
         failed.push_back(local);
         continue;
       }
-      ScanCards(*search, *env_.clock, kSearchQuery, [&](const DeviceStatusRecord& r) {
+      const ScanResult scan = ScanCards(*search, *env_.clock, kSearchQuery, [&](const DeviceStatusRecord& r) {
         const std::string mac = MacText(r);
         if (std::none_of(found.begin(), found.end(), [&](const DeviceStatusRecord& f) { return MacText(f) == mac; }))
           found.push_back(r);
       });
       search->Disconnect();
+      flooded = flooded || scan.flooded;
+      drained += scan.drained;
+      rejected += scan.rejected;
     }
     for (const auto& local : failed)
       Say(Format(platform::Tr("无法在本机地址 %s 上搜索"), local.c_str()));
-    const bool ok = failed.size() < locals.size();
+    // Cards may have answered unheard: the list is not all there is.
+    if (flooded)
+      Say(Format(platform::Tr("网络上的数据过多，设备的应答可能被淹没：搜索前丢弃 %d 个数据报，拒收 %d 个非设备应答"),
+                 drained, rejected));
+    const bool ok = failed.size() < locals.size() && !flooded;
     if (json_) {
       json cards = json::array();
       for (const auto& r : found)
@@ -269,7 +278,13 @@ class Tool {
                          {"width", r.u16(rec::kWidth)},
                          {"height", r.u16(rec::kHeight)},
                          {"auto_ip", r.u8(rec::kIpMode) != 1}});
-      Print({{"command", "search"}, {"ok", ok}, {"searched_from", locals}, {"cards", cards}});
+      Print({{"command", "search"},
+             {"ok", ok},
+             {"searched_from", locals},
+             {"cards", cards},
+             {"flooded", flooded},
+             {"drained", drained},
+             {"rejected", rejected}});
     } else {
       for (const auto& r : found)
         env_.out << AddressText(r) << "  " << SerialText(r) << "  " << MacText(r) << "  " << FirmwareText(r) << "  "

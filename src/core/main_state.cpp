@@ -73,6 +73,19 @@ void MainState::setRecord(const DeviceStatusRecord& record) {
   std::lock_guard<std::mutex> lock(mutex_);
   record_ = record;
 }
+void MainState::markRecordUnconfirmed() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  recordUnconfirmed_ = true;
+}
+bool MainState::recordUnconfirmed() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return recordUnconfirmed_;
+}
+void MainState::setRecordReadFromCard(const DeviceStatusRecord& record) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  record_ = record;
+  recordUnconfirmed_ = false;
+}
 void MainState::setPanelRecordFrom(const std::string& address) {
   std::lock_guard<std::mutex> lock(mutex_);
   panelRecordFrom_ = address;

@@ -10,8 +10,12 @@
 
 #include "core/ports.h"
 #include "link/record.h"
+#include "platform/i18n.h"
 
 namespace card {
+
+inline constexpr const char* kMsgReadRecordAgain =
+    TR_NOOP("与设备的连接曾中断，设备可能没有收到最后一项更改。请先双击设备列表中的设备重新读取参数，再打开此设置。");
 
 // MAC texts of the listed cards, to recognise a card that answers twice.
 class DeviceTable {
@@ -45,6 +49,13 @@ class MainState {
   // The WorkingRecord: the selected card's record.
   DeviceStatusRecord record() const;
   void setRecord(const DeviceStatusRecord& record);
+  // A run that ended on a line it could not send may have taken a change
+  // the card never got: the first send to a card that has gone away still
+  // succeeds. Until the record is read from the card again, the copy is not
+  // to be compared with; a fresh read clears the mark.
+  void markRecordUnconfirmed();
+  bool recordUnconfirmed() const;
+  void setRecordReadFromCard(const DeviceStatusRecord& record);
 
   // The panel shows a record that was read from address since the panel was
   // last cleared. Only then may a submit compare against the WorkingRecord:
@@ -67,6 +78,7 @@ class MainState {
   std::string localAddress_;
   bool cardOpened_ = false;
   DeviceStatusRecord record_;
+  bool recordUnconfirmed_ = false;
   std::optional<std::string> panelRecordFrom_;
   DeviceTable devices_;
 };

@@ -305,44 +305,41 @@ std::vector<std::string> CheckTable(const RecordTable& t) {
   std::vector<std::string> out;
   struct Span {
     std::size_t row;
-    int first, last;
+    long long first, last;
   };
   std::vector<Span> reads;
   for (std::size_t i = 0; i < kRequests; ++i) {
     const RequestRecord& r = t[i];
     if (r.empty()) continue;
+    // Wide arithmetic: a record read from a file may hold any 32-bit value.
     const int fc = r.function, row = static_cast<int>(i + 1);
+    const long long count = r.count, address = r.address;
     if (FunctionName(fc).empty()) {
       out.push_back(platform::Format(platform::Tr("第%d行：功能码%d不是Modbus主站的读写功能码（1–6、15、16）。"), row, fc));
       continue;
     }
-    if (r.slave > 247)
+    if (r.slave < 0 || r.slave > 247)
       out.push_back(platform::Format(platform::Tr("第%d行：从站地址%d超出了1到247。"), row, r.slave));
     else if (r.slave == 0 && IsRead(fc))
       out.push_back(platform::Format(platform::Tr("第%d行：从站地址0是广播地址，读请求不会得到应答。"), row));
-    int most = 0;
-    switch (fc) {
-      case 3: case 4: most = 125; break;
-      case 16: most = 123; break;
-      case 1: case 2: case 15: most = 255; break;
-      default: break;  // 5 and 6 write one value whatever the count says
-    }
-    if (most && (r.count < 1 || r.count > most))
-      out.push_back(platform::Format(platform::Tr("第%d行：功能码%d的请求个数应在1到%d之间，现为%d。"), row, fc, most, r.count));
-    const int span = most ? std::max(1, r.count) : 1;
-    if (r.address + span - 1 > 65535)
-      out.push_back(platform::Format(platform::Tr("第%d行：从寄存器地址%d起的%d个地址超出了65535。"), row, r.address, span));
+    // The entry keeps the count in one byte: 255 at most, whatever the code allows.
+    const long long most = std::min(MostItems(fc), 255);
+    if (most && (count < 1 || count > most))
+      out.push_back(platform::Format(platform::Tr("第%d行：功能码%d的请求个数应在1到%lld之间，现为%lld。"), row, fc, most, count));
+    const long long span = most ? std::max(1LL, count) : 1;
+    if (address < 0 || address + span - 1 > 65535)
+      out.push_back(platform::Format(platform::Tr("第%d行：从寄存器地址%lld起的%lld个地址超出了65535。"), row, address, span));
     if (r.divisor == 0) out.push_back(platform::Format(platform::Tr("第%d行：除倍数为0。"), row));
     if (IsRead(fc)) {
       // Registers land one each in master storage, coils and inputs 16 to a register.
-      const int words = fc >= 3 ? std::max(1, r.count) : std::max(1, (r.count + 15) / 16);
+      const long long words = fc >= 3 ? span : (span + 15) / 16;
       reads.push_back({i + 1, r.master, r.master + words - 1});
     }
   }
   for (std::size_t a = 0; a < reads.size(); ++a)
     for (std::size_t b = a + 1; b < reads.size(); ++b)
       if (reads[a].first <= reads[b].last && reads[b].first <= reads[a].last)
-        out.push_back(platform::Format(platform::Tr("第%zu行与第%zu行的主寄存器地址范围重叠（%d–%d 与 %d–%d）。"), reads[a].row,
+        out.push_back(platform::Format(platform::Tr("第%zu行与第%zu行的主寄存器地址范围重叠（%lld–%lld 与 %lld–%lld）。"), reads[a].row,
                                        reads[b].row, reads[a].first, reads[a].last, reads[b].first, reads[b].last));
   return out;
 }
@@ -442,7 +439,15 @@ std::optional<RequestRecord> AddedRequest(const AddRequestValues& v, std::vector
 }
 
 bool UploadTable(Channel& link, platform::Clock& clock, UserPort& user, ProgressPort& progress,
-                 const std::string& address, const EntryTable& table, DeviceStatusRecord* record) {
+                 const std::string& address, const EntryTable& table, DeviceStatusRecord* record,
+                 UploadReport* report) {
+  UploadReport own;
+  UploadReport& r = report ? *report : own;
+  r = UploadReport{};
+  // No line ever carries these: the record keeps them as the table has them.
+  for (std::size_t i = 0; i < kRequests; ++i)
+    if (i >= kSentRequests || !Sendable(table[i].function)) WriteEntry(record, i, table[i]);
+  for (std::size_t i = 0; i < kSentRequests; ++i) r.total += Sendable(table[i].function) ? 1 : 0;
   if (link.Connect(address) != 0) {
     user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
     return false;
@@ -452,21 +457,21 @@ bool UploadTable(Channel& link, platform::Clock& clock, UserPort& user, Progress
     Channel& link;
     ~Hangup() { link.Disconnect(); }
   } hangup{link};
-  int total = 0, sent = 0;
-  for (std::size_t i = 0; i < kSentRequests; ++i) total += Sendable(table[i].function) ? 1 : 0;
   progress.Progress(0);
   for (std::size_t i = 0; i < kSentRequests; ++i) {
     if (!Sendable(table[i].function)) continue;
-    progress.Status(platform::Format(platform::Tr("正在发送第%zu行的请求（%d/%d）"), i + 1, sent + 1, total));
+    progress.Status(platform::Format(platform::Tr("正在发送第%zu行的请求（%d/%d）"), i + 1, r.sent + 1, r.total));
     if (SendLine(link, CddLine(i, table[i])) != 0) {
-      user.Message(platform::Format(platform::Tr("%s\n第%zu行的请求没有发出，上传已停止。"), platform::Tr(kMsgConnectFailed), i + 1), kTitleError,
-                   Icon::Error);
+      r.linkLost = true;
+      user.Message(platform::Format(platform::Tr("%s\n第%zu行的请求没有发出，上传已停止（已发送 %d/%d 项）。"), platform::Tr(kMsgConnectFailed),
+                                    i + 1, r.sent, r.total),
+                   kTitleError, Icon::Error);
       return false;
     }
     // The card has this request now, and so has our copy of its record.
     WriteEntry(record, i, table[i]);
-    ++sent;
-    progress.Progress(sent * 100 / std::max(total, 1));
+    ++r.sent;
+    progress.Progress(r.sent * 100 / std::max(r.total, 1));
     clock.sleepMs(kLinePauseMs);
   }
   clock.sleepMs(kUploadEndPauseMs);

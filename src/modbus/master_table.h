@@ -151,7 +151,7 @@ std::string CddLine(std::size_t index, const RequestEntry& e);
 // not take, and requests past the 20th. One line each.
 std::vector<std::string> UnsentRequests(const EntryTable& t);
 
-// The RTU frame of a row, for the list.
+// The RTU frame of a row, for the list, or why the row makes none.
 std::string RowFrameText(const RequestRecord& r);
 
 // Items of the add dialog's drop-downs and the value behind each position.
@@ -168,11 +168,23 @@ struct AddRequestValues {
 // The request, or the errors of the text fields.
 std::optional<RequestRecord> AddedRequest(const AddRequestValues& v, std::vector<std::string>* errors);
 
+// How far an upload got: the lines it had to send and those that went out,
+// also when a cancel cut it short; linkLost when a line could not be sent
+// (the line before it may not have reached the card either).
+struct UploadReport {
+  int total = 0;
+  int sent = 0;
+  bool linkLost = false;
+};
+
 // Sends the first 20 sendable entries of table as "set C_DD" lines, 2000 ms
 // apart, then waits 500 ms and disconnects. Each entry goes into *record as
-// its line goes out; the first failed send stops the upload with a message.
-// True when every line went out.
+// its line goes out; the entries no line is sent for (past the 20th, or a
+// function code the card does not take) go into *record at once, so the
+// record keeps the whole table. The first failed send stops the upload with
+// a message. True when every line went out.
 bool UploadTable(Channel& link, platform::Clock& clock, UserPort& user, ProgressPort& progress,
-                 const std::string& address, const EntryTable& table, DeviceStatusRecord* record);
+                 const std::string& address, const EntryTable& table, DeviceStatusRecord* record,
+                 UploadReport* report = nullptr);
 
 }  // namespace card::modbus

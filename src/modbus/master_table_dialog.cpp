@@ -15,6 +15,9 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <filesystem>
+
+#include "modbus/rtu.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "platform/workdir.h"
@@ -180,6 +183,7 @@ MasterTableDialog::MasterTableDialog(const ToolEnv& env, std::unique_ptr<Channel
   bar_ = new QProgressBar;
   bar_->setRange(0, 100);
   bar_->setValue(0);
+  bar_->setAccessibleName(T("加载进度"));
   status_ = new QLabel;
   SetProgressBar(bar_);
   SetStatusLabel(status_);
@@ -264,24 +268,22 @@ void MasterTableDialog::UpdateFrame(int row) {
   auto cell = [&](int c) { return S(list_->cellText(row, c)); };
   QString text;
   if (RowFilled(row)) {
-    auto slave = ParseWhole(cell(0), 0, 255), address = ParseWhole(cell(1), 0, 65535),
-         function = ParseWhole(cell(2), 0, 255), count = ParseWhole(cell(3), 0, 255);
+    // The cells as typed, in whatever range: the preview says what is wrong.
+    constexpr long long kAny = 100000000000LL;
+    auto slave = ParseWhole(cell(0), -kAny, kAny), address = ParseWhole(cell(1), -kAny, kAny),
+         function = ParseWhole(cell(2), 0, 255), count = ParseWhole(cell(3), -kAny, kAny);
     if (!slave || !address || !function || !count) {
       text = T("（数值无效）");
-    } else {
-      RequestRecord r;
-      r.slave = static_cast<std::int32_t>(*slave);
-      r.address = static_cast<std::int32_t>(*address);
-      r.function = static_cast<std::int32_t>(*function);
-      r.count = static_cast<std::int32_t>(*count);
-      text = Q(RowFrameText(r));
-      if (text.isEmpty() && !r.empty()) text = T("（功能码不能组帧）");
+    } else if (*function != 0 && *function != kEmptyFunction) {
+      text = Q(RequestFrameText(*slave, *function, *address, *count));
+      if (text.isEmpty()) text = T("（功能码不能组帧）");
     }
   }
-  if (QTableWidgetItem* it = frames_->item(row, 0))
-    it->setText(text);
-  else
-    frames_->setItem(row, 0, new QTableWidgetItem(text));
+  QTableWidgetItem* it = frames_->item(row, 0);
+  if (!it) frames_->setItem(row, 0, it = new QTableWidgetItem);
+  it->setText(text);
+  // The whole text when the column is too narrow for it.
+  it->setToolTip(text);
 }
 
 void MasterTableDialog::ShowErrors(const std::vector<std::string>& errors) {
@@ -305,7 +307,11 @@ void MasterTableDialog::OpenFromFile() {
   }
   // Rows past the end of a short file keep what they hold, typed text included.
   list_->CommitEdit();
-  const TableFileLoad load = DecodeTableFile(bytes, RecordTable{});
+  TableFileLoad load = DecodeTableFile(bytes, RecordTable{});
+  // Only the table is read, but the notice names the file's whole length.
+  std::error_code error;
+  const auto length = std::filesystem::file_size(*path, error);
+  if (!error) load.bytes = static_cast<std::size_t>(length);
   Fill(ToRows(load.records), 0, load.whole);
   const std::string notice = TableFileNotice(load);
   if (!notice.empty()) user().Message(notice, kTitleNotice, Icon::Warning);
@@ -354,15 +360,12 @@ void MasterTableDialog::AddRequest() {
 }
 
 void MasterTableDialog::DeleteRequest() {
+  // Only the last filled row goes: a click that selected a row to edit it
+  // must not make it the one deleted.
   list_->CommitEdit();
   int row = -1;
-  const QModelIndexList selected = list_->selectionModel()->selectedRows();
-  if (selected.size() == 1 && RowFilled(selected.front().row())) {
-    row = selected.front().row();
-  } else {
-    for (int r = static_cast<int>(kRequests) - 1; r >= 0 && row < 0; --r)
-      if (RowFilled(r)) row = r;
-  }
+  for (int r = static_cast<int>(kRequests) - 1; r >= 0 && row < 0; --r)
+    if (RowFilled(r)) row = r;
   if (row < 0) return;
   for (int c = 0; c < static_cast<int>(kColumns); ++c) list_->setCellText(row, c, QString());
 }
@@ -374,18 +377,26 @@ void MasterTableDialog::LoadToDevice() {
     ShowErrors(parse.errors);
     return;
   }
-  if (!WriteTableFile(workingFilePath(), parse.records)) user().Message(kMsgFileMissing, kTitleError, Icon::Warning);
   const EntryTable entries = ToEntries(parse.records);
   std::vector<std::string> notes = parse.warnings;
   for (const auto& more : {CheckTable(parse.records), UnsentRequests(entries)})
     notes.insert(notes.end(), more.begin(), more.end());
   if (!notes.empty() && !user().Ask(Joined(notes, kErrorsShown) + platform::Tr("\n\n是否继续加载到设备？"), platform::Tr("加载到设备"))) return;
+  // The working file takes the table once the user has said yes to it.
+  if (!WriteTableFile(workingFilePath(), parse.records)) user().Message(kMsgFileMissing, kTitleError, Icon::Warning);
   uploaded_ = false;
+  report_ = UploadReport{};
   RunOperation(
       [this, entries](platform::Clock& clock) {
-        uploaded_ = UploadTable(*link_, clock, user(), progress(), address_, entries, &record_);
+        uploaded_ = UploadTable(*link_, clock, user(), progress(), address_, entries, &record_, &report_);
       },
       [this](bool completed) {
+        // A line that could not be sent may follow one the card never got.
+        if (report_.linkLost) env().state.markRecordUnconfirmed();
+        if (!completed && report_.sent < report_.total)
+          user().Message(platform::Format(platform::Tr("上传已取消：已发送 %d/%d 项，其余请求没有发送，设备上仍是原来的请求。"),
+                                          report_.sent, report_.total),
+                         kTitleNotice, Icon::Warning);
         if (completed && uploaded_) accept();
       });
 }

@@ -92,6 +92,7 @@ class MasterTableDialog : public ui::ToolDialog {
   const std::array<std::string, kColumns>* headers_;
   bool weighing_ = false;
   bool uploaded_ = false;
+  UploadReport report_;
   ui::EditableList* list_;
   QTableWidget* frames_;
   QProgressBar* bar_;

@@ -16,19 +16,29 @@ const std::vector<std::string>& MonitorTypeItems() {
 
 std::string StartLine(int type) { return type == kMonitorAscii ? "set get485ascii 1 \n" : "set get485 1 \n"; }
 
-std::string BlockStamp(const MonitorBlock& b) {
-  const std::time_t seconds = static_cast<std::time_t>(b.at / 1000);
+namespace {
+
+std::string TimeText(std::int64_t at) {
+  const std::time_t seconds = static_cast<std::time_t>(at / 1000);
   std::tm tm{};
   localtime_r(&seconds, &tm);
-  return platform::Format("%02d:%02d:%02d:%03d len=%03zu", tm.tm_hour, tm.tm_min, tm.tm_sec,
-                          static_cast<int>(b.at % 1000), b.bytes.size());
+  return platform::Format("%02d:%02d:%02d:%03d", tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(at % 1000));
 }
 
+}  // namespace
+
+std::string BlockStamp(const MonitorBlock& b) { return TimeText(b.at) + platform::Format(" len=%03zu", b.bytes.size()); }
+
 std::string HexBody(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(bytes.size() * 3 + bytes.size() / 16);
-  for (std::size_t i = 0; i < bytes.size(); ++i)
-    out += platform::Format((i + 1) % 32 == 0 ? "%02X\r\n" : "%02X ", static_cast<unsigned char>(bytes[i]));
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xF];
+    out += (i + 1) % 32 == 0 ? "\r\n" : " ";
+  }
   return out;
 }
 
@@ -50,6 +60,14 @@ std::string FormatRtuBlock(const MonitorBlock& b, RtuFramer& framer) {
   return out;
 }
 
+std::string FormatRtuIdle(std::int64_t nowMs, RtuFramer& framer, bool ended) {
+  const std::vector<RtuFrame> frames = ended ? framer.Flush() : framer.Idle(nowMs);
+  if (frames.empty()) return {};
+  std::string out = "\n[" + TimeText(nowMs) + platform::Tr(" 线路空闲]: \n");
+  for (const RtuFrame& f : frames) out += DescribeFrame(f) + "\n";
+  return out;
+}
+
 void BlockQueue::Push(MonitorBlock b) {
   std::lock_guard<std::mutex> lock(mutex_);
   blocks_.push_back(std::move(b));
@@ -59,11 +77,15 @@ void BlockQueue::Push(MonitorBlock b) {
   }
 }
 
-BlockQueue::Drained BlockQueue::Drain() {
+BlockQueue::Drained BlockQueue::Drain(std::size_t maxBytes) {
   std::lock_guard<std::mutex> lock(mutex_);
   Drained d;
-  d.blocks.assign(std::make_move_iterator(blocks_.begin()), std::make_move_iterator(blocks_.end()));
-  blocks_.clear();
+  std::size_t bytes = 0;
+  while (!blocks_.empty() && bytes < maxBytes) {
+    bytes += blocks_.front().bytes.size();
+    d.blocks.push_back(std::move(blocks_.front()));
+    blocks_.pop_front();
+  }
   d.dropped = dropped_;
   dropped_ = 0;
   return d;
@@ -81,8 +103,8 @@ MonitorEnd RunMonitor(Channel& link, platform::Clock& clock, const std::string& 
     Channel& link;
     ~Hangup() { link.Disconnect(); }
   } hangup{link};
-  int sent = type.load();
-  if (SendLine(link, StartLine(sent)) != 0) return MonitorEnd::LinkClosed;
+  if (SendLine(link, StartLine(type.load())) != 0) return MonitorEnd::LinkClosed;
+  int sent = kMonitorHex;
   std::string buffer(kReceiveCapacity, '\0');
   for (;;) {
     clock.sleepMs(0);  // ends the loop once the window closes

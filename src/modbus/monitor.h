@@ -33,6 +33,10 @@ constexpr std::size_t kQueueBlocks = 256;
 // Lines the log keeps; older ones are dropped from its top.
 constexpr int kLogLines = 5000;
 constexpr int kDrainIntervalMs = 100;
+// The text one tick of the window adds to its log, at least one block's: a
+// burst is shown over a few ticks instead of holding the window in one.
+constexpr std::size_t kDrainTextPerTick = 16 * 1024;
+constexpr int kDrainTimePerTickMs = 20;
 
 inline constexpr const char* kMsgMonitorLinkClosed = TR_NOOP("—— 与设备的连接已断开，监视已停止 ——");
 inline constexpr const char* kMsgMonitorNoConnect = TR_NOOP("—— 连接设备失败，没有开始监视 ——");
@@ -53,6 +57,10 @@ std::string AsciiBody(std::string_view bytes);
 std::string FormatBlock(const MonitorBlock& b);
 // The stamp, then one line per frame the block completes.
 std::string FormatRtuBlock(const MonitorBlock& b, RtuFramer& framer);
+// What a quiet line settles: the frames the framer was still waiting on,
+// under "[hh:mm:ss:mmm 线路空闲]"; empty when there is nothing to settle.
+// ended: the stream is over (the link closed), so nothing is waited for.
+std::string FormatRtuIdle(std::int64_t nowMs, RtuFramer& framer, bool ended = false);
 
 class BlockQueue {
  public:
@@ -62,7 +70,9 @@ class BlockQueue {
     std::vector<MonitorBlock> blocks;
     std::size_t dropped = 0;  // blocks lost to the bound since the last drain
   };
-  Drained Drain();
+  // Blocks from the oldest on, until they hold maxBytes or more (always at
+  // least one block when there is one); the rest stays queued.
+  Drained Drain(std::size_t maxBytes = SIZE_MAX);
   std::size_t size() const;
 
  private:
@@ -74,10 +84,13 @@ class BlockQueue {
 
 enum class MonitorEnd { ConnectFailed, LinkClosed };
 
-// Connects, sends the start line of the selected type once, then receives
-// blocks into queue until the link closes or fails, or the clock is
-// cancelled (which throws platform::OperationAborted out of it). A change of
-// type sends the new type's start line. Disconnects on every way out.
+// Connects, sends the start line of the selected type, then receives blocks
+// into queue until the link closes or fails, or the clock is cancelled
+// (which throws platform::OperationAborted out of it). The loop starts out
+// taking "hex" as the type the card was asked for, as the card's own tool
+// does, so on a window that opens on "ascii" its start line goes out a
+// second time with the first turn; cards are used to that. A change of type
+// sends the new type's start line. Disconnects on every way out.
 MonitorEnd RunMonitor(Channel& link, platform::Clock& clock, const std::string& address, const std::atomic<int>& type,
                       BlockQueue& queue);
 

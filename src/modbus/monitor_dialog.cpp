@@ -1,6 +1,7 @@
 #include "modbus/monitor_dialog.h"
 
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -10,6 +11,8 @@
 #include <QTextCursor>
 #include <QTimer>
 #include <QVBoxLayout>
+
+#include <utility>
 
 #include "platform/codec.h"
 #include "platform/files.h"
@@ -85,30 +88,48 @@ void MonitorDialog::Start() {
   RunOperation([this](platform::Clock& clock) { end_ = RunMonitor(*link_, clock, address_, type_, queue_); },
                [this](bool completed) {
                  if (!completed) return;  // the dialog closes
+                 // The note follows the blocks still queued, which the
+                 // next ticks show.
+                 endNote_ = QStringLiteral("\n") +
+                            Q(end_ == MonitorEnd::ConnectFailed ? kMsgMonitorNoConnect : kMsgMonitorLinkClosed) +
+                            QStringLiteral("\n");
                  Drain();
-                 if (end_ == MonitorEnd::ConnectFailed) {
-                   Append(QStringLiteral("\n") + T(kMsgMonitorNoConnect) + QStringLiteral("\n"));
-                   user().Message(kMsgConnectFailed, kTitleError, Icon::Error);
-                 } else {
-                   Append(QStringLiteral("\n") + T(kMsgMonitorLinkClosed) + QStringLiteral("\n"));
-                 }
+                 if (end_ == MonitorEnd::ConnectFailed) user().Message(kMsgConnectFailed, kTitleError, Icon::Error);
                });
 }
 
 void MonitorDialog::Drain() {
   if (paused_) return;
-  BlockQueue::Drained d = queue_.Drain();
-  if (d.dropped > 0) Append(Q(platform::Format(platform::Tr("\n（有%zu个数据块来不及显示，已丢弃）\n"), d.dropped)));
-  for (const MonitorBlock& b : d.blocks) {
+  // Block by block until this tick's share of text is made; one insertion,
+  // so the log lays out its new lines once.
+  std::string text;
+  bool any = false;
+  // Also bounded in time, for a machine slower than the text share assumes.
+  QElapsedTimer spent;
+  spent.start();
+  while (text.size() < kDrainTextPerTick && spent.elapsed() < kDrainTimePerTickMs) {
+    BlockQueue::Drained d = queue_.Drain(1);
+    if (d.dropped > 0) text += platform::Format(platform::Tr("\n（有%zu个数据块来不及显示，已丢弃）\n"), d.dropped);
+    if (d.blocks.empty()) break;
+    any = true;
+    const MonitorBlock& b = d.blocks.front();
     received_ += b.bytes.size();
     if (b.type == kMonitorRtu) {
-      Append(LogText(FormatRtuBlock(b, framer_)));
+      text += FormatRtuBlock(b, framer_);
     } else {
       framer_.Reset();
-      Append(LogText(FormatBlock(b)));
+      text += FormatBlock(b);
     }
   }
-  if (!d.blocks.empty()) ShowCount();
+  if (!text.empty()) Append(LogText(text));
+  if (any) ShowCount();
+  // Frames still waiting when the line went quiet are settled after a pause.
+  if (!any && type_.load() == kMonitorRtu && framer_.pending() > 0)
+    Append(LogText(FormatRtuIdle(env().clock.now(), framer_)));
+  if (!endNote_.isEmpty() && queue_.size() == 0) {
+    Append(LogText(FormatRtuIdle(env().clock.now(), framer_, true)));
+    Append(std::exchange(endNote_, QString()));
+  }
 }
 
 void MonitorDialog::Append(const QString& text) {

@@ -35,7 +35,8 @@ class MonitorDialog : public ui::ToolDialog {
 
   // Starts monitoring; runs once the dialog runs, public for tests.
   void Start();
-  // One tick of the 100 ms timer: the queued blocks into the log.
+  // One tick of the 100 ms timer: queued blocks into the log, at most
+  // kDrainTextPerTick of text.
   void Drain();
   void Clear();        // "清除"
   void TogglePause();  // "暂停" / "继续"
@@ -61,6 +62,8 @@ class MonitorDialog : public ui::ToolDialog {
   std::uint64_t received_ = 0;
   bool paused_ = false;
   bool started_ = false;
+  // Why monitoring ended, shown once the queued blocks are.
+  QString endNote_;
   QComboBox* typeList_;
   QPlainTextEdit* log_;
   QPushButton* pause_;

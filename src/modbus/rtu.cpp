@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "platform/crc16.h"
 #include "platform/i18n.h"
@@ -18,41 +19,18 @@ void PutBe16(std::string& s, unsigned v) {
   s.push_back(static_cast<char>(v & 0xFF));
 }
 
-struct Candidate {
-  RtuFrame::Kind kind;
-  std::size_t length;  // 0 while the byte that gives it has not arrived
-};
-
-// The frames that could start at b[0], most likely first.
-std::vector<Candidate> Candidates(std::string_view b, bool responseFirst) {
-  std::vector<Candidate> request, response;
-  if (b.size() < 2) return {};
-  const unsigned fc = At(b, 1);
-  if (fc & 0x80) return {{RtuFrame::Exception, 5}};
-  switch (fc) {
-    case 1: case 2: case 3: case 4:
-      request.push_back({RtuFrame::Request, 8});
-      response.push_back({RtuFrame::Response, b.size() >= 3 ? 5 + At(b, 2) : 0});
-      break;
-    case 5: case 6:
-      // A write is answered with its own echo: the same frame either way.
-      request.push_back({RtuFrame::Request, 8});
-      response.push_back({RtuFrame::Response, 8});
-      break;
-    case 15: case 16:
-      request.push_back({RtuFrame::Request, b.size() >= 7 ? 9 + At(b, 6) : 0});
-      response.push_back({RtuFrame::Response, 8});
-      break;
-    default:
-      return {};
+// The value part of a write frame: a coil is switched with FF00 (on) and
+// 0000 (off) only; a register takes any value; the multiple writes give a count.
+std::string WrittenValue(unsigned fc, unsigned value) {
+  if (fc == 5) {
+    if (value == 0xFF00) return platform::Tr("数值ON");
+    if (value == 0x0000) return platform::Tr("数值OFF");
+    return platform::Format(platform::Tr("数值%04X(无效)"), value);
   }
-  std::vector<Candidate> out = responseFirst ? response : request;
-  const auto& second = responseFirst ? request : response;
-  out.insert(out.end(), second.begin(), second.end());
-  return out;
+  return platform::Format(fc == 6 ? platform::Tr("数值%u") : platform::Tr("数量%u"), value);
 }
 
-bool Complete(const Candidate& c, std::size_t available) { return c.length != 0 && c.length <= available; }
+bool PublicFunction(unsigned fc) { return (fc >= 1 && fc <= 6) || fc == 15 || fc == 16; }
 
 }  // namespace
 
@@ -102,24 +80,37 @@ std::string ExceptionName(int code) {
   }
 }
 
-std::string RequestFrameText(int slave, int function, int address, int count) {
-  std::string head{static_cast<char>(slave & 0xFF), static_cast<char>(function & 0xFF)};
-  PutBe16(head, static_cast<unsigned>(address));
+int MostItems(int function) {
   switch (function) {
-    case 1: case 2: case 3: case 4:
-      PutBe16(head, static_cast<unsigned>(count));
-      return HexText(WithCrc(head));
-    case 5: case 6:
-      return HexText(head) + platform::Tr(" [数值] [CRC]");
-    case 15: case 16: {
-      PutBe16(head, static_cast<unsigned>(count));
-      const int bytes = function == 15 ? (count + 7) / 8 : 2 * count;
-      head.push_back(static_cast<char>(bytes & 0xFF));
-      return HexText(head) + platform::Format(platform::Tr(" [%d字节数据] [CRC]"), bytes);
-    }
-    default:
-      return {};
+    case 1: case 2: return 2000;
+    case 3: case 4: return 125;
+    case 15: return 1968;
+    case 16: return 123;
+    default: return 0;
   }
+}
+
+std::string RequestFrameText(long long slave, long long function, long long address, long long count) {
+  if (function < 0 || function > 255 || !PublicFunction(static_cast<unsigned>(function))) return {};
+  const int fc = static_cast<int>(function);
+  // Short: the text stands in the list's frame column.
+  if (slave < 0 || slave > 247) return platform::Format(platform::Tr("（从站地址%lld超出0–247，不能组帧）"), slave);
+  if (address < 0 || address > 65535) return platform::Format(platform::Tr("（寄存器地址%lld超出0–65535，不能组帧）"), address);
+  const int most = MostItems(fc);
+  if (most > 0) {
+    if (count < 1 || count > most)
+      return platform::Format(platform::Tr("（功能码%d请求个数%lld超出1–%d，不能组帧）"), fc, count, most);
+    if (address + count - 1 > 65535)
+      return platform::Format(platform::Tr("（地址%lld起%lld个超出65535，不能组帧）"), address, count);
+  }
+  std::string head{static_cast<char>(slave), static_cast<char>(fc)};
+  PutBe16(head, static_cast<unsigned>(address));
+  if (most == 0) return HexText(head) + platform::Tr(" [数值] [CRC]");
+  PutBe16(head, static_cast<unsigned>(count));
+  if (fc <= 4) return HexText(WithCrc(head));
+  const int bytes = fc == 15 ? static_cast<int>((count + 7) / 8) : static_cast<int>(2 * count);
+  head.push_back(static_cast<char>(bytes));
+  return HexText(head) + platform::Format(platform::Tr(" [%d字节数据] [CRC]"), bytes);
 }
 
 std::vector<RtuFrame> RtuFramer::Feed(std::string_view bytes, std::int64_t nowMs) {
@@ -137,9 +128,83 @@ std::vector<RtuFrame> RtuFramer::Flush() {
   return out;
 }
 
+std::vector<RtuFrame> RtuFramer::Idle(std::int64_t nowMs) {
+  if (buffer_.empty() || nowMs - lastMs_ <= kGapMs) return {};
+  return Flush();
+}
+
 void RtuFramer::Reset() {
   buffer_.clear();
   awaiting_ = false;
+  noiseChecked_ = 0;
+}
+
+RtuFramer::Readings RtuFramer::ReadingsAt(std::string_view b) const {
+  // 0 stands for a length whose byte has not arrived yet. No allocation:
+  // this runs for every offset the framer looks at.
+  Readings out;
+  auto add = [&out](RtuFrame::Kind kind, std::size_t length) {
+    // A byte count that makes a frame longer than any is no reading at all.
+    if (length <= kMaxFrame) out.items[out.count++] = {kind, length};
+  };
+  const unsigned fc = At(b, 1);
+  if (fc & 0x80) {
+    if (PublicFunction(fc & 0x7F)) add(RtuFrame::Exception, 5);
+    return out;
+  }
+  if (!PublicFunction(fc)) return out;
+  // A byte count carries at least one item, registers two bytes each; its
+  // reading is left out when it cannot be one.
+  auto counted = [&](std::size_t at, std::size_t fixed) -> std::optional<std::size_t> {
+    if (b.size() <= at) return 0;
+    const unsigned n = At(b, at);
+    const bool registers = fc == 3 || fc == 4 || fc == 16;
+    if (n == 0 || (registers && n % 2)) return std::nullopt;
+    return fixed + n;
+  };
+  std::optional<std::size_t> request, response;
+  switch (fc) {
+    case 1: case 2: case 3: case 4:
+      request = 8;
+      response = counted(2, 5);
+      break;
+    case 5: case 6:
+      // A write is answered with its own echo: the same frame either way.
+      request = response = 8;
+      break;
+    default:  // 15, 16
+      request = counted(6, 9);
+      response = 8;
+  }
+  const bool responseFirst =
+      awaiting_ && static_cast<int>(At(b, 0)) == awaitSlave_ && static_cast<int>(fc) == awaitFunction_;
+  if (!responseFirst && request) add(RtuFrame::Request, *request);
+  if (response) add(RtuFrame::Response, *response);
+  if (responseFirst && request) add(RtuFrame::Request, *request);
+  return out;
+}
+
+RtuFramer::Verdict RtuFramer::Judge(std::size_t k, bool final, Reading* good) const {
+  const std::string_view rest = std::string_view(buffer_).substr(k, kMaxFrame);
+  // Every reading is at most kMaxFrame long: with that much in hand, more
+  // bytes change nothing.
+  const bool more = !final && rest.size() < kMaxFrame;
+  if (rest.size() < 2) return more ? Verdict::Pending : Verdict::Bad;
+  const Readings readings = ReadingsAt(rest);
+  for (std::size_t i = 0; i < readings.count; ++i) {
+    const Reading& r = readings.items[i];
+    if (r.length == 0 || r.length > rest.size()) {
+      // A likelier reading still needs bytes: wait for it before a less
+      // likely one is taken.
+      if (more) return Verdict::Pending;
+      continue;
+    }
+    if (CrcOk(rest.substr(0, r.length))) {
+      *good = r;
+      return Verdict::Good;
+    }
+  }
+  return Verdict::Bad;
 }
 
 void RtuFramer::Emit(std::vector<RtuFrame>* out, RtuFrame::Kind kind, std::size_t length, bool crcOk) {
@@ -148,6 +213,7 @@ void RtuFramer::Emit(std::vector<RtuFrame>* out, RtuFrame::Kind kind, std::size_
   f.bytes = buffer_.substr(0, length);
   f.crcOk = crcOk;
   buffer_.erase(0, length);
+  noiseChecked_ = 0;
   if (kind == RtuFrame::Request) {
     f.previousUnanswered = awaiting_;
     awaiting_ = true;
@@ -162,58 +228,51 @@ void RtuFramer::Emit(std::vector<RtuFrame>* out, RtuFrame::Kind kind, std::size_
 }
 
 void RtuFramer::Cut(std::vector<RtuFrame>* out, bool final) {
-  auto responseFirst = [this](std::string_view b) {
-    return awaiting_ && b.size() >= 2 && static_cast<int>(At(b, 0)) == awaitSlave_ &&
-           static_cast<int>(At(b, 1) & 0x7F) == awaitFunction_;
-  };
-  // The first offset in [from, limit) where a whole frame with a good CRC
-  // starts: what lies before it belongs to no frame.
-  auto nextGoodFrame = [&](std::size_t from, std::size_t limit) -> std::optional<std::size_t> {
-    for (std::size_t k = from; k < std::min(limit, buffer_.size()); ++k) {
-      std::string_view rest = std::string_view(buffer_).substr(k);
-      for (const Candidate& c : Candidates(rest, responseFirst(rest)))
-        if (Complete(c, rest.size()) && CrcOk(rest.substr(0, c.length))) return k;
-    }
-    return std::nullopt;
-  };
-
   while (!buffer_.empty()) {
-    const std::vector<Candidate> cands = Candidates(buffer_, responseFirst(buffer_));
-    bool done = false;
-    for (const Candidate& c : cands) {
-      if (Complete(c, buffer_.size()) && CrcOk(std::string_view(buffer_).substr(0, c.length))) {
-        Emit(out, c.kind, c.length, true);
-        done = true;
-        break;
-      }
-    }
-    if (done) continue;
-    const bool allComplete =
-        !cands.empty() && std::all_of(cands.begin(), cands.end(), [&](const Candidate& c) { return Complete(c, buffer_.size()); });
-    if (allComplete) {
-      // No reading fits its CRC: either bytes before a frame, or a frame
-      // damaged on the line.
-      if (auto k = nextGoodFrame(1, cands.front().length)) {
-        Emit(out, RtuFrame::Unknown, *k, false);
-      } else {
-        Emit(out, cands.front().kind, cands.front().length, false);
-      }
+    Reading good{};
+    const Verdict first = Judge(0, final, &good);
+    if (first == Verdict::Good) {
+      Emit(out, good.kind, good.length, true);
       continue;
     }
-    // Some reading still needs bytes. Unless a good frame further on shows
-    // that the start is noise, wait for them.
-    if (auto k = nextGoodFrame(1, buffer_.size())) {
-      Emit(out, RtuFrame::Unknown, *k, false);
+    if (first == Verdict::Pending) return;
+    // No frame starts at the first byte. A damaged frame is the reading
+    // most likely here, unless a frame starts inside its length: those
+    // bytes are noise in front of it. A frame inside that may still be
+    // completing decides it once it has.
+    const std::string_view head = std::string_view(buffer_).substr(0, kMaxFrame);
+    std::optional<Reading> damaged;
+    if (head.size() >= 2 && At(head, 0) <= 247) {
+      const Readings readings = ReadingsAt(head);
+      for (std::size_t i = 0; i < readings.count && !damaged; ++i)
+        if (readings.items[i].length != 0 && readings.items[i].length <= head.size()) damaged = readings.items[i];
+    }
+    if (damaged) {
+      const std::size_t length = damaged->length;
+      std::size_t k = 1;
+      Verdict v = Verdict::Bad;
+      for (; k < length; ++k)
+        if ((v = Judge(k, final, &good)) != Verdict::Bad) break;
+      if (v == Verdict::Pending) return;
+      if (v == Verdict::Good)
+        Emit(out, RtuFrame::Unknown, k, false);
+      else
+        Emit(out, damaged->kind, length, false);
       continue;
     }
-    if (final) {
-      Emit(out, RtuFrame::Unknown, buffer_.size(), false);
-    } else if (buffer_.size() >= kMaxFrame) {
-      // Longer than any frame: the first byte starts none.
-      Emit(out, RtuFrame::Unknown, 1, false);
-      continue;
+    // Plain noise, one piece up to the next frame: a byte that may still
+    // start one holds the piece back, so where it ends does not depend on
+    // how the reads were cut.
+    // Offsets found starting no frame stay so: a piece held back is not
+    // looked at again from its start when the next bytes come.
+    std::size_t k = std::max<std::size_t>(1, noiseChecked_);
+    Verdict v = Verdict::Bad;
+    while (k < buffer_.size() && k < kMaxUnknownRun && (v = Judge(k, final, &good)) == Verdict::Bad) ++k;
+    if (v == Verdict::Pending && k < kMaxUnknownRun) {
+      noiseChecked_ = k;
+      return;
     }
-    break;
+    Emit(out, RtuFrame::Unknown, k, false);
   }
 }
 
@@ -228,12 +287,7 @@ std::string DescribeFrame(const RtuFrame& f) {
   switch (f.kind) {
     case RtuFrame::Request:
       what = platform::Format(platform::Tr("→ 请求 从站%u "), slave) + name(fc);
-      if (b.size() >= 6) {
-        if (fc == 5 || fc == 6)
-          what += platform::Format(platform::Tr(" 地址%u 数值%u"), Be16(b, 2), Be16(b, 4));
-        else
-          what += platform::Format(platform::Tr(" 地址%u 数量%u"), Be16(b, 2), Be16(b, 4));
-      }
+      if (b.size() >= 6) what += platform::Format(platform::Tr(" 地址%u "), Be16(b, 2)) + WrittenValue(fc, Be16(b, 4));
       if (f.previousUnanswered) what += platform::Tr(" (上一请求无应答)");
       break;
     case RtuFrame::Response:
@@ -253,7 +307,7 @@ std::string DescribeFrame(const RtuFrame& f) {
       } else if ((fc == 1 || fc == 2) && b.size() >= 5) {
         what += platform::Format(platform::Tr(" %u字节"), At(b, 2));
       } else if (b.size() >= 6) {
-        what += platform::Format(fc == 5 || fc == 6 ? platform::Tr(" 地址%u 数值%u") : platform::Tr(" 地址%u 数量%u"), Be16(b, 2), Be16(b, 4));
+        what += platform::Format(platform::Tr(" 地址%u "), Be16(b, 2)) + WrittenValue(fc, Be16(b, 4));
       }
       if (!f.answersRequest) what += platform::Tr(" (无对应请求)");
       break;

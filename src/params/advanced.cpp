@@ -83,6 +83,24 @@ bool NameHasBlankOrControl(const std::string& gbk) {
   return false;
 }
 
+// Four numbers 0..255 with dots between and nothing else.
+bool CompleteAddress(const std::string& dotted) {
+  int parts = 0;
+  std::size_t i = 0;
+  while (parts < 4) {
+    std::size_t digits = 0;
+    int value = 0;
+    while (i < dotted.size() && IsDigit(dotted[i]) && digits < 3) value = value * 10 + (dotted[i++] - '0'), ++digits;
+    if (digits == 0 || value > 255) return false;
+    ++parts;
+    if (parts < 4) {
+      if (i >= dotted.size() || dotted[i] != '.') return false;
+      ++i;
+    }
+  }
+  return i == dotted.size();
+}
+
 class Planner {
  public:
   Planner(const DeviceStatusRecord& copy, const AdvancedValues& v) : r_(copy), v_(v) {}
@@ -151,6 +169,9 @@ class Planner {
   }
 
   void DeviceName() {
+    // The field shows the card's bytes decoded, with '?' for what does not
+    // decode: left as it was filled, it is no request to rename the card.
+    if (v_.deviceName == SerialText(r_)) return;
     const std::string gbk = platform::Utf8ToGbk(v_.deviceName);
     if (NamePrefix(gbk) == NamePrefix(r_.serialBytes())) return;
     // Characters GBK has no code for would reach the card as '?'.
@@ -379,6 +400,13 @@ AdvancedValues AdvancedFromRecord(const DeviceStatusRecord& r) {
 }
 
 std::optional<std::string> AdvancedInputProblem(const DeviceStatusRecord& copy, const AdvancedValues& v) {
+  const struct {
+    const char* label;
+    const std::string* text;
+    std::size_t offset;
+  } addresses[] = {{TR_NOOP("网关"), &v.gateway, rec::kGateway}, {TR_NOOP("子网掩码"), &v.mask, rec::kSubnetMask}, {"DNS", &v.dns, rec::kDns}};
+  for (const auto& a : addresses)
+    if (*a.text != Ipv4Text(copy, a.offset) && !CompleteAddress(*a.text)) return Format(Tr(kMsgAddressIncomplete), a.label);
   for (int i = 0; i < kMacFields; ++i) {
     const std::string& text = v.mac[static_cast<std::size_t>(i)];
     if (MacUnchanged(copy, v, i)) continue;
@@ -395,17 +423,22 @@ std::optional<std::string> AdvancedInputProblem(const DeviceStatusRecord& copy, 
 AdvancedPlan PlanAdvanced(const DeviceStatusRecord& copy, const AdvancedValues& v) { return Planner(copy, v).Run(); }
 
 AdvancedOutcome SaveAdvanced(Channel& link, platform::Clock& clock, UserPort& user, ProgressPort* progress,
-                             const std::string& address, DeviceStatusRecord* copy, const AdvancedValues& v) {
+                             const std::string& address, DeviceStatusRecord* copy, const AdvancedValues& v,
+                             AdvancedReport* report) {
+  AdvancedReport own;
+  AdvancedReport& r = report ? *report : own;
+  r = AdvancedReport{};
   if (auto problem = AdvancedInputProblem(*copy, v)) {
     user.Message(*problem, kTitleNotice, Icon::Warning);
     return AdvancedOutcome::StayOpen;
   }
+  const AdvancedPlan plan = PlanAdvanced(*copy, v);
+  for (const AdvancedStep& step : plan.steps) r.total += step.line.empty() ? 0 : 1;
   if (link.Connect(address) != 0) {
     user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
     return AdvancedOutcome::Failed;
   }
   DisconnectOnExit disconnect{link};
-  const AdvancedPlan plan = PlanAdvanced(*copy, v);
   const std::size_t total = plan.steps.size();
   for (std::size_t i = 0; i < total; ++i) {
     const AdvancedStep& step = plan.steps[i];
@@ -414,9 +447,12 @@ AdvancedOutcome SaveAdvanced(Channel& link, platform::Clock& clock, UserPort& us
       user.Message(step.message, kTitleNotice, Icon::Warning);
     } else {
       if (!SendChange(link, clock, copy, step.record, kAdvancedAnnounceWaitMs, step.line)) {
-        user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
+        r.linkLost = true;
+        user.Message(Format(Tr("%s\n已发送 %d/%d 项，其余设置没有发送。"), Tr(kMsgConnectFailed), r.sent, r.total), kTitleError,
+                     Icon::Error);
         return AdvancedOutcome::Failed;
       }
+      ++r.sent;
       clock.sleepMs(step.pauseMs);
     }
     if (progress) progress->Progress(static_cast<int>((i + 1) * 100 / total));

@@ -27,6 +27,8 @@ inline constexpr const char* kMsgDeviceNameBlank = TR_NOOP("提示:设备名不�
 inline constexpr const char* kMsgDeviceNameCharset = TR_NOOP("提示:设备名含有无法保存到设备的字符！！\n");
 inline constexpr const char* kMsgMacDigits = TR_NOOP("MAC地址第%d段必须是两位十六进制数(0-9,A-F)！！！");
 inline constexpr const char* kMsgCounterStart = TR_NOOP("起始计数值%d必须是0到%d之间的整数！！！");
+inline constexpr const char* kMsgAddressIncomplete =
+    TR_NOOP("“%s”的地址不完整：请填写四段0到255之间的数字（例如255.255.255.0），没有发送任何设置！！！");
 
 // The device name is exactly this many GBK bytes.
 constexpr std::size_t kDeviceNameBytes = 24;
@@ -57,7 +59,7 @@ struct AdvancedValues {
   // "网卡设置"
   bool fixedAllowed = false;  // "启用固定设置" can be ticked: the card has a fixed address
   bool fixedNetwork = false;  // "启用固定设置"
-  std::string gateway, mask, dns;
+  std::string gateway, mask, dns;  // as typed: may be empty or incomplete
   // "服务设置"
   int startDelay = -1;         // "启动是否延时": "关闭", "启动"
   int startDelaySeconds = -1;  // "启动延时(秒)"
@@ -102,9 +104,12 @@ bool IpIsAutomatic(const DeviceStatusRecord& r);
 
 AdvancedValues AdvancedFromRecord(const DeviceStatusRecord& r);
 
-// What refuses "确定" before anything is sent: a changed MAC field that is
-// not two hexadecimal digits, a changed start value that is not a number up
-// to 499. The message, or nothing.
+// What refuses "确定" before anything is sent: a changed address field that
+// is not four numbers 0..255 (an emptied mask would otherwise go out as
+// 0 0 0 0 and cut the card off), a changed MAC field that is not two
+// hexadecimal digits, a changed start value that is not a number up to 499.
+// A field still holding the text it was filled with is unchanged, whatever
+// it holds. The message, or nothing.
 std::optional<std::string> AdvancedInputProblem(const DeviceStatusRecord& copy, const AdvancedValues& v);
 
 // One step of "确定": the copy once its line went out, the line and the
@@ -133,11 +138,21 @@ enum class AdvancedOutcome {
   Failed,     // the card could not be reached or a line not sent ("连接设备失败")
 };
 
+// How far a "确定" got: the steps with a line and those that went out, also
+// when a cancel cut the run short; linkLost when a line could not be sent
+// (the one before it may not have reached the card either).
+struct AdvancedReport {
+  int total = 0;
+  int sent = 0;
+  bool linkLost = false;
+};
+
 // "确定": refuses bad input, connects link to address, runs the steps (each:
 // announcement over the copy with the step's value, 2500 ms, line, pause)
 // and disconnects. The copy takes each value once its line went out.
 AdvancedOutcome SaveAdvanced(Channel& link, platform::Clock& clock, UserPort& user, ProgressPort* progress,
-                             const std::string& address, DeviceStatusRecord* copy, const AdvancedValues& v);
+                             const std::string& address, DeviceStatusRecord* copy, const AdvancedValues& v,
+                             AdvancedReport* report = nullptr);
 
 // "启用固定设置" clicked: connects, announces the copy with offset 255 at 85
 // (on) or 0, sends "set local_ip_user  %d  \n" and disconnects. False, after

@@ -12,12 +12,15 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "platform/text.h"
 #include "ui/ipv4_edit.h"
 #include "ui/text.h"
 
 namespace card {
 namespace {
 
+using platform::Format;
+using platform::Tr;
 using ui::Q;
 using ui::S;
 using ui::T;
@@ -101,8 +104,11 @@ MoreSetting::MoreSetting(const ToolEnv& env, const DeviceStatusRecord& copy, std
 
   connect(ok_, &QPushButton::clicked, this, &MoreSetting::OnOk);
   connect(cancel_, &QPushButton::clicked, this, &QDialog::reject);
-  // The user's click only; filling the box does not go to the card.
-  connect(fixed_, &QCheckBox::clicked, this, &MoreSetting::OnFixedClicked);
+  // However the box is ticked (mouse, keyboard, assistive technology), the
+  // change goes to the card; the dialog's own setting of it does not.
+  connect(fixed_, &QCheckBox::toggled, this, [this](bool checked) {
+    if (!settingFixed_) OnFixedClicked(checked);
+  });
 
   setValues(AdvancedFromRecord(record_));
 }
@@ -286,9 +292,10 @@ AdvancedValues MoreSetting::values() const {
   v.second = second_->currentIndex();
   v.fixedAllowed = !IpIsAutomatic(record_);
   v.fixedNetwork = fixed_->isChecked();
-  v.gateway = S(gateway_->address());
-  v.mask = S(mask_->address());
-  v.dns = S(dns_->address());
+  // As typed: an emptied or half-typed field is refused, not read as 0s.
+  v.gateway = S(gateway_->text().trimmed());
+  v.mask = S(mask_->text().trimmed());
+  v.dns = S(dns_->text().trimmed());
   v.startDelay = startDelay_->currentIndex();
   v.startDelaySeconds = startDelaySeconds_->currentIndex();
   v.serverHeartbeat = serverHeartbeat_->currentIndex();
@@ -319,7 +326,7 @@ void MoreSetting::setValues(const AdvancedValues& v) {
   Select(minute_, v.minute);
   Select(second_, v.second);
   fixed_->setEnabled(v.fixedAllowed);
-  fixed_->setChecked(v.fixedAllowed && v.fixedNetwork);
+  SetFixedChecked(v.fixedAllowed && v.fixedNetwork);
   gateway_->setAddress(Q(v.gateway));
   mask_->setAddress(Q(v.mask));
   dns_->setAddress(Q(v.dns));
@@ -346,22 +353,35 @@ void MoreSetting::UpdateAddressFields() {
   for (QWidget* w : std::initializer_list<QWidget*>{gateway_, mask_, dns_}) w->setEnabled(fixed_->isChecked());
 }
 
+void MoreSetting::SetFixedChecked(bool checked) {
+  settingFixed_ = true;
+  fixed_->setChecked(checked);
+  settingFixed_ = false;
+}
+
 void MoreSetting::OnOk() {
   const AdvancedValues v = values();
   outcome_ = AdvancedOutcome::Failed;
+  report_ = AdvancedReport{};
   RunOperation(
       [this, v](platform::Clock& clock) {
-        outcome_ = SaveAdvanced(*link_, clock, user(), &progress(), address_, &record_, v);
+        outcome_ = SaveAdvanced(*link_, clock, user(), &progress(), address_, &record_, v, &report_);
       },
       [this](bool completed) {
         status_->clear();
+        // A line that could not be sent may follow one the card never got.
+        if (report_.linkLost) env().state.markRecordUnconfirmed();
+        // "取消" or the close box in the middle: the card is part new, part old.
+        if (!completed && report_.sent < report_.total)
+          user().Message(Format(Tr("设置已取消：已发送 %d/%d 项，其余设置没有发送。"), report_.sent, report_.total),
+                         kTitleNotice, Icon::Warning);
         if (completed && outcome_ == AdvancedOutcome::Confirmed) accept();
       });
 }
 
 void MoreSetting::OnFixedClicked(bool checked) {
   if (IpIsAutomatic(record_)) {
-    fixed_->setChecked(!checked);
+    SetFixedChecked(!checked);
     user().Message(kMsgFixedNeedsManualIp, kTitleNotice, Icon::Information);
     return;
   }
@@ -372,10 +392,10 @@ void MoreSetting::OnFixedClicked(bool checked) {
       },
       [this, checked](bool) {
         // The box shows what the card was told; after a failure it goes back.
-        if (!fixedSent_) fixed_->setChecked(!checked);
+        if (!fixedSent_) SetFixedChecked(!checked);
         UpdateAddressFields();
       });
-  if (!started) fixed_->setChecked(!checked);
+  if (!started) SetFixedChecked(!checked);
 }
 
 }  // namespace card

@@ -54,13 +54,17 @@ class MoreSetting : public ui::ToolDialog {
   QGroupBox* BuildTimerGroup();
   void OnOk();
   void OnFixedClicked(bool checked);
+  // Sets the box without sending anything.
+  void SetFixedChecked(bool checked);
   void UpdateAddressFields();
 
   DeviceStatusRecord record_;
   std::unique_ptr<Channel> link_;
   std::string address_;
   AdvancedOutcome outcome_ = AdvancedOutcome::Failed;
+  AdvancedReport report_;
   bool fixedSent_ = false;
+  bool settingFixed_ = false;
 
   QComboBox *dataBits_, *stopBits_, *parity_, *rs485Heartbeat_, *rs485Interval_;
   QCheckBox* dailyRestart_;

@@ -62,13 +62,13 @@ void ConnectSearch(Channel* search, const std::string& localAddress) {
   if (search && search->exists()) search->Connect(localAddress);
 }
 
-void SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, DeviceListPort& list,
-                   MainState& state, bool broadcast) {
+ScanResult SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, DeviceListPort& list,
+                         MainState& state, bool broadcast) {
   state.withDeviceTable([](DeviceTable& t) { t.clear(); });
   list.ClearRows();
   if (!search || !search->exists()) {
     user.Message(kMsgNoSearchHandle, kTitleError, Icon::Error);
-    return;
+    return {};
   }
   if (broadcast) WaitForBootingCard(*search, clock, state);
   int dropped = 0;
@@ -87,6 +87,8 @@ void SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, Devi
   // The query never left: the adapter address in SysCfg.ini is not usable here.
   if (scan.sendFailed)
     user.Message(Format(Tr(kMsgSearchFailedFormat), state.localAddress().c_str()), kTitleError, Icon::Error);
+  if (scan.flooded) user.Message(kMsgSearchFlooded, kTitleError, Icon::Error);
+  return scan;
 }
 
 void CheckSubnet(MainState& state, UserPort& user, const std::function<void()>& onFirstOpen) {
@@ -151,11 +153,12 @@ bool ReadByBroadcast(PanelContext& ctx, Channel* search) {
   bool shortAnswer = false;
   for (int i = 0; i < 3; ++i) {
     ExchangeScope exchange(s);
+    const std::int64_t sentAt = ctx.clock.now();
     s.Send(query);
     ctx.clock.sleepMs(1000);
     std::fill(buf.begin(), buf.end(), 0);
     std::size_t count = 0;
-    s.Receive(buf.data(), buf.size(), &count);
+    ReceiveAfterPause(s, ctx.clock, sentAt, 1000, buf.data(), buf.size(), &count);
     // A datagram left over from an earlier search may still be waiting: only
     // the record with the asked serial is the answer.
     DeviceStatusRecord r = CopyRecord(buf.data(), count, 0);
@@ -232,7 +235,9 @@ void OpenCard(PanelContext& ctx, OpenContext& open) {
 void SearchBody(PanelContext& ctx, OpenContext& open, bool broadcast) {
   ctx.state.setSelectedAddress("");
   ClearParameterPanel(ctx);
-  SearchDevices(open.search, ctx.clock, ctx.user, open.list, ctx.state, broadcast);
+  const ScanResult scan = SearchDevices(open.search, ctx.clock, ctx.user, open.list, ctx.state, broadcast);
+  // The user was told that traffic hid the cards; "no card found" would say less.
+  if (scan.flooded && ctx.state.selectedAddress().empty()) return;
   OpenCard(ctx, open);
 }
 

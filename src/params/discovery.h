@@ -21,6 +21,7 @@ inline constexpr const char* kMsgNoRecord = TR_NOOP("设备未返回参数，请
 inline constexpr const char* kMsgShortRecord = TR_NOOP("设备返回的参数不完整，请重新双击列表中设备读取！");
 inline constexpr const char* kMsgNoBroadcastAnswer = TR_NOOP("未收到该设备的广播应答，请确认设备已上电后重试！");
 inline constexpr const char* kMsgSearchFailedFormat = TR_NOOP("搜索失败，请确认本机网卡地址%s可用，或重新选择网卡！");
+inline constexpr const char* kMsgSearchFlooded = TR_NOOP("网络上的数据过多，设备的应答可能被淹没，请稍后重新搜索！");
 inline constexpr const char* kMsgBusy = TR_NOOP("设备操作正在进行，请等待完成后再操作！");
 
 constexpr int kBootQueryAttempts = 2000;
@@ -42,8 +43,8 @@ void ConnectSearch(Channel* search, const std::string& localAddress);
 // Lists every card that answers the broadcast query, once per MAC address,
 // at most 50. SelectedAddress and SelectedSerial end as those of the last
 // card added. With broadcast, the cards are first put into their boot state
-// and the boot query is used.
-void SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, DeviceListPort& list,
+// and the boot query is used. Traffic that hid the cards is told.
+ScanResult SearchDevices(Channel* search, platform::Clock& clock, UserPort& user, DeviceListPort& list,
                    MainState& state, bool broadcast);
 
 // The first time a card's first two address numbers match the PC's, marks a

@@ -1,6 +1,7 @@
 #include "params/panel.h"
 
 #include "link/command_channel.h"
+#include "params/discovery.h"
 #include "params/network.h"
 #include "params/panel_lists.h"
 #include "platform/i18n.h"
@@ -29,6 +30,7 @@ bool ConnectSelectedCard(PanelContext& ctx, Channel& ch) {
 bool ApplyField(PanelContext& ctx, DeviceStatusRecord* record, const DeviceStatusRecord& candidate,
                 const std::string& line) {
   if (!SendChange(ctx.command, ctx.clock, record, candidate, kMainAnnounceWaitMs, line)) {
+    ctx.state.markRecordUnconfirmed();
     ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
     return false;
   }
@@ -97,7 +99,7 @@ PanelValues FilledPanel(const DeviceStatusRecord& r, PanelValues v, FillVariant 
 }
 
 void FillParameterPanel(PanelContext& ctx, const DeviceStatusRecord& r, FillVariant variant) {
-  ctx.state.setRecord(r);
+  ctx.state.setRecordReadFromCard(r);
   std::vector<std::string> messages;
   PanelValues v = FilledPanel(r, ctx.panel.Read(), variant, &messages);
   ctx.panel.Write(v);
@@ -217,6 +219,11 @@ void SubmitAll(PanelContext& ctx) {
     ctx.user.Message(kMsgSizeNegative);
     return;
   }
+  // After a run that lost the link the copy may hold a change the card
+  // never got: the card's own record is what the panel is compared with.
+  if (ctx.state.recordUnconfirmed() &&
+      !ReadCardRecord(ctx, [&](const DeviceStatusRecord& r) { ctx.state.setRecordReadFromCard(r); }))
+    return;
   if (SubmitParameters(ctx, p) != 0) return;
   // After a new address the card restarts elsewhere: the clock would only
   // fail to connect to the old address.

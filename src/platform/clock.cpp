@@ -1,5 +1,6 @@
 #include "platform/clock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <exception>
@@ -85,6 +86,12 @@ void CancellableClock::cancel() {
 bool CancellableClock::cancelled() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return cancelled_;
+}
+
+std::int64_t AnswerWindowMs(const Clock& clock, int ms) {
+  const double scale = clock.scale();
+  if (scale <= 0.0 || scale >= 1.0) return ms;
+  return std::max(static_cast<std::int64_t>(ms * scale), static_cast<std::int64_t>(std::min(ms, kAnswerFloorMs)));
 }
 
 double ClockScaleFromEnvironment(double def) {

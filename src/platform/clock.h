@@ -104,4 +104,11 @@ class CancellableClock : public Clock {
 // it holds a number in (0, 1], else def.
 double ClockScaleFromEnvironment(double def);
 
+// A shortened clock shortens the pauses, not the card: a virtual card on a
+// loaded machine answers late. A wait for an answer that takes ms at full
+// time lasts, in now()'s time, ms shortened but at least kAnswerFloorMs (or
+// ms, when that is less). At full time, and on a virtual clock, it is ms.
+constexpr int kAnswerFloorMs = 2000;
+std::int64_t AnswerWindowMs(const Clock& clock, int ms);
+
 }  // namespace platform

@@ -61,81 +61,49 @@ bool RequireEditorFree(ProgramContext& ctx, int slot) {
   return false;
 }
 
-// Receives into buf from at on while a reply is still arriving: up to want
-// bytes, further Receives kLateReplyPollMs apart for as long as they bring
-// bytes. Returns the bytes now held, or nothing after a failed Receive.
-std::optional<std::size_t> Collect(Channel& ch, platform::Clock& clock, std::uint8_t* buf, std::size_t at,
-                                   std::size_t want, std::size_t capacity) {
-  const std::size_t start = at;
-  for (int poll = 0; at < want && poll <= kLateReplyPolls; ++poll) {
-    if (poll > 0) clock.sleepMs(kLateReplyPollMs);
-    std::size_t count = 0;
-    if (ch.Receive(buf + at, capacity - at, &count) != 0) return std::nullopt;
-    // A reply that has begun and then stops is all there is; one that has
-    // not begun yet may still be on its way.
-    if (count == 0 && at > start) break;
-    at += count;
-  }
-  return at;
-}
-
-// The directory block; nullopt after telling the user what went wrong.
+// The directory block; nullopt after telling the user what went wrong. A
+// block that came short is asked for again from its first missing byte.
 std::optional<ProgramDirectory> ReadDirectory(ProgramContext& ctx) {
-  Channel& link = ctx.file;
-  std::vector<std::uint8_t> buf(kDirectoryReplyCapacity, 0);
-  std::optional<std::size_t> got;
-  {
-    ExchangeScope exchange(link);
-    if (link.Send(ReadRawLine(kProgramDirectoryAddress, static_cast<int>(kProgramDirectorySize))) != 0) {
-      ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
-      return std::nullopt;
-    }
-    ctx.clock.sleepMs(kDirectoryPauseMs);
-    got = Collect(link, ctx.clock, buf.data(), 0, kProgramDirectorySize, buf.size());
+  RawReadPlan plan;
+  plan.pauseMs = kDirectoryPauseMs;
+  plan.ask = [](std::uint32_t done) { return static_cast<std::uint32_t>(kProgramDirectorySize) - done; };
+  plan.pauseAtEnd = false;
+  MemorySink block(kProgramDirectorySize);
+  const ChunkedResult read = ReadRawInRequests(ctx.file, ctx.clock, kProgramDirectoryAddress,
+                                               static_cast<std::uint32_t>(kProgramDirectorySize), block, plan);
+  switch (read.status) {
+    case ChunkedStatus::Complete: return ProgramDirectory::Decode(block.bytes().data(), block.bytes().size());
+    case ChunkedStatus::SendFailed: ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error); break;
+    // More than the block: what the card sent cannot be the directory alone.
+    case ChunkedStatus::Unplaceable: ctx.user.Message(kMsgDirectoryCorrupt, kTitleError, Icon::Error); break;
+    default:
+      ctx.user.Message(read.received == 0 ? kMsgDirectoryMissing : kMsgDirectoryShort, kTitleError, Icon::Error);
+      break;
   }
-  if (!got || *got == 0) {
-    ctx.user.Message(kMsgDirectoryMissing, kTitleError, Icon::Error);
-    return std::nullopt;
-  }
-  if (*got < kProgramDirectorySize) {
-    ctx.user.Message(kMsgDirectoryShort, kTitleError, Icon::Error);
-    return std::nullopt;
-  }
-  return ProgramDirectory::Decode(buf.data(), *got);
+  return std::nullopt;
 }
 
 // The program of a used entry, length bytes of it; nullopt after telling the
-// user. A reply that stops short is completed by asking again from the first
-// missing byte.
+// user. Each request asks up to the rounded end of the program.
 std::optional<std::string> ReadProgram(ProgramContext& ctx, const DirectoryEntry& e) {
-  Channel& link = ctx.file;
-  const std::size_t length = static_cast<std::size_t>(e.length);
-  const std::uint32_t rounded = RoundUpTo128(static_cast<std::uint32_t>(e.length));
-  std::vector<std::uint8_t> buf(kProgramReadBuffer, 0);
-  std::size_t held = 0;
-  int emptyInARow = 0;
-  for (int request = 0; held < length && request <= kMaxProgramRerequests && emptyInARow < 2; ++request) {
-    ExchangeScope exchange(link);
-    const std::uint32_t from = static_cast<std::uint32_t>(held);
-    if (link.Send(ReadRawLine(e.address + from, static_cast<int>(rounded - from))) != 0) {
-      ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error);
-      return std::nullopt;
-    }
-    ctx.clock.sleepMs(kProgramPauseMs);
-    // Never more than this request asked for, and never past the buffer.
-    std::optional<std::size_t> now = Collect(link, ctx.clock, buf.data(), held, length, rounded);
-    if (!now) {
-      ctx.user.Message(kMsgProgramMissing, kTitleError, Icon::Error);
-      return std::nullopt;
-    }
-    emptyInARow = *now == held ? emptyInARow + 1 : 0;
-    held = *now;
+  const std::uint32_t length = static_cast<std::uint32_t>(e.length);
+  const std::uint32_t rounded = RoundUpTo128(length);
+  RawReadPlan plan;
+  plan.pauseMs = kProgramPauseMs;
+  plan.ask = [rounded](std::uint32_t done) { return rounded - done; };
+  plan.pauseAtEnd = false;
+  MemorySink program(length);
+  const ChunkedResult read = ReadRawInRequests(ctx.file, ctx.clock, e.address, length, program, plan);
+  switch (read.status) {
+    case ChunkedStatus::Complete:
+      return std::string(reinterpret_cast<const char*>(program.bytes().data()), program.bytes().size());
+    case ChunkedStatus::SendFailed: ctx.user.Message(kMsgConnectFailed, kTitleError, Icon::Error); break;
+    case ChunkedStatus::ReceiveFailed: ctx.user.Message(kMsgProgramMissing, kTitleError, Icon::Error); break;
+    default:
+      ctx.user.Message(read.received == 0 ? kMsgProgramMissing : kMsgProgramShort, kTitleError, Icon::Error);
+      break;
   }
-  if (held < length) {
-    ctx.user.Message(held == 0 ? kMsgProgramMissing : kMsgProgramShort, kTitleError, Icon::Error);
-    return std::nullopt;
-  }
-  return std::string(reinterpret_cast<const char*>(buf.data()), length);
+  return std::nullopt;
 }
 
 bool WriteWorkingFile(ProgramContext& ctx, const std::string& path, const std::string& bytes) {

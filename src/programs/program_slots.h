@@ -47,16 +47,10 @@ constexpr int kProgramPauseMs = 1000;
 constexpr int kBeforeResetMs = 300;
 constexpr int kAfterResetMs = 3000;
 constexpr int kAfterFormatMs = 1000;
-// A reply that comes in parts: further Receives, kLateReplyPollMs apart,
-// collect what is still arriving (at most kLateReplyPolls, and only while
-// bytes keep coming) before a reply counts as short.
-constexpr int kLateReplyPollMs = 100;
-constexpr int kLateReplyPolls = 5;
-// A short program reply is completed by asking again from the first missing
-// byte, at most this many times; two requests in a row that bring nothing
-// end it early.
-constexpr int kMaxProgramRerequests = 40;
-constexpr std::size_t kDirectoryReplyCapacity = 1024;
+// The directory and a program are read by the link's rules for reads in
+// requests (ReadRawInRequests): a reply ends when the asked bytes are in or
+// once it stopped coming, what came short is asked for again from its first
+// missing byte, and the read ends at its deadline.
 constexpr int kFormatReplyCapacity = 100;
 
 // The program editors and what the editor poll reads.

@@ -39,6 +39,20 @@ void EditableList::mouseDoubleClickEvent(QMouseEvent* event) {
   QTableWidget::mouseDoubleClickEvent(event);
 }
 
+void EditableList::keyPressEvent(QKeyEvent* event) {
+  // From the keyboard as well as by double-click: F2 or Enter edits the
+  // current cell (arrow keys choose it).
+  const int key = event->key();
+  const QModelIndex current = currentIndex();
+  if (!editing() && current.isValid() && event->modifiers() == Qt::NoModifier &&
+      (key == Qt::Key_F2 || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+    BeginEdit(current.row(), current.column());
+    event->accept();
+    return;
+  }
+  QTableWidget::keyPressEvent(event);
+}
+
 void EditableList::BeginEdit(int row, int column) {
   if (row < 0 || column < 0 || row >= rowCount() || column >= columnCount()) return;
   if (!editor_) {
@@ -82,6 +96,13 @@ void EditableList::EndEdit(bool commit, bool keepVisible) {
   if (!editor_ || row_ < 0) return;
   if (commit) setCellText(row_, column_, editor_->text());
   if (!keepVisible) {
+    // The keyboard stays on the cell it edited, to move on from there. The
+    // list takes the focus before the editor goes: a focused editor that
+    // hides hands the focus on as a Tab would, one cell further.
+    if (editor_->hasFocus()) {
+      setCurrentIndex(model()->index(row_, column_));
+      setFocus(Qt::OtherFocusReason);
+    }
     row_ = column_ = -1;
     editor_->hide();
   }

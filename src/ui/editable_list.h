@@ -1,7 +1,8 @@
 // The table of the tool dialogs whose cells are edited in place: a
-// double-click lays a one-line editor over the cell; Enter or leaving the
-// editor keeps the text, Escape throws it away; Tab, Shift+Tab and Ctrl+Tab
-// keep the typed text and move to the next, previous or lower cell.
+// double-click, or F2 or Enter on the current cell, lays a one-line editor
+// over the cell; Enter or leaving the editor keeps the text, Escape throws it
+// away; Tab, Shift+Tab and Ctrl+Tab keep the typed text and move to the next,
+// previous or lower cell.
 // Owners are not told about edits: they read the cells when they need them,
 // after CommitEdit(), and call CancelEdit() before they refill them.
 #pragma once
@@ -33,6 +34,7 @@ class EditableList : public QTableWidget {
 
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   void scrollContentsBy(int dx, int dy) override;
 

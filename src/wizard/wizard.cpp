@@ -1,6 +1,7 @@
 #include "wizard/wizard.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "link/announce.h"
 #include "link/command_channel.h"
@@ -57,12 +58,19 @@ struct Stop {
 
 class Run {
  public:
-  Run(Channel& link, platform::Clock& clock, WizardPort& port, DeviceStatusRecord* copy)
-      : link_(link), clock_(clock), port_(port), copy_(copy), brightness_(copy->u8(rec::kBrightness)) {}
+  Run(Channel& link, platform::Clock& clock, WizardPort& port, const std::string& address, DeviceStatusRecord* copy)
+      : link_(link),
+        clock_(clock),
+        port_(port),
+        address_(address),
+        copy_(copy),
+        start_(*copy),
+        brightness_(copy->u8(rec::kBrightness)) {}
 
   WizardOutcome Go(const ModuleGuess& start) {
     try {
       Send(kLineRecognition);
+      recognitionMode_ = true;
       bool recognised = false;
       do {
         guess_ = start;
@@ -70,24 +78,20 @@ class Run {
         if (!Polarity()) break;
         recognised = Recognise();
       } while (!recognised);
-      if (recognised) {
-        clock_.sleepMs(kDonePauseMs);
-        // untranslated: the card draws it on the panel
-        Send(Format(kLineDone, platform::Utf8ToGbk("完成").c_str()));
-        clock_.sleepMs(kDonePauseMs);
-        port_.Message(kMsgRecognised, kTitleNotice, Icon::Information);
-      }
-      const WizardOutcome outcome = recognised ? WizardOutcome::Recognised : WizardOutcome::Failed;
+      if (!recognised) return Restore(WizardOutcome::Failed, true);
+      clock_.sleepMs(kDonePauseMs);
+      // untranslated: the card draws it on the panel
+      Send(Format(kLineDone, platform::Utf8ToGbk("完成").c_str()));
+      clock_.sleepMs(kDonePauseMs);
+      port_.Message(kMsgRecognised, kTitleNotice, Icon::Information);
       End();
-      return outcome;
+      return WizardOutcome::Recognised;
     } catch (const Stop& stop) {
-      // The brightness first: the message may be the last the run gets to
-      // do when the dialog is closing.
-      End();
-      if (stop.outcome == WizardOutcome::Failed) port_.Message(kMsgConnectFailed, kTitleError, Icon::Error);
-      return stop.outcome;
+      return Restore(stop.outcome, true);
     } catch (const platform::OperationAborted&) {
-      End();
+      // The dialog is closing: put the card back all the same, in pauses a
+      // cancel does not cut short, and say nothing.
+      Restore(WizardOutcome::Cancelled, false);
       throw;
     }
   }
@@ -210,8 +214,8 @@ class Run {
     if (listed) guess_.foldRows = FoldRowsOfItem(item);
   }
 
-  // The end of every run that reached the card: the brightness the card had
-  // before, and the link closed.
+  // The end of a run that recognised the module: the brightness the card
+  // had before, and the link closed.
   void End() {
     port_.HideCountdown();
     const std::string line = Format(kLineRestoreBrightness, brightness_);
@@ -221,6 +225,71 @@ class Run {
     }
     link_.Disconnect();
     link_.Disconnect();
+  }
+
+  // The end of every other run: each setting the run changed goes back to
+  // what the card had, the copy with it; then a restart takes the card out
+  // of recognition mode (no line does), and the run waits for it to answer
+  // again, so whatever the person does next finds it.
+  WizardOutcome Restore(WizardOutcome outcome, bool tell) {
+    port_.HideCountdown();
+    bool sent = true;
+    auto putBack = [&](const std::function<void(DeviceStatusRecord&)>& edit, const std::string& line) {
+      if (!sent) return;
+      DeviceStatusRecord back = *copy_;
+      edit(back);
+      if (back == *copy_) return;
+      sent = SendChange(link_, clock_, copy_, back, kDriverDialogAnnounceWaitMs, line);
+    };
+    const int width = start_.u16(rec::kWidth), height = start_.u16(rec::kHeight);
+    putBack([&](DeviceStatusRecord& r) { SetScreen(r, width, height); }, Format(kLineScreen, width, height));
+    DeviceStatusRecord driver = *copy_;
+    for (std::size_t off : {rec::kModuleWidth, rec::kModuleHeight, rec::kDriverConstant, rec::kFoldWidth, rec::kFoldRows,
+                            rec::kScan, rec::kSnakeDirection, rec::kRowColConversion, rec::kUFold, rec::kRowScanChip,
+                            rec::kDzFold, rec::kOePolarity, rec::kDataPolarity})
+      driver.setU8(off, start_.u8(off));
+    putBack([&](DeviceStatusRecord& r) { r = driver; }, LedParaLine(driver));
+    const std::uint16_t code = start_.u16(rec::kCodeWord);
+    putBack([&](DeviceStatusRecord& r) { r.setU16(rec::kCodeWord, code); }, Format(kLineCodeWord, code));
+    putBack([&](DeviceStatusRecord& r) { r.setU8(rec::kBrightness, static_cast<std::uint8_t>(brightness_)); },
+            Format(kLineBright, brightness_));
+    bool answers = true;
+    if (sent && recognitionMode_) {
+      sent = SendLine(link_, "reset \n") == 0;
+      if (sent) answers = WaitForRestart();
+    }
+    link_.Disconnect();
+    link_.Disconnect();
+    if (tell) {
+      if (!sent)
+        port_.Message(kMsgNotRestored, kTitleError, Icon::Error);
+      else
+        port_.Message(answers ? kMsgRestored : kMsgRestoredNoAnswer, kTitleNotice, Icon::Information);
+    }
+    return sent ? outcome : WizardOutcome::LinkLost;
+  }
+
+  // The card closes the link as it goes down (until then it would still
+  // take a new connection), and is back once it takes one again. Pauses a
+  // cancel does not cut short, each wait bounded.
+  bool WaitForRestart() {
+    for (int waited = 0; waited < kRestartWaitMs; waited += kRestartPollMs) {
+      char scrap[64];
+      std::size_t count = 0;
+      int rc;
+      {
+        ExchangeScope exchange(link_);
+        rc = link_.Receive(scrap, sizeof scrap, &count);
+      }
+      if (rc != 0) break;
+      clock_.holdMs(kRestartPollMs);
+    }
+    link_.Disconnect();
+    for (int waited = 0; waited < kRestartWaitMs; waited += kRestartPollMs) {
+      clock_.holdMs(kRestartPollMs);
+      if (link_.Connect(address_) == 0) return true;
+    }
+    return false;
   }
 
   bool Answer(WizardWindow window, const std::string& text) {
@@ -248,13 +317,13 @@ class Run {
 
   void Change(const DeviceStatusRecord& candidate, const std::string& line) {
     if (!SendChange(link_, clock_, copy_, candidate, kDriverDialogAnnounceWaitMs, line))
-      throw Stop{WizardOutcome::Failed};
+      throw Stop{WizardOutcome::LinkLost};
   }
 
   // An announcement of the copy as it stands: the card holds the same, so
   // whatever line comes next is checked against a matching value.
   void Announce() {
-    if (AnnounceChecksum(link_, clock_, *copy_, kDriverDialogAnnounceWaitMs) != 0) throw Stop{WizardOutcome::Failed};
+    if (AnnounceChecksum(link_, clock_, *copy_, kDriverDialogAnnounceWaitMs) != 0) throw Stop{WizardOutcome::LinkLost};
   }
 
   // A line without an announcement; follow makes the copy take what the
@@ -266,7 +335,7 @@ class Run {
     copy_->updateChecksum();
   }
   void Send(const std::string& line) {
-    if (SendLine(link_, line) != 0) throw Stop{WizardOutcome::Failed};
+    if (SendLine(link_, line) != 0) throw Stop{WizardOutcome::LinkLost};
   }
 
   static void SetScreen(DeviceStatusRecord& r, int width, int height) {
@@ -277,8 +346,12 @@ class Run {
   Channel& link_;
   platform::Clock& clock_;
   WizardPort& port_;
+  const std::string address_;
   DeviceStatusRecord* copy_;
+  // The copy as the run found it: what an unfinished run puts back.
+  const DeviceStatusRecord start_;
   const int brightness_;
+  bool recognitionMode_ = false;
   ModuleGuess guess_;
 };
 
@@ -332,7 +405,7 @@ WizardOutcome RunRecognitionWizard(Channel& link, platform::Clock& clock, Wizard
     port.Message(kMsgConnectFailed, kTitleError, Icon::Error);
     return WizardOutcome::ConnectFailed;
   }
-  return Run(link, clock, port, copy).Go(*start);
+  return Run(link, clock, port, address, copy).Go(*start);
 }
 
 }  // namespace card

@@ -33,6 +33,13 @@ inline constexpr const char* kMsgTryAgain = TR_NOOP("失败:请重新开始智�
 inline constexpr const char* kMsgRecognised =
     TR_NOOP("目标显示板已识别成功,下一步断电重启设备搜卡根据屏像素情况配置屏参数！！！");
 inline constexpr const char* kMsgChooseModuleFirst = TR_NOOP("智能识别前请先选择单元板长点数、单元板高点数和扫描芯片！！！");
+inline constexpr const char* kMsgRestored =
+    TR_NOOP("智能识别未完成：设备的屏幕大小、显示目标、驱动参数和亮度已恢复为识别前的设置，设备已重启退出识别模式。");
+inline constexpr const char* kMsgRestoredNoAnswer =
+    TR_NOOP("智能识别未完成：设备的屏幕大小、显示目标、驱动参数和亮度已恢复为识别前的设置，设备已重启退出识别模式，"
+    "但重启后暂未应答，请稍后再操作。");
+inline constexpr const char* kMsgNotRestored =
+    TR_NOOP("与设备的连接中断，识别前的设置没有全部恢复，设备可能仍处于识别模式。请检查连接，重新读取设备参数后再设置。");
 
 // The items of "折线行数识别", in order.
 std::vector<std::string> PointCountItems();
@@ -45,6 +52,11 @@ constexpr int kPatternPauseMs = 100;
 constexpr int kDonePauseMs = 2000;
 // One step of the countdown window.
 constexpr int kCountdownStepMs = 1000;
+// After an unfinished run the card restarts to leave recognition mode: the
+// run watches this often, and for at most this long, for the card to close
+// the link, then for it to take a new connection.
+constexpr int kRestartPollMs = 500;
+constexpr int kRestartWaitMs = 15000;
 // The fold width is one byte on the card: the point line stops there.
 constexpr int kMaxFoldWidth = 255;
 
@@ -107,14 +119,21 @@ enum class WizardOutcome {
   Refused,        // module size or chip not chosen; nothing sent
   ConnectFailed,  // "连接设备失败"; nothing sent
   Recognised,     // the dialog closes as confirmed
-  Failed,         // cable message, or a line that could not be sent
+  Failed,         // the cable message: nothing lights
   Cancelled,      // a window closed by the person
+  LinkLost,       // a line could not be sent: the card may keep part of the run
 };
 
 // The whole run. lists: the dialog's lists as the person left them. *copy
 // follows every line the card was sent, so every checksum announced matches
-// the card; the brightness is restored before the run ends whatever ends
-// it. A cancelled clock still restores the brightness, then rethrows.
+// the card. A run that recognises the module keeps what it found and
+// restores the brightness. Any other end puts back every setting the run
+// changed (screen size, code word, driver parameters and polarities,
+// brightness), each with its announcement, restarts the card to leave
+// recognition mode, waits for it to answer again, and tells the person so;
+// when the link is gone the person is told the card may be half set
+// (LinkLost). A cancelled clock still restores, without messages, then
+// rethrows.
 WizardOutcome RunRecognitionWizard(Channel& link, platform::Clock& clock, WizardPort& port, const std::string& address,
                                    DeviceStatusRecord* copy, const PanelDriverValues& lists);
 

@@ -106,11 +106,25 @@ void StartRecognition(CELL_PARA& dialog) {
         windows->setClock(&clock);
         *outcome = RunRecognitionWizard(dialog.link(), clock, *windows, dialog.address(), copy.get(), lists);
       },
-      [&dialog, copy, outcome, windows](bool completed) {
+      [&dialog, lists, copy, outcome, windows](bool completed) {
         windows->Dispose();
         // Whatever ended the run, the copy holds what the card was sent.
         dialog.setRecord(*copy);
-        if (completed && *outcome == WizardOutcome::Recognised) dialog.accept();
+        if (*outcome == WizardOutcome::LinkLost) dialog.env().state.markRecordUnconfirmed();
+        if (completed && *outcome == WizardOutcome::Recognised) {
+          dialog.accept();
+          return;
+        }
+        // The card is as it was: so are the lists, as the person left them,
+        // and where one had no selection, it shows the record's value again.
+        const PanelDriverValues shown = PanelDriverFromRecord(*copy);
+        PanelDriverValues v = lists;
+        for (auto [field, value] : {std::pair{&v.width, shown.width}, {&v.height, shown.height}, {&v.scan, shown.scan},
+                                    {&v.chip, shown.chip}, {&v.foldWidth, shown.foldWidth}, {&v.uFold, shown.uFold},
+                                    {&v.snake, shown.snake}, {&v.foldRows, shown.foldRows},
+                                    {&v.conversion, shown.conversion}})
+          if (*field < 0) *field = value;
+        dialog.setValues(v);
       });
 }
 

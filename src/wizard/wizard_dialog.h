@@ -63,7 +63,8 @@ class WizardWindows : public WizardPort, public std::enable_shared_from_this<Wiz
 // The handler of "智能识别" (CELL_PARA's recognition hook): runs the wizard
 // on the dialog's lists, record copy and link. Recognised, the dialog closes
 // as confirmed once the brightness has been restored; otherwise it stays
-// open with the copy as the run left it.
+// open with the copy as the run left it (the card's settings put back) and
+// the lists as they were before the run.
 void StartRecognition(CELL_PARA& dialog);
 
 }  // namespace card

@@ -2,7 +2,10 @@
 
 #include "support/main_fixture.h"
 
+#include <sys/wait.h>
+
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -24,6 +27,19 @@ std::string& Problem() {
 }  // namespace
 
 void SetNamespaceProblem(const std::string& problem) { Problem() = problem; }
+
+int RunCardctl(const std::vector<std::string>& args, std::string* out) {
+  std::string cmd = std::string("CARD_CLOCK_SCALE=0.05 ") + CARDCTL_PATH;
+  for (const auto& a : args) cmd += " '" + a + "'";
+  cmd += " 2>&1";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return -1;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
+  int status = ::pclose(p);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 void CardSimTest::SetUp() {
   if (!Problem().empty())

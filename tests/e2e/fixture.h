@@ -34,6 +34,10 @@ Scan ScanAll(card::Channel& search, platform::Clock& clock, const std::string& q
 
 void SetNamespaceProblem(const std::string& problem);
 
+// cardctl as an installer runs it (on the tests' shortened clock): its exit
+// status, with stdout and stderr together in *out.
+int RunCardctl(const std::vector<std::string>& args, std::string* out);
+
 constexpr const char* kCard0 = "127.0.0.10";
 constexpr const char* kCard1 = "127.0.0.11";
 constexpr const char* kLocal = "127.0.0.1";

@@ -14,6 +14,7 @@
 #include "modbus/register_view.h"
 #include "platform/text.h"
 #include "support/fake_ports.h"
+#include "support/temp_dir.h"
 
 namespace e2e {
 namespace {
@@ -90,6 +91,46 @@ TEST_F(ModbusTest, ATableWithGapsCode15AndLateEntriesIsOpenedStoredAndUploaded) 
   std::size_t lines = 0;
   for (std::size_t at = sent.find("set C_DD "); at != std::string::npos; at = sent.find("set C_DD ", at + 1)) ++lines;
   EXPECT_EQ(lines, 6u + 19u);
+}
+
+TEST_F(ModbusTest, RowsPastTheTwentiethAndACodeTheCardDoesNotTakeSurviveStoreAndReopen) {
+  StartSim();
+  auto command = Connected(kCard0, card::kCommandPort);
+  card::DeviceStatusRecord working = QueryRecord(*command);
+  command->Disconnect();
+  const card::DeviceStatusRecord before = StoredRecord(0);
+  testing_support::TempDir dir;
+  const std::string file = dir.file("PlC1MEM.datr");
+
+  // The table as the user typed it: a read with code 1 in row 6 (not taken
+  // by C_DD) and requests in rows 21 to 30.
+  mb::TableTexts rows = mb::ToRows(mb::ToRecords(mb::ReadEntries(working)));
+  rows[0] = {"1", "0", "3", "2", "1", "1", "0", "0", "1", "20", "0", "0"};
+  rows[5] = {"2", "10", "1", "8", "1", "1", "0", "0", "5", "30", "0", "0"};
+  for (int r = 20; r < 30; ++r)
+    rows[static_cast<std::size_t>(r)] = {std::to_string(r), "100", "4", "2", "1", "1", "0", "0",
+                                         std::to_string(40 + 2 * r), "50", "0", "-" + std::to_string(r)};
+  const auto parse = mb::ParseRows(rows, mb::NormalHeaders());
+  ASSERT_TRUE(parse.ok());
+  ASSERT_TRUE(mb::WriteTableFile(file, parse.records));  // "加载到设备", confirmed
+  auto upload = Link(card::kCommandPort);
+  ASSERT_TRUE(mb::UploadTable(*upload, fast_, user_, progress_, kCard0, mb::ToEntries(parse.records), &working));
+  EXPECT_TRUE(user_.shown().empty());
+
+  // Only what a line carries reached the card: row 1, not row 6 or 21..30.
+  ASSERT_TRUE(Eventually([&] { return mb::ReadEntry(StoredRecord(0), 0).function == 3; }));
+  EXPECT_EQ(mb::ReadEntry(StoredRecord(0), 5), mb::ReadEntry(before, 5));
+  EXPECT_EQ(mb::ReadEntry(StoredRecord(0), 25), mb::ReadEntry(before, 25));
+
+  // Reopened on the WorkingRecord the window keeps: the dialog shows every
+  // row again and writes the same table to its working file.
+  const mb::RecordTable reopened = mb::ToRecords(mb::ReadEntries(working));
+  EXPECT_EQ(mb::ToRows(reopened), mb::ToRows(parse.records));
+  ASSERT_TRUE(mb::WriteTableFile(file, reopened));
+  const mb::TableFileLoad load = mb::DecodeTableFile(testing_support::ReadFile(file), {});
+  EXPECT_EQ(mb::ToRows(load.records), mb::ToRows(parse.records));
+  EXPECT_EQ(mb::ToRows(load.records)[29][11], "-29");
+  EXPECT_EQ(mb::ToRows(load.records)[5][2], "1");
 }
 
 TEST_F(ModbusTest, EachTypeWrittenThroughTheSingleWriteReadsBackTheSame) {
@@ -266,9 +307,10 @@ TEST_F(ModbusTest, TheMonitorShowsTheStreamInAllThreeTypesAndStopsWhenTheCardRes
   EXPECT_EQ(bad, 0) << rtu;
   EXPECT_NE(rtu.find("→ 请求 从站1 功能码03(读保持寄存器) 地址0 数量2  CRC正确"), std::string::npos) << rtu;
 
-  // Only the type changes that need another stream sent a line.
+  // The opening's line twice (the worker's first turn repeats it, as cards
+  // expect), then only the type changes that need another stream.
   const std::string sent = Received(kCard0, card::kFilePort);
-  EXPECT_EQ(sent, "set get485ascii 1 \nset get485 1 \n");
+  EXPECT_EQ(sent, "set get485ascii 1 \nset get485ascii 1 \nset get485 1 \n");
 
   // The card restarts: the link closes and the monitor stops by itself.
   auto command = Connected(kCard0, card::kCommandPort);

@@ -48,9 +48,9 @@ class WizardTest : public ToolContextTest {
  protected:
 
   // Starts the card with module, opens it as "搜索设备" does and makes the
-  // dialog's link.
+  // dialog's link. The card boots again quickly after a restart.
   void Open(const std::string& module) {
-    StartSim({"--cards", "1", "--firmware", "39.2.1", "--module", module});
+    StartSim({"--cards", "1", "--firmware", "39.2.1", "--module", module, "--boot-ms", "20"});
     card::SearchBody(*ctx_, *open_, false);
     ASSERT_EQ(state_.selectedAddress(), kCard0);
     before_ = StatusValue(0, "bytes_processed");
@@ -64,6 +64,11 @@ class WizardTest : public ToolContextTest {
    public:
     explicit Person(WizardTest& t) : t_(t) {}
     WizardAnswer Ask(card::WizardWindow, const std::string& text) override {
+      // Closes the window of the first question that begins like closeAt.
+      if (!closeAt.empty() && text.compare(0, closeAt.size(), closeAt) == 0) {
+        asked.push_back(text);
+        return WizardAnswer::Closed;
+      }
       const PanelObserver sees(Look());
       int n = 0;
       bool yes = false;
@@ -77,6 +82,7 @@ class WizardTest : public ToolContextTest {
       return yes ? WizardAnswer::Yes : WizardAnswer::No;
     }
     std::optional<int> ChoosePointCount() override {
+      if (closeAt == "points") return std::nullopt;
       const std::string lit = std::to_string(PanelObserver(Look()).PointsLit());
       const auto items = card::PointCountItems();
       for (std::size_t i = 0; i < items.size(); ++i)
@@ -95,6 +101,7 @@ class WizardTest : public ToolContextTest {
     void SelectItem(card::WizardList, int) override {}
 
     std::vector<std::string> asked, messages;
+    std::string closeAt;
 
    private:
     Picture Look() {
@@ -162,22 +169,53 @@ TEST_F(WizardTest, LargeModuleOnTwoDataLines) {
 }
 
 // Nothing plugged in: nothing ever lights, the cable message comes, and the
-// card has its brightness back with every announcement matched.
-TEST_F(WizardTest, UnpluggedModuleEndsWithTheCableMessageAndTheBrightnessBack) {
+// card is put back as it was, out of recognition mode, every announcement
+// matched.
+TEST_F(WizardTest, UnpluggedModuleEndsWithTheCableMessageAndTheCardAsItWas) {
   Open("none");
+  const card::DeviceStatusRecord start = StoredRecord();
   card::DeviceStatusRecord copy = state_.record();
-  const int brightness = copy.u8(rec::kBrightness);
   Person person(*this);
   EXPECT_EQ(Recognise(person, &copy, 32, 16, 0), card::WizardOutcome::Failed);
   EXPECT_EQ(person.asked, (std::vector<std::string>{card::kAskFullyLit, card::kAskFullyLit}));
-  EXPECT_EQ(person.messages, (std::vector<std::string>{card::kMsgCheckCable}));
-  EXPECT_EQ(copy.u8(rec::kBrightness), brightness);
-  // The brightness line has no line end: the card takes it once the link closed.
-  EXPECT_TRUE(Eventually([&] { return StoredRecord() == copy; }));
+  EXPECT_EQ(person.messages, (std::vector<std::string>{card::kMsgCheckCable, card::kMsgRestored}));
+  EXPECT_EQ(copy, start);
+  EXPECT_TRUE(Eventually([&] { return StoredRecord() == start; }));
   EXPECT_EQ(StatusValue(0, "crc_mismatches"), 0);
-  EXPECT_EQ(StatusValue(0, "crc_checks"), 3) << "code word, start values, data polarity 1";
-  const std::string wire = Received(kCard0, card::kFilePort);
-  EXPECT_EQ(wire.substr(wire.rfind('\n')), "\nset ld " + std::to_string(brightness));
+  EXPECT_TRUE(Eventually([&] {
+    return testing_support::ReadFile(StateFile(0, "status.json")).find("\"recognition\": false") != std::string::npos;
+  }));
+}
+
+// Closing the window of any question ends the run with the card as it was:
+// record.bin is the record before the run, brightness included, every
+// announced checksum matched, and the card out of recognition mode.
+TEST_F(WizardTest, ACancelAtEveryQuestionLeavesTheCardAsItWas) {
+  Open("32x16:fold-rows=2:fold-width=8:scan=4");
+  const std::string questions[] = {card::kAskFullyLit, card::kAskBrighter, "points", "观察区是否亮起 [",
+                                   "观察区亮起的线条个数", card::kAskSquare};
+  for (const std::string& at : questions) {
+    SCOPED_TRACE(at);
+    const card::DeviceStatusRecord start = StoredRecord();
+    const long checksBefore = StatusValue(0, "crc_checks");
+    card::DeviceStatusRecord copy = state_.record();
+    ASSERT_EQ(copy, start);
+    Person person(*this);
+    person.closeAt = at;
+    EXPECT_EQ(Recognise(person, &copy, 32, 16, 0), card::WizardOutcome::Cancelled);
+    ASSERT_FALSE(person.messages.empty());
+    EXPECT_EQ(person.messages.back(), card::kMsgRestored);
+    EXPECT_EQ(copy, start);
+    EXPECT_TRUE(Eventually([&] { return StoredRecord() == start; })) << "record.bin as before the run";
+    EXPECT_TRUE(Eventually([&] {
+      return testing_support::ReadFile(StateFile(0, "status.json")).find("\"recognition\": false") != std::string::npos;
+    }));
+    EXPECT_EQ(StatusValue(0, "crc_mismatches"), 0);
+    EXPECT_GT(StatusValue(0, "crc_checks"), checksBefore) << "the lines that put it back were announced";
+    // The next run counts the card's bytes afresh.
+    before_ = StatusValue(0, "bytes_processed");
+    link_ = std::make_unique<CountingLink>(Link(card::kFilePort));
+  }
 }
 
 }  // namespace

@@ -249,7 +249,7 @@ TEST(MasterTable, ChecksWarnAboutSlavesCountsRangesDivisorsAndOverlappingStorage
                                    "第1行与第7行的主寄存器地址范围重叠（1–10 与 5–7）。"}));
 }
 
-TEST(MasterTable, UploadSendsTheFirstTwentySendableEntriesEachAsItGoesOut) {
+TEST(MasterTable, UploadSendsTheFirstTwentySendableEntriesEachAsItGoesOutAndKeepsTheRest) {
   platform::VirtualClock clock;
   testing_support::FakeUser user{&clock};
   testing_support::FakeProgress progress;
@@ -277,32 +277,43 @@ TEST(MasterTable, UploadSendsTheFirstTwentySendableEntriesEachAsItGoesOut) {
     EXPECT_EQ(clock.sleeps().back(), 500);
     EXPECT_EQ(link.events().back().kind, testing_support::ChannelEvent::Disconnect);
     EXPECT_EQ(link.events().front().bytes, "192.168.1.20");
-    for (std::size_t i = 0; i < mb::kRequests; ++i) {
-      const bool sentHere = i < 20 && i != 2;
-      EXPECT_EQ(mb::ReadEntry(record, i), sentHere ? t[i] : mb::ReadEntry(before, i)) << i;
-    }
+    // The record keeps the whole table: what no line carries (row 3's code
+    // 15, row 26 past the 20th, the empty rows past it) as the table has it.
+    for (std::size_t i = 0; i < mb::kRequests; ++i) EXPECT_EQ(mb::ReadEntry(record, i), t[i]) << i;
     EXPECT_TRUE(user.shown().empty());
     EXPECT_EQ(progress.percents.back(), 100);
   }
+  // Entries no line carries are kept whatever happens on the link; a sent
+  // entry is taken only once its line went out.
+  auto unsentKept = [&](const card::DeviceStatusRecord& record) {
+    for (std::size_t i : {2u, 20u, 25u, 29u}) EXPECT_EQ(mb::ReadEntry(record, i), t[i]) << i;
+  };
   {
     // The third send fails: two entries went out and only they were taken.
     FakeChannel link(&clock);
     link.failSendsFrom(2);
     card::DeviceStatusRecord record = before;
-    EXPECT_FALSE(mb::UploadTable(link, clock, user, progress, "192.168.1.20", t, &record));
+    mb::UploadReport report;
+    EXPECT_FALSE(mb::UploadTable(link, clock, user, progress, "192.168.1.20", t, &record, &report));
     EXPECT_EQ(link.sent().size(), 3u);
     EXPECT_EQ(mb::ReadEntry(record, 1), t[1]);
     EXPECT_EQ(mb::ReadEntry(record, 3), mb::ReadEntry(before, 3));
-    EXPECT_EQ(user.texts().back(), "连接设备失败\n第4行的请求没有发出，上传已停止。");
+    unsentKept(record);
+    EXPECT_EQ(report.total * 100 + report.sent, 1902);
+    EXPECT_TRUE(report.linkLost);
+    EXPECT_EQ(user.texts().back(), "连接设备失败\n第4行的请求没有发出，上传已停止（已发送 2/19 项）。");
     EXPECT_FALSE(link.connected());
   }
   {
     FakeChannel link(&clock);
     link.queueConnectResult(-5);
     card::DeviceStatusRecord record = before;
-    EXPECT_FALSE(mb::UploadTable(link, clock, user, progress, "192.168.1.20", t, &record));
+    mb::UploadReport report;
+    EXPECT_FALSE(mb::UploadTable(link, clock, user, progress, "192.168.1.20", t, &record, &report));
     EXPECT_TRUE(link.sent().empty());
-    EXPECT_EQ(record, before);
+    EXPECT_EQ(mb::ReadEntry(record, 0), mb::ReadEntry(before, 0));
+    unsentKept(record);
+    EXPECT_FALSE(report.linkLost);
     EXPECT_EQ(user.texts().back(), "连接设备失败");
   }
 }

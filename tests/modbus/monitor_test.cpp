@@ -98,9 +98,26 @@ TEST_F(Monitor, BlocksShowTheirTimeLengthAndBodyAsHexOrText) {
             "\n[01:02:03:004 len=003]: \n（3个字节等待帧的其余部分）\n");
   EXPECT_EQ(mb::FormatRtuBlock({request.substr(3), At(1, 2, 3, 50), mb::kMonitorRtu}, framer),
             "\n[01:02:03:050 len=005]: \n01 03 00 00 00 0A C5 CD  → 请求 从站1 功能码03(读保持寄存器) 地址0 数量10  CRC正确\n");
+  // What a quiet line settles comes under the time it was settled.
+  EXPECT_EQ(mb::FormatRtuBlock({request.substr(0, 6), At(1, 2, 4, 0), mb::kMonitorRtu}, framer),
+            "\n[01:02:04:000 len=006]: \n（6个字节等待帧的其余部分）\n");
+  EXPECT_EQ(mb::FormatRtuIdle(At(1, 2, 4, 900), framer), "") << "not quiet long enough";
+  EXPECT_EQ(mb::FormatRtuIdle(At(1, 2, 5, 1), framer),
+            "\n[01:02:05:001 线路空闲]: \n01 03 00 00 00 0A  ? 无法识别的字节\n");
+  EXPECT_EQ(framer.pending(), 0u);
 }
 
 TEST_F(Monitor, TheQueueKeepsTheNewestBlocksAndCountsWhatItDropped) {
+  // A drain with a budget takes whole blocks until the budget is spent, at
+  // least one, and leaves the rest in order for the next.
+  mb::BlockQueue budget;
+  for (int i = 0; i < 5; ++i) budget.Push({std::string(1000, static_cast<char>('a' + i)), i, mb::kMonitorHex});
+  auto part = budget.Drain(2500);
+  ASSERT_EQ(part.blocks.size(), 3u);
+  EXPECT_EQ(part.blocks.back().bytes[0], 'c');
+  EXPECT_EQ(budget.Drain(1).blocks.front().bytes[0], 'd');
+  EXPECT_EQ(budget.Drain().blocks.size(), 1u);
+
   mb::BlockQueue q(4);
   for (int i = 0; i < 10; ++i) q.Push({std::string(1, static_cast<char>('0' + i)), i, mb::kMonitorHex});
   EXPECT_EQ(q.size(), 4u);
@@ -114,7 +131,7 @@ TEST_F(Monitor, TheQueueKeepsTheNewestBlocksAndCountsWhatItDropped) {
   EXPECT_EQ(d.dropped, 0u);
 }
 
-TEST_F(Monitor, TheWorkerSendsEachStartLineOnceAndStopsOnAClosedLink) {
+TEST_F(Monitor, TheWorkerRepeatsTheStartLineOnItsFirstTurnSendsEachChangeOnceAndStopsOnAClosedLink) {
   platform::VirtualClock clock(At(10, 0, 0, 0));
   std::atomic<int> type{mb::kMonitorAscii};
   mb::BlockQueue q;
@@ -127,7 +144,10 @@ TEST_F(Monitor, TheWorkerSendsEachStartLineOnceAndStopsOnAClosedLink) {
                 {""}};
   // The script ends: the card went away.
   EXPECT_EQ(mb::RunMonitor(link, clock, "192.168.1.20", type, q), mb::MonitorEnd::LinkClosed);
-  EXPECT_EQ(link.sent, (std::vector<std::string>{"set get485ascii 1 \n", "set get485 1 \n", "set get485ascii 1 \n"}));
+  // The opening's line, the first turn's (it starts from "hex"), then one per
+  // change of the line; "modbus-rtu" reads the hex stream.
+  EXPECT_EQ(link.sent, (std::vector<std::string>{"set get485ascii 1 \n", "set get485ascii 1 \n", "set get485 1 \n",
+                                                 "set get485ascii 1 \n"}));
   EXPECT_EQ(link.receives, 7) << "no receive after the failed one";
   EXPECT_EQ(link.disconnects, 1);
   auto d = q.Drain();
@@ -140,6 +160,12 @@ TEST_F(Monitor, TheWorkerSendsEachStartLineOnceAndStopsOnAClosedLink) {
   for (int ms : clock.sleeps())
     if (ms) pauses.push_back(ms);
   EXPECT_EQ(pauses, (std::vector<int>{mb::kIdlePollMs, mb::kIdlePollMs, mb::kIdlePollMs}));
+
+  // Opened on "hex", the first turn has nothing to repeat.
+  ScriptLink hex;
+  std::atomic<int> hexType{mb::kMonitorHex};
+  mb::RunMonitor(hex, clock, "192.168.1.20", hexType, q);
+  EXPECT_EQ(hex.sent, std::vector<std::string>{"set get485 1 \n"});
 
   ScriptLink refused;
   refused.connectFails = true;

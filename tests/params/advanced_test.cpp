@@ -183,17 +183,70 @@ TEST_F(Advanced, UnselectedListsDirectionSplitLinesAndTheAutomaticAddress) {
                                                "set xyilne  9 0\n"}));
 }
 
-TEST_F(Advanced, AFailedConnectOrSendStopsWithTheCopyAtWhatWasSent) {
+TEST_F(Advanced, AFailedConnectOrSendStopsWithTheCopyAtWhatWasSentAndSaysHowFarItGot) {
   card::AdvancedValues v = Shown();
   v.blue = 1;
   v.voice = 1;
+  card::AdvancedReport report;
   link.queueConnectResult(-1);
-  EXPECT_EQ(Save(v), card::AdvancedOutcome::Failed);
+  EXPECT_EQ(card::SaveAdvanced(link, clock, user, &progress, "192.168.1.20", &copy, v, &report),
+            card::AdvancedOutcome::Failed);
   EXPECT_TRUE(link.sent().empty());
+  EXPECT_EQ(report.total * 100 + report.sent, 200);
+  EXPECT_FALSE(report.linkLost) << "nothing went out";
   link.failSendsFrom(3);  // the voice line does not go out
-  EXPECT_EQ(Save(v), card::AdvancedOutcome::Failed);
+  EXPECT_EQ(card::SaveAdvanced(link, clock, user, &progress, "192.168.1.20", &copy, v, &report),
+            card::AdvancedOutcome::Failed);
   EXPECT_EQ(copy.u8(rec::kBlueSwitch), 85);
   EXPECT_EQ(copy.u8(rec::kVoiceSwitch), 0);
   EXPECT_FALSE(link.connected());
-  EXPECT_EQ(user.texts(), (std::vector<std::string>{"连接设备失败", "连接设备失败"}));
+  EXPECT_EQ(report.sent, 1);
+  EXPECT_TRUE(report.linkLost);
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{"连接设备失败", "连接设备失败\n已发送 1/2 项，其余设置没有发送。"}));
+}
+
+TEST_F(Advanced, AnAddressFieldThatIsEmptyOrIncompleteIsRefusedByName) {
+  const std::tuple<std::string card::AdvancedValues::*, std::string, std::string> cases[] = {
+      {&card::AdvancedValues::mask, "", "子网掩码"},
+      {&card::AdvancedValues::mask, "255.255.255.", "子网掩码"},
+      {&card::AdvancedValues::gateway, "192.168.1", "网关"},
+      {&card::AdvancedValues::dns, "8.8.8.256", "DNS"},
+      {&card::AdvancedValues::dns, "8..8.8", "DNS"},
+      {&card::AdvancedValues::gateway, "10.0.0.1.5", "网关"}};
+  for (const auto& [field, text, label] : cases) {
+    card::AdvancedValues v = Shown();
+    v.*field = text;
+    v.blue = 1;
+    EXPECT_EQ(Save(v), card::AdvancedOutcome::StayOpen) << text;
+    EXPECT_TRUE(link.events().empty()) << text;
+    EXPECT_EQ(user.texts().back(), platform::Format(card::kMsgAddressIncomplete, label.c_str())) << text;
+  }
+  EXPECT_EQ(copy, Card());
+  // A whole address goes; a field left as filled passes even when the card
+  // holds 0.0.0.0 there.
+  card::AdvancedValues v = Shown();
+  EXPECT_EQ(v.dns, "0.0.0.0");
+  v.mask = "255.255.0.0";
+  ASSERT_EQ(Save(v), card::AdvancedOutcome::Confirmed);
+  EXPECT_EQ(FieldLines(), (std::vector<std::string>{"set local_ip_sn  255 255 0 0 \n", "set local_ip_user  85  \n"}));
+}
+
+TEST_F(Advanced, ANameLeftAsFilledSendsNothingWhateverBytesTheCardHolds) {
+  // A byte GBK cannot decode shows as '?'; an erased name is all 0xFF.
+  const std::string held[] = {std::string("20230000000000000000004") + "\x80",
+                              std::string(40, '\xFF'), std::string("2023\xFF\xFE")};
+  for (const std::string& bytes : held) {
+    copy = Card();
+    copy.setSerialBytes(bytes);
+    copy.updateChecksum();
+    link.clearEvents();
+    card::AdvancedValues v = Shown();
+    EXPECT_EQ(Save(v), card::AdvancedOutcome::Confirmed) << v.deviceName;
+    EXPECT_TRUE(link.sent().empty()) << v.deviceName;
+    // Typed over, the name is checked and sent as ever.
+    v.deviceName = "2023ABCDEFGHIJKLMNOPQRST";
+    EXPECT_EQ(Save(v), card::AdvancedOutcome::Confirmed);
+    EXPECT_EQ(FieldLines(), std::vector<std::string>{"set SN  2023ABCDEFGHIJKLMNOPQRST    \n"});
+  }
+  EXPECT_TRUE(user.texts().empty());
 }

@@ -51,8 +51,9 @@ TEST_F(Discovery, SearchListsEachCardOnceAndSelectsTheLast) {
   EXPECT_EQ(rows[1].platform, "已连接");
   EXPECT_EQ(state.selectedAddress(), "192.168.1.21");
   EXPECT_EQ(state.selectedSerial(), card::SerialText(b)) << "the open that follows asks for this card";
-  // Every valid reply allows one more receive, the repeated one too: 3 + 10.
-  EXPECT_EQ(search.receiveCount(), 13 + 1) << "plus the one that found nothing to drain";
+  // Each card's first reply and its first repeat allow one more receive:
+  // 10 + 3; the junk uses none up but takes a receive of its own.
+  EXPECT_EQ(search.receiveCount(), 13 + 1 + 1) << "plus the one that found nothing to drain";
   EXPECT_EQ(clock.sleeps(), (std::vector<int>{50, 300}));
   auto ev = search.events();
   EXPECT_EQ(ev.front().kind, ChannelEvent::Begin);
@@ -71,6 +72,80 @@ TEST_F(Discovery, RepeatedRepliesNeverEndTheSearchEarly) {
   Answer(replies);
   Search();
   EXPECT_EQ(list.rows().size(), 30u);
+}
+
+TEST_F(Discovery, ACardRepeatingItsReplyRaisesTheBoundOnceAndTheSearchEnds) {
+  auto a = CardRecord("192.168.1.20", 39, 1);
+  auto b = CardRecord("192.168.1.21", 39, 2);
+  search.onSend([&](const std::string&) {
+    search.queueReply(Bytes(a));
+    search.queueReply(Bytes(b));
+    for (int i = 0; i < 100000; ++i) search.queueReply(Bytes(a));
+  });
+  Search();
+  ASSERT_EQ(list.rows().size(), 2u);
+  // 10, one for each card, one for the repeating card's first repeat.
+  EXPECT_EQ(search.receiveCount(), 1 + 13);
+  EXPECT_TRUE(user.texts().empty());
+}
+
+TEST_F(Discovery, TrafficThatHidesTheCardsEndsTheSearchWithAMessage) {
+  auto a = CardRecord("192.168.1.20", 39, 1);
+  const std::string junk(300, 'j');
+  struct Case {
+    const char* what;
+    int stale;       // datagrams waiting before the query
+    int junkAfter;   // datagrams that are no card reply, after the query
+    bool querySent;
+  };
+  // More stale datagrams than the drain takes; fewer, but arriving for
+  // longer than the drain lasts (a receive takes 1 ms); a stream of junk
+  // after the query that outlasts the reply window.
+  for (const Case& c : {Case{"many stale", card::kMaxDrainedDatagrams + 1, 0, false},
+                        Case{"stale for long", card::kMaxDrainMs + 10, 0, false},
+                        Case{"junk after the query", 0, 100000, true}}) {
+    testing_support::FakeChannel flooded(&clock);
+    flooded.Connect("192.168.1.5");
+    flooded.setDatagrams(true);
+    flooded.setReceiveCostMs(1);
+    testing_support::FakeUser told(&clock);
+    for (int i = 0; i < c.stale; ++i) flooded.queueReply(Bytes(a));
+    flooded.onSend([&](const std::string&) {
+      flooded.queueReply(Bytes(a));
+      for (int i = 0; i < c.junkAfter; ++i) flooded.queueReply(junk);
+    });
+    state.setSelectedAddress("");
+    card::OpenContext floodedOpen{&flooded, recovery, list, siblings, {}};
+    card::PanelContext toldCtx{command, clock, told, panel, state, cfg};
+    const std::int64_t t0 = clock.now();
+    card::SearchBody(toldCtx, floodedOpen, false);
+    EXPECT_EQ(told.texts().front(), card::kMsgSearchFlooded) << c.what;
+    EXPECT_EQ(flooded.sent().size(), c.querySent ? 1u : 0u) << c.what;
+    // The search's last receive, within its bounds (an opening may follow).
+    EXPECT_LE(flooded.events().back().at - t0, 350 + card::kMaxDrainMs + card::kSearchWindowMs + 10) << c.what;
+    if (c.querySent) {
+      // The card that answered before the junk is listed and opened.
+      EXPECT_EQ(list.rows().size(), 1u) << c.what;
+      EXPECT_EQ(state.selectedAddress(), "192.168.1.20");
+    } else {
+      EXPECT_EQ(told.texts().size(), 1u) << c.what << ": not also \"no card found\"";
+      EXPECT_TRUE(list.rows().empty()) << c.what;
+    }
+  }
+}
+
+TEST_F(Discovery, OnAShortenedClockCardsStillHaveThePausesTimeToAnswer) {
+  // The pause is 17.5 ms; the card answers 300 ms after the query.
+  testing_support::ShortenedClock shortened;
+  testing_support::FakeChannel slow(&shortened);
+  slow.Connect("192.168.1.5");
+  slow.setDatagrams(true);
+  slow.setReceiveCostMs(20);
+  auto a = CardRecord("192.168.1.20", 39, 1);
+  slow.onSend([&](const std::string&) { slow.queueReplyAt(shortened.now() + 300, Bytes(a)); });
+  card::ScanResult scan = card::SearchDevices(&slow, shortened, user, list, state, false);
+  EXPECT_EQ(list.rows().size(), 1u);
+  EXPECT_EQ(scan.receives, card::kInitialReceiveBound + 1) << "the empty receives before the answer do not count";
 }
 
 TEST_F(Discovery, FiftyFirstCardIsNotListedAndTheUserIsTold) {

@@ -311,6 +311,43 @@ TEST_F(Panel, NoConnectionSkipsTheRest) {
   EXPECT_EQ(state.record(), before);
 }
 
+TEST_F(Panel, AfterALostLinkTheNextSubmitComparesWithTheCardsRecordReadAgain) {
+  OpenWith(CardRecord("192.168.1.20"));
+  // Brightness and refresh rate; the second line finds the link gone. The
+  // first went out as far as the driver could tell, so the copy took it.
+  panel.values.brightness = 3;
+  panel.values.refresh = 4;
+  command.failSendsFrom(3);
+  card::SubmitAll(ctx);
+  EXPECT_TRUE(state.recordUnconfirmed());
+  EXPECT_EQ(state.record().u8(card::rec::kRefreshRate), 4);
+
+  // The card never got the refresh rate: the next submit reads the card's
+  // record first and sends both again.
+  testing_support::FakeChannel fresh(&clock);
+  card::PanelContext again{fresh, clock, user, panel, state, cfg};
+  fresh.onSend([&](const std::string& line) {
+    if (line == "query all_in_struct_tcp \n") fresh.queueReply(Bytes(CardRecord("192.168.1.20")));
+  });
+  card::SubmitAll(again);
+  EXPECT_FALSE(state.recordUnconfirmed());
+  const auto lines = testing_support::FieldLinesOf(fresh.sent());
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 4),
+            (std::vector<std::string>{"query all_in_struct_tcp \n", "query all_in_struct_tcp \n", "set pl 4 \n",
+                                      "set ld 3 \n"}));
+  EXPECT_EQ(state.record().u8(card::rec::kBrightness), 3);
+
+  // No record comes back: nothing is sent and the mark stays.
+  state.markRecordUnconfirmed();
+  testing_support::FakeChannel silent(&clock);
+  card::PanelContext none{silent, clock, user, panel, state, cfg};
+  card::SubmitAll(none);
+  EXPECT_EQ(user.texts().back(), card::kMsgNoRecord);
+  for (const auto& line : silent.sent()) EXPECT_EQ(line, "query all_in_struct_tcp \n");
+  EXPECT_TRUE(state.recordUnconfirmed());
+}
+
 TEST(PanelLists, ItemsAndMappings) {
   EXPECT_EQ(card::DisplayTargetItems().size(), 23u);
   EXPECT_EQ(card::Rs485ModeItems().size(), 32u);

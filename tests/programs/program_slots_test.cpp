@@ -11,6 +11,7 @@
 #include "platform/codec.h"
 #include "programs/editor_files.h"
 #include "programs/program_slots.h"
+#include "link/command_channel.h"
 #include "platform/ini.h"
 #include "platform/text.h"
 #include "support/main_fixture.h"
@@ -30,6 +31,7 @@ struct FakeFlash {
   std::size_t maxReply = SIZE_MAX;
   int lateReplies = 0;    // that many empty Receives come before each reply
   bool silent = false;    // never answers
+  int answers = -1;       // answers only this many requests (-1: all)
   std::vector<std::pair<std::uint32_t, int>> requests;
 
   std::string Read(std::uint32_t address, std::size_t length) const {
@@ -45,7 +47,7 @@ struct FakeFlash {
       int length = 0;
       if (std::sscanf(line.c_str(), "file read_raw 0x%x %d\n", &address, &length) != 2) return;
       requests.emplace_back(address, length);
-      if (silent) return;
+      if (silent || (answers >= 0 && static_cast<int>(requests.size()) > answers)) return;
       for (int i = 0; i < lateReplies; ++i) ch.queueReply("");
       ch.queueReply(Read(address, std::min<std::size_t>(static_cast<std::size_t>(length), maxReply)));
     });
@@ -288,38 +290,54 @@ TEST_F(ProgramSlots, ShortLateOrCorruptDirectoriesWriteNothingAndSaySo) {
     const char* what;
     std::string directory;
     std::size_t maxReply;
-    bool silent;
+    int answers;
     const char* message;
   };
   const Case cases[] = {
-      {"missing", Directory(1, {{1, 0x620000, 500}}), SIZE_MAX, true, card::kMsgDirectoryMissing},
-      {"short", Directory(1, {{1, 0x620000, 500}}), 100, false, card::kMsgDirectoryShort},
-      {"negative length", Directory(1, {{1, 0x620000, -4}}), SIZE_MAX, false, card::kMsgDirectoryCorrupt},
-      {"past the flash", Directory(1, {{1, 0x7FFF80, 500}}), SIZE_MAX, false, card::kMsgDirectoryCorrupt},
-      {"over the buffer", Directory(1, {{1, 0x620000, 40961}}), SIZE_MAX, false, card::kMsgProgramTooLong},
+      {"missing", Directory(1, {{1, 0x620000, 500}}), SIZE_MAX, 0, card::kMsgDirectoryMissing},
+      {"short, then nothing", Directory(1, {{1, 0x620000, 500}}), 100, 1, card::kMsgDirectoryShort},
+      {"negative length", Directory(1, {{1, 0x620000, -4}}), SIZE_MAX, -1, card::kMsgDirectoryCorrupt},
+      {"past the flash", Directory(1, {{1, 0x7FFF80, 500}}), SIZE_MAX, -1, card::kMsgDirectoryCorrupt},
+      {"over the buffer", Directory(1, {{1, 0x620000, 40961}}), SIZE_MAX, -1, card::kMsgProgramTooLong},
   };
   for (const Case& c : cases) {
     flash.regions[card::kProgramDirectoryAddress] = c.directory;
     flash.maxReply = c.maxReply;
-    flash.silent = c.silent;
+    flash.answers = c.answers;
     flash.requests.clear();
     testing_support::FakeUser fresh(&clock);
     card::ProgramContext ctx{file, command, clock, fresh, state, cfg, siblings};
     EXPECT_EQ(card::ReadBackProgram(ctx, Choice(1)), card::ReadBackOutcome::Failed) << c.what;
     EXPECT_EQ(fresh.texts(), (std::vector<std::string>{c.message})) << c.what;
     EXPECT_EQ(ReadFile(WorkingFile(2)), "the user's program") << c.what;
-    EXPECT_EQ(flash.requests.size(), 1u) << c.what;  // no program read from a bad directory
+    ASSERT_FALSE(flash.requests.empty()) << c.what;
+    for (const auto& [address, length] : flash.requests)  // no program read from a bad directory
+      EXPECT_LT(address, card::kProgramDirectoryAddress + card::kProgramDirectorySize) << c.what;
     EXPECT_FALSE(file.connected()) << c.what;
   }
 
-  // A directory and a program that come late are still taken.
+  // A directory and a program that come late, or in short pieces, are
+  // still taken whole.
   flash.regions[card::kProgramDirectoryAddress] = Directory(1, {{1, 0x620000, 500}});
-  flash.maxReply = SIZE_MAX;
-  flash.silent = false;
+  flash.answers = -1;
   flash.lateReplies = 2;
   EXPECT_EQ(card::ReadBackProgram(pctx, Choice(1)), card::ReadBackOutcome::Written);
   EXPECT_EQ(ReadFile(WorkingFile(2)), program);
+  flash.lateReplies = 0;
+  flash.maxReply = 100;
+  WriteFile(WorkingFile(2), "stale");
+  EXPECT_EQ(card::ReadBackProgram(pctx, Choice(1)), card::ReadBackOutcome::Written);
+  EXPECT_EQ(ReadFile(WorkingFile(2)), program);
   EXPECT_TRUE(user.shown().empty());
+
+  // Bytes the card sends beyond the block cannot be its directory.
+  flash.maxReply = SIZE_MAX;
+  file.onSend([this](const std::string& line) {
+    if (line.rfind("file read_raw 0x600000 ", 0) == 0) file.queueReply(flash.Read(0x600000, 296) + "ack\n");
+  });
+  EXPECT_EQ(card::ReadBackProgram(pctx, Choice(1)), card::ReadBackOutcome::Failed);
+  EXPECT_EQ(user.texts(), (std::vector<std::string>{card::kMsgDirectoryCorrupt}));
+  EXPECT_EQ(ReadFile(WorkingFile(2)), program);
 }
 
 TEST_F(ProgramSlots, AShortProgramReplyIsCompletedFromTheFirstMissingByte) {
@@ -341,11 +359,17 @@ TEST_F(ProgramSlots, AShortProgramReplyIsCompletedFromTheFirstMissingByte) {
     if (line.rfind("file read_raw 0x600000", 0) == 0) file.queueReply(flash.Read(0x600000, 296));
     if (line.rfind("file read_raw 0x610000 ", 0) == 0) file.queueReply(flash.Read(0x610000, 700));
   });
+  const std::int64_t t0 = clock.now();
   EXPECT_EQ(card::ReadBackProgram(pctx, Choice(0)), card::ReadBackOutcome::Failed);
   EXPECT_EQ(user.texts(), (std::vector<std::string>{card::kMsgProgramShort}));
   EXPECT_EQ(ReadFile(WorkingFile(1)), "before");
-  // The directory, the first request and two that brought nothing.
-  EXPECT_EQ(file.sent().size(), 4u);
+  // The directory, the first request, then the missing bytes asked for
+  // again until the read's deadline: its pauses and its margin.
+  const auto sent = file.sent();
+  ASSERT_GE(sent.size(), 3u);
+  for (std::size_t i = 2; i < sent.size(); ++i) EXPECT_EQ(sent[i], "file read_raw 0x6102bc 1860\n");
+  const std::int64_t pauses = card::kDirectoryPauseMs + static_cast<std::int64_t>(sent.size() - 1) * card::kProgramPauseMs;
+  EXPECT_LE(clock.now() - t0, pauses + card::kReadMarginMs + card::kReplyPollMs);
 }
 
 TEST_F(ProgramSlots, DeleteConnectsSendsAndNamesTheSlot) {

@@ -103,6 +103,21 @@ TEST(Card, AnnouncedChecksumsAreCheckedAfterTheNextLine) {
       << "the record at flash 0 follows the changes";
 }
 
+TEST(Card, RecognitionModeLastsUntilARestart) {
+  sim::Card c(0, 0x7F00000A, sim::CardOptions{}, "");
+  sim::Session s;
+  c.Execute(Line("set Regonize_M "), s, 0);
+  c.Execute(Line("set ld 3 "), s, 0);
+  EXPECT_TRUE(c.recognition());
+  c.Execute(Line("reset "), s, 0);
+  ASSERT_TRUE(c.restartDue().has_value());
+  EXPECT_TRUE(c.recognition()) << "until the card goes down";
+  c.GoDown();
+  c.Boot(10);
+  EXPECT_FALSE(c.recognition());
+  EXPECT_EQ(c.record().u8(field::kBrightness), 3) << "the record outlives the restart";
+}
+
 TEST(PacedAcks, OneAfterEveryFullPieceButTheLast) {
   EXPECT_EQ(sim::PacedAcksDue(1199, 1199, 39), 0) << "below 1200 nothing is paced";
   EXPECT_EQ(sim::PacedAcksDue(1200, 1200, 39), 1) << "its one piece is followed by an empty one";

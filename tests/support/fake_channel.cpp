@@ -15,6 +15,11 @@ void FakeChannel::queueReply(const std::string& bytes) {
   replies_.push_back({0, bytes});
 }
 
+void FakeChannel::queueReplyAt(std::int64_t at, const std::string& bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  replies_.push_back({0, bytes, at});
+}
+
 void FakeChannel::queueReceiveFailure(int result) {
   std::lock_guard<std::mutex> lock(mutex_);
   replies_.push_back({result, {}});
@@ -109,7 +114,8 @@ int FakeChannel::Send(const void* data, std::size_t length) {
 int FakeChannel::Receive(void* buffer, std::size_t capacity, std::size_t* count) {
   std::lock_guard<std::mutex> lock(mutex_);
   *count = 0;
-  if (replies_.empty()) {
+  if (clock_ && receiveCostMs_ > 0) clock_->advance(receiveCostMs_);
+  if (replies_.empty() || (clock_ && replies_.front().due > clock_->now())) {
     record(ChannelEvent::Receive, {});
     return 0;
   }

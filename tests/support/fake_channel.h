@@ -14,6 +14,14 @@
 
 namespace testing_support {
 
+// Pauses shortened as CARD_CLOCK_SCALE=0.05 shortens them; time is virtual
+// (a FakeChannel's receive cost stands for the driver's waits).
+class ShortenedClock : public platform::VirtualClock {
+ public:
+  void sleepMs(int ms) override { advance(static_cast<std::int64_t>(ms * scale())); }
+  double scale() const override { return 0.05; }
+};
+
 struct ChannelEvent {
   enum Kind { Connect, Disconnect, Send, Receive, Begin, End };
   Kind kind;
@@ -32,8 +40,14 @@ class FakeChannel : public card::Channel {
   // The next Receive delivers these bytes (cut to capacity; the rest stays
   // queued for the following Receive, as a byte stream would).
   void queueReply(const std::string& bytes);
+  // Bytes that arrive once the virtual clock reaches at: until then a
+  // Receive finds nothing of them, nor of anything queued after them.
+  void queueReplyAt(std::int64_t at, const std::string& bytes);
   // The next Receive fails with result.
   void queueReceiveFailure(int result = -1);
+  // Every Receive takes ms of virtual time, as the driver's wait for a
+  // first byte does.
+  void setReceiveCostMs(int ms) { receiveCostMs_ = ms; }
   // Called for every Send, with the bytes sent; may queue replies.
   void onSend(std::function<void(const std::string&)> handler);
   // Send fails from the nth Send on (0-based), for tests of failed sends. A
@@ -64,6 +78,7 @@ class FakeChannel : public card::Channel {
   struct Scripted {
     int result;
     std::string bytes;
+    std::int64_t due = 0;
   };
   void record(ChannelEvent::Kind kind, std::string bytes);
 
@@ -78,6 +93,7 @@ class FakeChannel : public card::Channel {
   bool datagrams_ = false;
   int sends_ = 0;
   int failSendsFrom_ = -1;
+  int receiveCostMs_ = 0;
 };
 
 }  // namespace testing_support

@@ -8,8 +8,8 @@
 
 namespace testing_support {
 
-TempDir::TempDir() {
-  std::string tmpl = "/tmp/cardtest-XXXXXX";
+TempDir::TempDir(const std::string& parent) {
+  std::string tmpl = parent + "/cardtest-XXXXXX";
   if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
   path_ = tmpl;
 }

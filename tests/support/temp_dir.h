@@ -4,10 +4,11 @@
 
 namespace testing_support {
 
-// A fresh directory under /tmp, removed with everything in it at the end.
+// A fresh directory under parent (/tmp unless given), removed with
+// everything in it at the end.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::string& parent = "/tmp");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

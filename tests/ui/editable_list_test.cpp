@@ -116,3 +116,25 @@ TEST_F(EditableListTest, OwnersCommitBeforeReadingAndCancelBeforeRefilling) {
   QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(10, list->viewport()->height() - 3));
   EXPECT_FALSE(list->editing());
 }
+
+TEST_F(EditableListTest, F2OrEnterOnTheCurrentCellEditsItFromTheKeyboard) {
+  list->setFocus();
+  list->setCurrentIndex(list->model()->index(3, 1));
+  QTest::keyClick(list, Qt::Key_Right);
+  QTest::keyClick(list, Qt::Key_F2);
+  ASSERT_TRUE(list->editing());
+  EXPECT_EQ(list->editRow() * 100 + list->editColumn(), 302);
+  Type(QStringLiteral("77"));
+  QTest::keyClick(list->editor(), Qt::Key_Return);
+  QTRY_VERIFY(!list->editing());
+  EXPECT_EQ(list->cellText(3, 2), QStringLiteral("77"));
+  // The keyboard is back on the list, on that cell: down a row and Enter.
+  QTRY_VERIFY(list->hasFocus());
+  QTest::keyClick(list, Qt::Key_Down);
+  QTest::keyClick(list, Qt::Key_Return);
+  ASSERT_TRUE(list->editing());
+  EXPECT_EQ(list->editRow() * 100 + list->editColumn(), 402);
+  QTest::keyClick(list->editor(), Qt::Key_Escape);
+  QTRY_VERIFY(!list->editing());
+  EXPECT_EQ(list->cellText(4, 2), QStringLiteral("402"));
+}

@@ -163,6 +163,20 @@ TEST_F(MainWindow, ToolDialogsRefuseUntilACardWasOpened) {
   EXPECT_EQ(user.shown()[0].title, "错误");
 }
 
+TEST_F(MainWindow, RecordDialogsRefuseWhileTheCopyMayHoldAChangeTheCardNeverGot) {
+  window->state().setCardOpened();
+  window->state().markRecordUnconfirmed();
+  for (const char* button : {"高级设置", "主站请求配置"})
+    QTest::mouseClick(byText<QPushButton>(QString::fromUtf8(button)), Qt::LeftButton);
+  auto* target = qobject_cast<QComboBox*>(labelled(QStringLiteral(u"显示目标")));
+  const int before = target->currentIndex();
+  target->setCurrentIndex(target->count() - 1);
+  emit target->activated(target->count() - 1);
+  EXPECT_EQ(user.texts(), std::vector<std::string>(3, card::kMsgReadRecordAgain));
+  EXPECT_EQ(target->currentIndex(), before);
+  EXPECT_TRUE(command_->events().empty());
+}
+
 TEST_F(MainWindow, StartSearchesOpensTheLastCardAndSubmitSendsTheChange) {
   auto record = testing_support::MainFixture::CardRecord("192.168.1.20");
   const std::string bytes = testing_support::MainFixture::Bytes(record);

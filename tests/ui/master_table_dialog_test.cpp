@@ -9,9 +9,15 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "modbus/rtu.h"
 #include "support/fake_channel.h"
@@ -90,7 +96,16 @@ TEST_F(MasterTableDialogTest, OpensOnTheCardsTableRowForEntryWithItsHeadersWidth
   EXPECT_EQ(d->frames()->item(1, 0)->text(), QStringLiteral("11 03 00 6B 00 03 76 87"));
   d->list()->setCellText(1, 3, "3x");
   EXPECT_EQ(d->frames()->item(1, 0)->text(), QStringLiteral(u"（数值无效）"));
+  // A frame that cannot be is explained, not wrapped into a wrong one.
+  d->list()->setCellText(1, 2, "16");
+  d->list()->setCellText(1, 3, "128");
+  EXPECT_EQ(d->frames()->item(1, 0)->text(), QStringLiteral(u"（功能码16请求个数128超出1–123，不能组帧）"));
+  EXPECT_EQ(d->frames()->item(1, 0)->toolTip(), d->frames()->item(1, 0)->text());
+  ui::MaybeShoot(d.get(), "modbus_table_bad_count.png");
+  d->list()->setCellText(1, 2, "3");
   d->list()->setCellText(1, 3, "3");
+  EXPECT_EQ(d->frames()->accessibleName(), QStringLiteral(u"RTU请求帧"));
+  EXPECT_FALSE(d->findChild<QProgressBar*>()->accessibleName().isEmpty());
   ui::MaybeShoot(d.get(), "modbus_table.png");
 
   // The weighing mode names raw bytes in equal columns; the fields stay.
@@ -128,14 +143,13 @@ TEST_F(MasterTableDialogTest, AddFillsColumnsFromTheirOwnFieldsAndAddAndDeleteFi
   ASSERT_TRUE(d->AddRow(*add.request()));
   EXPECT_EQ(d->rows()[3][2], "16");
   EXPECT_EQ(d->rows()[2][0], "7");
-  // The selected row goes; without a selection the last filled one.
-  d->list()->clearSelection();
+  // Only the last filled row goes, whichever row a click selected.
   d->list()->selectRow(5);
   d->DeleteRequest();
-  EXPECT_EQ(d->rows()[5], mb::RowTexts{});
-  d->list()->clearSelection();
-  d->DeleteRequest();
   EXPECT_EQ(d->rows()[22], mb::RowTexts{});
+  EXPECT_EQ(d->rows()[5][2], "16");
+  d->DeleteRequest();
+  EXPECT_EQ(d->rows()[5], mb::RowTexts{});
   EXPECT_EQ(d->rows()[3][2], "16");
   while (d->AddRow(*add.request())) {
   }
@@ -143,8 +157,7 @@ TEST_F(MasterTableDialogTest, AddFillsColumnsFromTheirOwnFieldsAndAddAndDeleteFi
   EXPECT_EQ(user.texts().back(), "30行都已有请求，不能再添加。请先删除一条请求。");
 }
 
-TEST_F(MasterTableDialogTest, LoadRefusesBadCellsThenUploadsAndClosesWithTheSentEntriesInTheCopy) {
-  const card::DeviceStatusRecord before = record;
+TEST_F(MasterTableDialogTest, LoadRefusesBadCellsThenUploadsAndTheWholeTableSurvivesTheNextOpening) {
   auto d = Open();
   d->show();
   d->list()->setCellText(3, 0, "4");
@@ -157,24 +170,86 @@ TEST_F(MasterTableDialogTest, LoadRefusesBadCellsThenUploadsAndClosesWithTheSent
   d->list()->setCellText(3, 2, "4");
   d->list()->setCellText(3, 3, "1");
   d->list()->setCellText(22, 3, "9");  // past 20: stored, never sent
+  for (int c = 0; c < 12; ++c) d->list()->setCellText(7, c, QStringLiteral("6 0 1 2 1 1 0 0 30 20 0 0").split(' ')[c]);
+  d->list()->setCellText(7, 2, "1");  // a code the card does not take
+  const std::string opened = WorkingFile();
+  // Asked about rows 8 and 23 and answered no: nothing sent, the file as it was.
+  user.queueAnswer(false);
+  d->LoadToDevice();
+  EXPECT_NE(user.texts().back().find("第23行"), std::string::npos);
+  EXPECT_NE(user.texts().back().find("第8行：功能码1的请求设备不接收"), std::string::npos);
+  EXPECT_TRUE(link_->events().empty());
+  EXPECT_EQ(WorkingFile(), opened);
   user.queueAnswer(true);
   d->LoadToDevice();
-  // Row 23's request is named before anything goes out.
-  EXPECT_NE(user.texts().back().find("第23行"), std::string::npos);
   d->WaitForOperation();
   EXPECT_EQ(d->result(), QDialog::Accepted);
   EXPECT_FALSE(d->isVisible());
 
   const auto sent = link_->sent();
-  ASSERT_EQ(sent.size(), 20u);
+  ASSERT_EQ(sent.size(), 19u);
   EXPECT_EQ(sent[3], "set C_DD 3 4 4 0 1 0 0 0 0 0 0 0 0\n");
   EXPECT_EQ(sent[5], "set C_DD 5 16 2 100 4 1 0 0 1 1 20 0 -5\n");
+  EXPECT_EQ(sent[7], "set C_DD 8 38 0 0 0 1 0 0 0 1 1 0 0\n");
   EXPECT_EQ(mb::ReadEntry(record, 3).function, 4);
-  EXPECT_EQ(mb::ReadEntry(record, 22), mb::ReadEntry(before, 22));
-  // The working file holds the stored table, row 23 included.
+  // The copy and the working file hold the whole table, rows 8 and 23 too.
+  EXPECT_EQ(mb::ReadEntry(record, 7).function, 1);
+  EXPECT_EQ(mb::ReadEntry(record, 22).count, 9);
   const auto stored = mb::DecodeTableFile(WorkingFile(), {});
   EXPECT_EQ(stored.records[22].count, 9);
+  EXPECT_EQ(stored.records[7].function, 1);
   EXPECT_EQ(stored.records[3].function, 4);
+  const mb::TableTexts storedRows = mb::ToRows(stored.records);
+
+  // Opened again on the copy: every row is there and the file keeps them.
+  auto again = Open();
+  EXPECT_EQ(again->rows()[7][2] + again->rows()[22][3] + again->rows()[3][2], "194");
+  EXPECT_EQ(again->rows(), storedRows);
+  EXPECT_EQ(mb::ToRows(mb::DecodeTableFile(WorkingFile(), {}).records), storedRows);
+}
+
+TEST_F(MasterTableDialogTest, ClosingDuringTheUploadSaysHowManyRequestsWentOut) {
+  auto d = Open();
+  d->show();
+  // The third line holds the worker until the dialog is being closed.
+  std::atomic<int> lines{0};
+  std::atomic<bool> released{false};
+  link_->onSend([&](const std::string&) {
+    if (++lines != 3) return;
+    for (int i = 0; i < 300 && !released; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  });
+  user.queueAnswer(true);  // row 23 is kept on the PC
+  d->LoadToDevice();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return lines.load() >= 3; }, 3000));
+  QTimer::singleShot(20, [&] { released = true; });
+  d->reject();
+  EXPECT_FALSE(d->operationRunning());
+  EXPECT_EQ(user.texts().back(), "上传已取消：已发送 3/20 项，其余请求没有发送，设备上仍是原来的请求。");
+  EXPECT_EQ(lines.load(), 3);
+  EXPECT_FALSE(state.recordUnconfirmed());
+
+  // A line that could not be sent: the copy may hold what the card never got.
+  auto lost = Open();
+  link_->failSendsFrom(4);
+  user.queueAnswer(true);
+  lost->LoadToDevice();
+  lost->WaitForOperation();
+  EXPECT_TRUE(lost->isVisible() || lost->result() != QDialog::Accepted);
+  EXPECT_EQ(user.texts().back(), "连接设备失败\n第5行的请求没有发出，上传已停止（已发送 4/20 项）。");
+  EXPECT_TRUE(state.recordUnconfirmed());
+}
+
+TEST_F(MasterTableDialogTest, AnOversizedTableFileIsNamedByItsRealLength) {
+  auto d = Open();
+  mb::RecordTable table{};
+  table[0].function = 4;
+  table[0].slave = 9;
+  const std::string path = dir.file("big.datr");
+  testing_support::WriteFile(path, mb::EncodeTableFile(table) + std::string(100000, 'x'));
+  files.opens.push_back(path);
+  d->OpenFromFile();
+  EXPECT_EQ(user.texts().back(), "文件长度为101350字节，超过请求表的1350字节：只载入了前30条请求，多余部分未载入。");
+  EXPECT_EQ(d->rows()[0][0] + d->rows()[0][2], "94");
 }
 
 TEST_F(MasterTableDialogTest, TheCloseBoxLeavesCardCopyAndWorkingFileAsTheyWere) {

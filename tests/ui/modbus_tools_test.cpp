@@ -271,17 +271,19 @@ TEST_F(MonitorTools, BlocksReachTheLogInTheirTypeAndClearResetsTheCount) {
   EXPECT_EQ(d->log()->maximumBlockCount(), mb::kLogLines);
 }
 
-TEST_F(MonitorTools, StartLinesGoOutOnceAndClosingJoinsTheWorkerPromptly) {
+TEST_F(MonitorTools, StartLinesGoOutAsTheCardExpectsAndClosingJoinsTheWorkerPromptly) {
   auto link = std::make_unique<FakeChannel>(nullptr);
   FakeChannel* ch = link.get();
   auto d = OpenMonitor(std::move(link));
   d->show();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return ch->sent().size() == 1; }, 2000));
-  d->typeList()->setCurrentIndex(mb::kMonitorHex);
+  // The opening's "ascii" line, and again from the worker's first turn.
   ASSERT_TRUE(QTest::qWaitFor([&] { return ch->sent().size() == 2; }, 2000));
+  d->typeList()->setCurrentIndex(mb::kMonitorHex);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ch->sent().size() == 3; }, 2000));
   d->typeList()->setCurrentIndex(mb::kMonitorRtu);
   QTest::qWait(100);
-  EXPECT_EQ(ch->sent(), (std::vector<std::string>{"set get485ascii 1 \n", "set get485 1 \n"}));
+  EXPECT_EQ(ch->sent(),
+            (std::vector<std::string>{"set get485ascii 1 \n", "set get485ascii 1 \n", "set get485 1 \n"}));
   EXPECT_TRUE(d->monitoring());
   QElapsedTimer t;
   t.start();
@@ -289,6 +291,27 @@ TEST_F(MonitorTools, StartLinesGoOutOnceAndClosingJoinsTheWorkerPromptly) {
   EXPECT_FALSE(d->monitoring());
   EXPECT_LT(t.elapsed(), 1000);
   EXPECT_FALSE(ch->connected());
+}
+
+TEST_F(MonitorTools, ABurstIsShownOverSeveralTicksAndTheEndNoteComesAfterIt) {
+  auto link = std::make_unique<FakeChannel>(nullptr);
+  link->queueReceiveFailure(-4);
+  auto d = OpenMonitor(std::move(link));
+  d->typeList()->setCurrentIndex(mb::kMonitorRtu);
+  // A burst of text in the RTU view: one tick takes a bounded part of it,
+  // and the note that the link closed waits for the rest.
+  const std::size_t blocks = 3 * mb::kDrainTextPerTick / 4096;
+  for (std::size_t i = 0; i < blocks; ++i) d->queue().Push({std::string(4096, 'A' + i % 26), At(9, 0, 0, 0), mb::kMonitorRtu});
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !d->monitoring(); }, 2000));
+  EXPECT_LE(d->received(), mb::kDrainTextPerTick + 4096) << "text is about as long as its bytes";
+  EXPECT_FALSE(d->logText().contains(QString::fromUtf8(mb::kMsgMonitorLinkClosed)));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return d->queue().size() == 0; }, 2000));
+  d->Drain();
+  EXPECT_EQ(d->received(), blocks * 4096 - 0u);
+  const QString log = d->logText();
+  EXPECT_TRUE(log.endsWith(QString::fromUtf8(mb::kMsgMonitorLinkClosed) + QStringLiteral("\n")));
+  // Text is noise to the framer: one line per 256 bytes, not one per byte.
+  EXPECT_LE(log.count(QStringLiteral(u"无法识别的字节")), static_cast<int>(blocks * 4096 / 256));
 }
 
 TEST_F(MonitorTools, AClosedLinkStopsTheMonitorWithALineInTheLog) {

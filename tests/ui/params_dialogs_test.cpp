@@ -16,13 +16,17 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "app/main_window.h"
 #include "params/advanced_dialog.h"
 #include "params/panel_driver_dialog.h"
 #include "platform/codec.h"
+#include "platform/text.h"
 #include "support/fake_channel.h"
 #include "support/fake_ports.h"
 #include "support/main_fixture.h"
@@ -290,6 +294,54 @@ TEST_F(ParamsDialogs, FixedSettingsClickGoesToTheCardOrComesBack) {
   EXPECT_EQ(d->record().u8(rec::kFixedNetwork), 0);
   EXPECT_EQ(user.texts(), (std::vector<std::string>{"连接设备失败"}));
   EXPECT_FALSE(Find(d.get(), "网关")->isEnabled());
+
+  // Ticked through assistive technology, which toggles without a click: the
+  // same line goes out, and the fields follow the box.
+  wire.clearEvents();
+  QAccessibleInterface* a = QAccessible::queryAccessibleInterface(fixed);
+  ASSERT_NE(a->actionInterface(), nullptr);
+  a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+  d->WaitForOperation();
+  EXPECT_TRUE(fixed->isChecked());
+  ASSERT_FALSE(wire.sent().empty());
+  EXPECT_EQ(wire.sent().back(), "set local_ip_user  85  \n");
+  EXPECT_EQ(d->record().u8(rec::kFixedNetwork), 85);
+  EXPECT_TRUE(Find(d.get(), "网关")->isEnabled());
+}
+
+TEST_F(ParamsDialogs, AdvancedRefusesAnEmptiedMaskAndSaysWhatACancelLeftSent) {
+  auto d = Dialog<card::MoreSetting>();
+  auto* mask = qobject_cast<QLineEdit*>(Find(d.get(), "子网掩码"));
+  mask->clear();
+  QTest::mouseClick(Button(d.get(), "确定"), Qt::LeftButton);
+  d->WaitForOperation();
+  EXPECT_EQ(user.texts().back(), platform::Format(card::kMsgAddressIncomplete, "子网掩码"));
+  EXPECT_TRUE(wire.events().empty());
+  EXPECT_TRUE(d->isVisible());
+
+  // A new mask and two switches; "取消" while the third line goes out: the
+  // worker holds there until the dialog is closing.
+  mask->setText(QStringLiteral("255.255.0.0"));
+  for (const char* list : {"蓝色开关", "脚本启动"}) Combo(d.get(), list)->setCurrentIndex(1);
+  std::atomic<int> lines{0};
+  std::atomic<bool> released{false};
+  wire.onSend([&](const std::string& s) {
+    if (s.rfind("set Sys_Crc", 0) == 0 || ++lines != 3) return;
+    for (int i = 0; i < 300 && !released; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  });
+  QTest::mouseClick(Button(d.get(), "确定"), Qt::LeftButton);
+  // Short waits: the window's events never run out, so one long wait would
+  // not look at the count until it ends.
+  for (int i = 0; i < 300 && lines.load() < 3; ++i) QTest::qWait(10);
+  ASSERT_EQ(lines.load(), 3);
+  EXPECT_TRUE(Button(d.get(), "取消")->isEnabled());
+  QTimer::singleShot(20, [&] { released = true; });
+  QTest::mouseClick(Button(d.get(), "取消"), Qt::LeftButton);
+  wire.onSend({});
+  EXPECT_FALSE(d->isVisible());
+  EXPECT_EQ(user.texts().back(), "设置已取消：已发送 3/4 项，其余设置没有发送。");
+  EXPECT_EQ(lines.load(), 3);
+  EXPECT_EQ(d->record().u8(rec::kScriptStart) * 1000 + d->record().u8(rec::kBlueSwitch), 85000);
 }
 
 TEST_F(ParamsDialogs, MoreTargetsCancelledStillHandsBackAndSubmitsTheTarget) {
@@ -384,6 +436,10 @@ TEST_F(ParamsDialogs, AClosedWizardWindowStopsTheRunAndTheDialogStaysOpen) {
     SCOPED_TRACE(way.leave);
     auto d = Dialog<card::CELL_PARA>();
     d->SetRecognitionHook(&card::StartRecognition);
+    // The person chose the module; "折线行数" had no item for the card's value.
+    Combo(d.get(), "单元板长点数")->setCurrentIndex(8);
+    Combo(d.get(), "折线行数")->setCurrentIndex(-1);
+    card::PanelDriverValues before = d->values();
     Person person;
     person.leave = way.leave;
     person.leaveAt = way.at;
@@ -391,8 +447,14 @@ TEST_F(ParamsDialogs, AClosedWizardWindowStopsTheRunAndTheDialogStaysOpen) {
     QTest::mouseClick(Button(d.get(), "智能识别"), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!d->operationRunning(), 10000);
     EXPECT_TRUE(d->isVisible());
-    EXPECT_EQ(wire.sent().back(), "set ld 20");
-    EXPECT_EQ(d->record().u8(rec::kBrightness), 20);
+    // The card's settings put back, the card restarted out of recognition
+    // mode, the person told; the lists as before, the empty one showing the
+    // record's value again.
+    EXPECT_EQ(wire.sent().back(), "reset \n");
+    EXPECT_EQ(d->record(), Opened());
+    EXPECT_EQ(user.texts().back(), card::kMsgRestored);
+    before.foldRows = card::PanelDriverFromRecord(Opened()).foldRows;
+    EXPECT_EQ(d->values(), before);
     EXPECT_EQ(person.questions, 3 - (way.at == 2)) << "the one up when the countdown closed is the last";
     for (const char* b : {"智能识别", "固化到设备", "取消"}) EXPECT_TRUE(Button(d.get(), b)->isEnabled()) << b;
   }

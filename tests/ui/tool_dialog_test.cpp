@@ -17,6 +17,8 @@
 #include <QVBoxLayout>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "support/fake_ports.h"
 #include "support/temp_dir.h"
@@ -128,6 +130,36 @@ TEST_F(ToolDialogTest, AStopFromInsideAPostedCallEndsEvenWhileTheWorkerWaitsForT
   QTRY_VERIFY_WITH_TIMEOUT(closedInside, 3000);
   EXPECT_TRUE(asked);
   EXPECT_EQ(completed, false);
+}
+
+TEST_F(ToolDialogTest, AnEarlierRunsEndDoesNotEndTheNextRun) {
+  // The first run ends in a wait; its posted end is still queued when the
+  // second run starts. The second run's worker holds on; the window must
+  // stay free meanwhile and the second run report its own end.
+  Probe d(env);
+  d.show();
+  ASSERT_TRUE(d.RunOperation([](platform::Clock&) {}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // ended, its end posted
+  d.WaitForOperation();
+  std::atomic<bool> release{false}, finished{false};
+  bool completed = false;
+  ASSERT_TRUE(d.RunOperation(
+      [&](platform::Clock&) {
+        for (int i = 0; i < 300 && !release; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      },
+      [&](bool c) {
+        completed = c;
+        finished = true;
+      }));
+  QElapsedTimer t;
+  t.start();
+  QTest::qWait(50);
+  EXPECT_LT(t.elapsed(), 1000) << "the window waited for the second worker";
+  EXPECT_TRUE(d.operationRunning());
+  EXPECT_FALSE(finished);
+  release = true;
+  EXPECT_TRUE(QTest::qWaitFor([&] { return finished.load(); }, 3000));
+  EXPECT_TRUE(completed);
 }
 
 TEST_F(ToolDialogTest, AnErrorTheOperationDidNotExpectIsSaidAndTheDialogStays) {

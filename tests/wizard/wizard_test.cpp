@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 
@@ -96,7 +97,13 @@ card::PanelDriverValues Lists(int width = 4, int height = 4, int chip = 0) {
 
 class Wizard : public ::testing::Test {
  protected:
-  void SetUp() override { link.onSend([this](const std::string& bytes) { log.push_back("> " + bytes); }); }
+  void SetUp() override {
+    link.onSend([this](const std::string& bytes) {
+      log.push_back("> " + bytes);
+      // The card closes the link as it restarts.
+      if (bytes == "reset \n") link.queueReceiveFailure();
+    });
+  }
   WizardOutcome Run(const card::PanelDriverValues& lists = Lists()) {
     return card::RunRecognitionWizard(link, cancellable, port, "192.168.1.20", &copy, lists);
   }
@@ -125,7 +132,7 @@ class Wizard : public ::testing::Test {
       if (e.rfind(prefix, 0) == 0) out.push_back(e);
     return out;
   }
-  // The brightness back, the link closed twice, the copy sealed.
+  // Recognised: the brightness back, the link closed twice, the copy sealed.
   void ExpectEndActions() {
     ASSERT_FALSE(link.sent().empty());
     EXPECT_EQ(link.sent().back(), "set ld 7");
@@ -135,6 +142,35 @@ class Wizard : public ::testing::Test {
     EXPECT_EQ(ev[ev.size() - 2].kind, testing_support::ChannelEvent::Disconnect);
     EXPECT_EQ(copy.u8(rec::kBrightness), 7);
     EXPECT_EQ(copy.u32(rec::kChecksum), copy.computeChecksum());
+  }
+  // Not recognised: the copy is the card as the run found it, the restart
+  // came last, then a new connection once the card answered, closed twice.
+  void ExpectPutBack() {
+    EXPECT_EQ(copy, Opened());
+    ASSERT_FALSE(link.sent().empty());
+    EXPECT_EQ(link.sent().back(), "reset \n");
+    using K = testing_support::ChannelEvent;
+    const auto ev = link.events();
+    ASSERT_GE(ev.size(), 5u);
+    const std::vector<K::Kind> tail = {ev[ev.size() - 5].kind, ev[ev.size() - 4].kind, ev[ev.size() - 3].kind,
+                                       ev[ev.size() - 2].kind, ev[ev.size() - 1].kind};
+    EXPECT_EQ(tail, (std::vector<K::Kind>{K::End, K::Disconnect, K::Connect, K::Disconnect, K::Disconnect}));
+    EXPECT_EQ(ev[ev.size() - 6].kind, K::Receive) << "the link closed by the restart";
+    EXPECT_EQ(ev[ev.size() - 3].bytes, "192.168.1.20");
+  }
+  // The lines that put back what a run changed: screen, driver, code word,
+  // brightness (each only when it changed), then the restart.
+  static Log PutBack(bool screen, bool driver, bool code, bool bright) {
+    Log out;
+    auto step = [&](bool on, const std::string& line) {
+      if (on) out.insert(out.end(), {"> set Sys_Crc", "wait 1500", "> " + line});
+    };
+    step(screen, "set soft 64 32  \n");
+    step(driver, "set ledpara  0 0 16 0 0 0 0 0 1 0 3 0 0 \n");
+    step(code, "set chrct machine 8110 \n");
+    step(bright, "set ld 7 \n");
+    out.insert(out.end(), {"> reset \n", "wait 500"});  // closed at once, back at the first try
+    return out;
   }
 
   Log log;
@@ -214,8 +250,9 @@ TEST_F(Wizard, AnswersThatChangeTheCourse) {
             Cat({{"> led clearall\n", "countdown 2", "ask 0 观察区域是否全亮", "> set Sys_Crc", "wait 1500"},
                  Push("32 16 16 32 1 32 0 0 0 0 0 1 1"),
                  {"countdown 5", "> led clearall\n", "countdown 2", "ask 0 观察区域是否全亮",
-                  "message 错误 失败:请检查LED端口1排线和供电线是否正常连接到显示板！！！", "> set ld 7"}}));
-  ExpectEndActions();
+                  "message 错误 失败:请检查LED端口1排线和供电线是否正常连接到显示板！！！"},
+                 PutBack(true, true, true, true), {std::string("message 提示 ") + card::kMsgRestored}}));
+  ExpectPutBack();
 
   // Darker at 19: OE 0 is pushed before the data polarity flips. No square
   // twice: the snake flips, then the start over, without "set Regonize_M"
@@ -322,23 +359,29 @@ TEST_F(Wizard, AStopAtAnyWaitGoesStraightToTheEndActions) {
       aborted = true;
     }
     EXPECT_EQ(aborted, s.cancelInMs != 0);
-    ExpectEndActions();
-    // Right before the brightness: the wait that was stopped, nothing more.
+    ExpectPutBack();
+    // Right after the wait that was stopped (an announced line that had
+    // begun went out whole): only the lines that put back what the run
+    // changed, then the word that the card is as it was, unless the dialog
+    // is closing.
     const Log t = Transcript();
-    ASSERT_GE(t.size(), 3u);
-    const std::string& last = t[t.size() - 2];
-    EXPECT_TRUE(last.rfind("countdown", 0) == 0 || last.rfind("ask", 0) == 0 || last == "points?" ||
-                last.rfind("wait", 0) == 0)
-        << last;
+    const Log all = PutBack(true, true, true, true);
+    auto from = std::find_if(t.rbegin(), t.rend(), [&](const std::string& e) {
+                  return std::find(all.begin(), all.end(), e) == all.end() && e.rfind("message 提示 ", 0) != 0;
+                }).base();
+    ASSERT_NE(from, t.begin());
+    const std::string& stopped = *(from - 1);
+    EXPECT_TRUE(stopped.rfind("countdown", 0) == 0 || stopped.rfind("ask", 0) == 0 || stopped == "points?" ||
+                stopped.rfind("wait", 0) == 0)
+        << stopped;
+    const bool screen = std::find(t.begin(), from, "> set ld 2\n set soft  32 16  \n") != from;
+    const bool driver = std::find_if(t.begin(), from, [](const std::string& e) {
+                          return e.rfind("> set ledpara", 0) == 0;
+                        }) != from;
+    Log rest(from, t.end());
+    EXPECT_EQ(rest, Cat({PutBack(screen, driver, true, screen),
+                         aborted ? Log{} : Log{std::string("message 提示 ") + card::kMsgRestored}}));
     EXPECT_TRUE(Only("message 错误").empty() && Only("message 提示 目标").empty());
-    // The copy has what the card was sent: the last push, and an announced
-    // line that had begun went out whole.
-    const Log pushes = Only("> set ledpara");
-    EXPECT_EQ(pushes.empty() ? "none" : pushes.back(), pushes.empty() ? "none" : "> " + card::LedParaLine(copy));
-    EXPECT_EQ(copy.u8(rec::kModuleWidth), pushes.empty() ? 0 : 32);
-    if (s.cancelInMs == 1500) {
-      EXPECT_EQ(t[t.size() - 3] + Format("%x", copy.u16(0)), "> set chrct machine 88ff \n88ff");
-    }
   }
 }
 
@@ -351,10 +394,30 @@ TEST_F(Wizard, RefusesWithoutAModuleAndStopsWhenTheCardCannotBeReached) {
   EXPECT_EQ(Run(), WizardOutcome::ConnectFailed);
   EXPECT_EQ(Transcript(), Log{"message 错误 连接设备失败"});
   // A line that does not go out (the code word) stops the run; the copy
-  // keeps only what went.
+  // keeps only what went, and the person is told the card may be half set.
   Reset();
   link.failSendsFrom(2);
-  EXPECT_EQ(Run(), WizardOutcome::Failed);
-  EXPECT_EQ(Only("message"), Log{"message 错误 连接设备失败"});
+  EXPECT_EQ(Run(), WizardOutcome::LinkLost);
+  EXPECT_EQ(Only("message"), Log{std::string("message 错误 ") + card::kMsgNotRestored});
+  EXPECT_EQ(copy, Opened());
+  // The link goes after the first push: what went out could not be put back.
+  Reset();
+  testing_support::FakeChannel later(&clock);
+  later.failSendsFrom(5);
+  EXPECT_EQ(card::RunRecognitionWizard(later, cancellable, port, "192.168.1.20", &copy, Lists()), WizardOutcome::LinkLost);
+  EXPECT_EQ(Only("message"), Log{std::string("message 错误 ") + card::kMsgNotRestored});
+  EXPECT_EQ(copy.u16(rec::kCodeWord), 0x88FF) << "the copy keeps what the card was sent";
+}
+
+TEST_F(Wizard, ARestartThatIsNotAnsweredIsSaidAndEachWaitIsBounded) {
+  // A card that neither closes the link nor takes a new connection.
+  link.onSend([this](const std::string& bytes) { log.push_back("> " + bytes); });
+  port.closeCountdown = 1;
+  const int polls = card::kRestartWaitMs / card::kRestartPollMs;
+  for (int i = 0; i <= polls; ++i) link.queueConnectResult(i == 0 ? 0 : -1);  // the run's own, then silence
+  EXPECT_EQ(Run(), WizardOutcome::Cancelled);
+  EXPECT_EQ(Only("message"), Log{std::string("message 提示 ") + card::kMsgRestoredNoAnswer});
+  EXPECT_EQ(link.connectCount(), 1 + polls);
+  EXPECT_EQ(link.receiveCount(), polls);
   EXPECT_EQ(copy, Opened());
 }
