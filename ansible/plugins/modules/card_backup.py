@@ -29,20 +29,8 @@ options:
     description: The folder on the managed host the backups go to; made when missing.
     type: path
     required: true
-  cardctl:
-    description: Path of C(cardctl) on the managed host; found on C(PATH) when not given.
-    type: path
-  driver:
-    description: The communication driver library cardctl loads (its default when not given).
-    type: path
-  jobs:
-    description: How many cards are read at once (every card when not given).
-    type: int
-  lang:
-    description: Language of the messages cardctl gives for a failed card.
-    type: str
-    default: en
-    choices: [en, zh]
+extends_documentation_fragment:
+  - ledcards.cards.cardctl
 notes:
   - Check mode reads the cards into a temporary folder and compares with the backups in
     I(dest); nothing is written there and nothing is sent that changes a card.

@@ -37,20 +37,8 @@ options:
     description: Whether a card that cannot be read fails the host.
     type: bool
     default: true
-  cardctl:
-    description: Path of C(cardctl) on the managed host; found on C(PATH) when not given.
-    type: path
-  driver:
-    description: The communication driver library cardctl loads (its default when not given).
-    type: path
-  jobs:
-    description: How many cards are read at once (every card when not given).
-    type: int
-  lang:
-    description: Language of the messages cardctl gives for a card that cannot be read.
-    type: str
-    default: en
-    choices: [en, zh]
+extends_documentation_fragment:
+  - ledcards.cards.cardctl
 attributes:
   check_mode:
     support: full

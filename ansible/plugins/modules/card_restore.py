@@ -43,20 +43,8 @@ options:
         not the backup's.
     type: bool
     default: false
-  cardctl:
-    description: Path of C(cardctl) on the managed host; found on C(PATH) when not given.
-    type: path
-  driver:
-    description: The communication driver library cardctl loads (its default when not given).
-    type: path
-  jobs:
-    description: How many cards are worked on at once (every card when not given).
-    type: int
-  lang:
-    description: Language of the messages cardctl gives for a failed card.
-    type: str
-    default: en
-    choices: [en, zh]
+extends_documentation_fragment:
+  - ledcards.cards.cardctl
 notes:
   - Check mode plans every card and sends nothing; C(changed) says which cards would change.
   - Diff mode shows each setting the restore changes, and the script and programs it writes or deletes.

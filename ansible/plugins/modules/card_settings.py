@@ -33,20 +33,8 @@ options:
       - Only the settings given are compared and changed.
     type: dict
     required: true
-  cardctl:
-    description: Path of C(cardctl) on the managed host; found on C(PATH) when not given.
-    type: path
-  driver:
-    description: The communication driver library cardctl loads (its default when not given).
-    type: path
-  jobs:
-    description: How many cards are worked on at once (cardctl's default, every card, when not given).
-    type: int
-  lang:
-    description: Language of the messages cardctl gives for a failed card.
-    type: str
-    default: en
-    choices: [en, zh]
+extends_documentation_fragment:
+  - ledcards.cards.cardctl
 notes:
   - Check mode reads the cards and sends nothing; C(changed) says which cards would change.
   - Diff mode shows each changed setting's value before and after, card by card.
