@@ -22,12 +22,12 @@ struct ToolEnv {
   std::ostream& err;
   std::istream& in;
   bool interactive = false;  // questions may be asked on the terminal
-  LinkFactory links;
-  std::function<std::unique_ptr<Channel>()> search;
+  LinkFactory links = {};
+  std::function<std::unique_ptr<Channel>()> search = {};
   platform::AdapterSource* adapters = nullptr;
   platform::Clock* clock = nullptr;
   const WorkFolder* work = nullptr;
-  std::string version;
+  std::string version = {};
 };
 
 // Runs cl.command; returns the exit status.

@@ -451,7 +451,9 @@ TEST_F(CardctlTest, AReadingThatCannotBeTrustedMakesNoBackupAndSaysWhy) {
   auto read = card::ReadSnapshot(work_.file("f.snap"));
   EXPECT_TRUE(read.ok()) << r.all();
   EXPECT_FALSE(read.snapshot.script.has_value());
-  if (read.ok()) EXPECT_EQ(Cardctl({"restore", work_.file("f.snap"), "127.0.0.40"}).status, 0);
+  if (read.ok()) {
+    EXPECT_EQ(Cardctl({"restore", work_.file("f.snap"), "127.0.0.40"}).status, 0);
+  }
 
   // Noise on the file port is no script and no directory.
   StartSim({"--address", "127.0.0.41", "--garbage-file-port"});

@@ -58,8 +58,11 @@ TEST_F(Discovery, SearchListsEachCardOnceAndSelectsTheLast) {
   auto ev = search.events();
   EXPECT_EQ(ev.front().kind, ChannelEvent::Begin);
   EXPECT_EQ(ev.back().kind, ChannelEvent::End);
-  for (const auto& e : ev)
-    if (e.kind == ChannelEvent::Receive && !e.bytes.empty()) EXPECT_EQ(e.bytes.size(), 500u);
+  for (const auto& e : ev) {
+    if (e.kind == ChannelEvent::Receive && !e.bytes.empty()) {
+      EXPECT_EQ(e.bytes.size(), 500u);
+    }
+  }
 }
 
 TEST_F(Discovery, RepeatedRepliesNeverEndTheSearchEarly) {

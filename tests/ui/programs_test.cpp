@@ -53,8 +53,9 @@ void Shoot(QWidget* w, const char* name, bool fit = true) {
   QTest::qWait(50);
   QPixmap shot = w->grab();
   EXPECT_FALSE(shot.isNull());
-  if (const char* dir = std::getenv("CARD_SHOTS_DIR"))
+  if (const char* dir = std::getenv("CARD_SHOTS_DIR")) {
     EXPECT_TRUE(shot.save(QDir(QString::fromUtf8(dir)).filePath(QString::fromUtf8(name))));
+  }
 }
 
 TEST(PasswordForm, MaskedAndOnlyKeptWhenConfirmed) {
