@@ -574,7 +574,7 @@ class Tool {
       PrintPlan(address, plan);
       for (const auto& q : questions)
         Say(Format(platform::Tr("[%s] 实际运行时会询问：%s%s"), address.c_str(),
-                   platform::Tr(q),
+                   platform::Tr(q).c_str(),
                    cl_.has("--yes") ? platform::Tr("（--yes：是）")
                                     : platform::Tr("（未加 --yes：否，实际运行将不发送任何命令）")));
       res.result = "planned";
@@ -596,7 +596,7 @@ class Tool {
     t.Enter(Step::Confirm);
     for (const auto& q : questions)
       if (!Confirm("[" + address + "] ", q)) {
-        t.Fail(Format(platform::Tr("未确认（%s），未发送任何命令"), platform::Tr(q)));
+        t.Fail(Format(platform::Tr("未确认（%s），未发送任何命令"), platform::Tr(q).c_str()));
         return fail("refused");
       }
     Say(Format(platform::Tr("[%s] 共 %zu 条命令，约 %.1f 秒"), address.c_str(),

@@ -498,7 +498,7 @@ std::vector<Field> Build() {
   }
   for (int i = 0; i < kCounterCount; ++i) {
     constexpr const char* kCounterLabel = TR_NOOP("起始计数值%d");
-    Field counter = NumberField(Format("counter_start_%d", i + 1), Format(platform::Tr(kCounterLabel), i + 1),
+    Field counter = NumberField(Format("counter_start_%d", i + 1), Format(kCounterLabel, i + 1),
                                 Format("start value of counter %d", i + 1), Group::Advanced,
                                 rec::kCounterStart + 2 * static_cast<std::size_t>(i), 2, 0, kMaxCounterStart);
     counter.labelFormat = kCounterLabel;
@@ -556,7 +556,7 @@ std::vector<Field> Build() {
   // The Modbus master requests, shown; a restore carries those the card takes.
   for (std::size_t i = 0; i < rec::kModbusEntries; ++i) {
     constexpr const char* kRequestLabel = TR_NOOP("主站请求%d");
-    Field request = ReadOnly(Format("modbus_request_%zu", i + 1), Format(platform::Tr(kRequestLabel), static_cast<int>(i) + 1),
+    Field request = ReadOnly(Format("modbus_request_%zu", i + 1), Format(kRequestLabel, static_cast<int>(i) + 1),
                              Format("Modbus request %zu", i + 1), Group::Modbus, [i](const DeviceStatusRecord& r) {
                                const auto e = modbus::ReadEntry(r, i);
                                return e.empty() ? std::string("-") : RequestLines(e)[0];
