@@ -5,7 +5,6 @@
 // requests, the script, and cardctl set with a list item named in the run's
 // language; the two wire logs must be equal byte for byte, the card clock's
 // line aside.
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <regex>
@@ -22,19 +21,6 @@ namespace e2e {
 namespace {
 
 namespace rec = card::rec;
-
-int RunCardctl(const std::vector<std::string>& args, std::string* out) {
-  std::string cmd = std::string("CARD_CLOCK_SCALE=0.05 ") + CARDCTL_PATH;
-  for (const auto& a : args) cmd += " '" + a + "'";
-  cmd += " 2>&1";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return -1;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out->append(buf, n);
-  const int status = ::pclose(p);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 void Use(const char* language) {
   platform::LanguageSources s;

@@ -98,10 +98,10 @@ from ansible_collections.ledcards.cards.plugins.module_utils.cardctl import (
 
 
 def main():
-    spec = dict(cards=dict(type='list', elements='str', required=True),
+    arguments = dict(cards=dict(type='list', elements='str', required=True),
                 dest=dict(type='path', required=True))
-    spec.update(COMMON_ARGS)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    arguments.update(COMMON_ARGS)
+    module = AnsibleModule(argument_spec=arguments, supports_check_mode=True)
     tool = Cardctl(module)
     dest = os.path.abspath(module.params['dest'])
     if not module.check_mode and not os.path.isdir(dest):

@@ -101,12 +101,12 @@ IDENTITY = ('address', 'serial', 'mac', 'firmware')
 
 
 def main():
-    spec = dict(cards=dict(type='list', elements='str'),
+    arguments = dict(cards=dict(type='list', elements='str'),
                 search=dict(type='bool', default=False),
                 local=dict(type='str'),
                 fail_on_unreadable=dict(type='bool', default=True))
-    spec.update(COMMON_ARGS)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True,
+    arguments.update(COMMON_ARGS)
+    module = AnsibleModule(argument_spec=arguments, supports_check_mode=True,
                            mutually_exclusive=[('cards', 'search'), ('cards', 'local')],
                            required_one_of=[('cards', 'search', 'local')])
     tool = Cardctl(module)

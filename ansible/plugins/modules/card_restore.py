@@ -123,12 +123,12 @@ from ansible_collections.ledcards.cards.plugins.module_utils.cardctl import (
 
 
 def main():
-    spec = dict(src=dict(type='path', required=True),
+    arguments = dict(src=dict(type='path', required=True),
                 cards=dict(type='list', elements='str', required=True),
                 programs=dict(type='str', default='keep', choices=['keep', 'replace']),
                 with_network=dict(type='bool', default=False))
-    spec.update(COMMON_ARGS)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    arguments.update(COMMON_ARGS)
+    module = AnsibleModule(argument_spec=arguments, supports_check_mode=True)
     p = module.params
     if not os.path.isfile(p['src']):
         module.fail_json(msg='no backup file %s on %s' % (p['src'], os.uname()[1]))

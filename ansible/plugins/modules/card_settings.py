@@ -110,10 +110,10 @@ from ansible_collections.ledcards.cards.plugins.module_utils.cardctl import (
 
 
 def main():
-    spec = dict(cards=dict(type='list', elements='str', required=True),
+    arguments = dict(cards=dict(type='list', elements='str', required=True),
                 settings=dict(type='dict', required=True))
-    spec.update(COMMON_ARGS)
-    module = AnsibleModule(argument_spec=spec, supports_check_mode=True)
+    arguments.update(COMMON_ARGS)
+    module = AnsibleModule(argument_spec=arguments, supports_check_mode=True)
     if not module.params['settings']:
         module.exit_json(changed=False, cards=[], changed_cards=[], not_taken={})
     tool = Cardctl(module)
